@@ -1,0 +1,198 @@
+// The interfaces between application objects and the document formats.
+//
+// An application class becomes serializable by implementing ISerializable (an object with
+// named values) or ISerializableContainer (an ordered sequence of unnamed elements). The
+// value writers and readers handed to it are owned by the library and valid only during
+// the call that received them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <tavrin/export.h>
+
+namespace Tavrin {
+
+class IDataWriter;
+class IDataReader;
+class IContainerWriter;
+class IContainerReader;
+
+// Result of a blob read: [begin, end), both null when the blob is absent. The bytes belong to
+// the reader that returned them.
+struct SBlobRange {
+    const unsigned char* begin = nullptr;
+    const unsigned char* end = nullptr;
+};
+
+// A date and time as it crosses the interfaces. Field values are 16-bit unsigned.
+class TAVRIN_API IDateTime {
+public:
+    virtual ~IDateTime() = default;
+    // Copies year, month, day, hour, minute, second and milliseconds of `other`, read through
+    // its getters; returns this object.
+    virtual IDateTime& Assign(const IDateTime& other) = 0;
+    virtual unsigned short GetYear() const = 0;
+    virtual unsigned short GetMonth() const = 0;
+    virtual unsigned short GetDay() const = 0;
+    virtual unsigned short GetHour() const = 0;
+    virtual unsigned short GetMinute() const = 0;
+    virtual unsigned short GetSecond() const = 0;
+    virtual unsigned short GetMilliseconds() const = 0;
+    virtual void SetYear(unsigned short value) = 0;
+    virtual void SetMonth(unsigned short value) = 0;
+    virtual void SetDay(unsigned short value) = 0;
+    virtual void SetHour(unsigned short value) = 0;
+    virtual void SetMinute(unsigned short value) = 0;
+    virtual void SetSecond(unsigned short value) = 0;
+    virtual void SetMilliseconds(unsigned short value) = 0;
+
+protected:
+    IDateTime() = default;
+    IDateTime(const IDateTime&) = default;
+    IDateTime& operator=(const IDateTime&) = default;
+};
+
+// An application object with named values.
+class ISerializable {
+public:
+    virtual ~ISerializable() = default;
+    // A class name that stays valid at least until the writer's Write (or XML Read) returns.
+    virtual const char* GetClassName() const = 0;
+    // Calls one typed Write of `writer` per value.
+    virtual void Write(IDataWriter& writer) const = 0;
+    // Calls the typed Read of `reader` for each value it wants; keeps its value where Read
+    // returns false.
+    virtual void Read(IDataReader& reader) = 0;
+};
+
+// An application container: an ordered sequence of unnamed elements.
+class ISerializableContainer {
+public:
+    virtual ~ISerializableContainer() = default;
+    virtual const char* GetClassName() const = 0;
+    // Calls one typed Write of `writer` per element, in element order.
+    virtual void Write(IContainerWriter& writer) const = 0;
+    // Reads elements by index 0, 1, 2, ... until a read returns false.
+    virtual void Read(IContainerReader& reader) = 0;
+};
+
+// Top-level writer of one document per Write call.
+class IWriter {
+public:
+    virtual ~IWriter() = default;
+    virtual void Write(const ISerializableContainer& container) = 0;
+    virtual void Write(const ISerializable& object) = 0;
+};
+
+// Top-level reader of one document.
+class IReader {
+public:
+    virtual ~IReader() = default;
+    virtual void Read(ISerializableContainer& container) const = 0;
+    virtual void Read(ISerializable& object) const = 0;
+};
+
+// The values of one object, each with its name.
+class IDataWriter {
+public:
+    virtual ~IDataWriter() = default;
+    virtual void Write(const char* name, size_t size, const void* data) = 0;
+    virtual void Write(const char* name, const ISerializableContainer& value) = 0;
+    virtual void Write(const char* name, const ISerializable& value) = 0;
+    virtual void Write(const char* name, const IDateTime& value) = 0;
+    virtual void Write(const char* name, const std::wstring& value) = 0;
+    virtual void Write(const char* name, const std::string& value) = 0;
+    virtual void Write(const char* name, char value) = 0;
+    virtual void Write(const char* name, double value) = 0;
+    virtual void Write(const char* name, float value) = 0;
+    virtual void Write(const char* name, long long value) = 0;
+    virtual void Write(const char* name, unsigned long long value) = 0;
+    virtual void Write(const char* name, int value) = 0;
+    virtual void Write(const char* name, unsigned int value) = 0;
+    virtual void Write(const char* name, short value) = 0;
+    virtual void Write(const char* name, unsigned short value) = 0;
+    virtual void Write(const char* name, signed char value) = 0;
+    virtual void Write(const char* name, unsigned char value) = 0;
+    virtual void Write(const char* name, bool value) = 0;
+};
+
+// The elements of one container, appended in call order.
+class IContainerWriter {
+public:
+    virtual ~IContainerWriter() = default;
+    virtual void Write(size_t size, const void* data) = 0;
+    virtual void Write(const ISerializableContainer& value) = 0;
+    virtual void Write(const ISerializable& value) = 0;
+    virtual void Write(const IDateTime& value) = 0;
+    virtual void Write(const std::wstring& value) = 0;
+    virtual void Write(const std::string& value) = 0;
+    virtual void Write(char value) = 0;
+    virtual void Write(double value) = 0;
+    virtual void Write(float value) = 0;
+    virtual void Write(long long value) = 0;
+    virtual void Write(unsigned long long value) = 0;
+    virtual void Write(int value) = 0;
+    virtual void Write(unsigned int value) = 0;
+    virtual void Write(short value) = 0;
+    virtual void Write(unsigned short value) = 0;
+    virtual void Write(signed char value) = 0;
+    virtual void Write(unsigned char value) = 0;
+    virtual void Write(bool value) = 0;
+};
+
+// The values of one object, looked up by name. A typed read returns true and stores the
+// value when the name is present; otherwise it returns false and leaves `value` untouched.
+class IDataReader {
+public:
+    virtual ~IDataReader() = default;
+    // Number of value names the object holds.
+    virtual unsigned int GetNameCount() const = 0;
+    // The name at `index`, 0 <= index < GetNameCount(); owned by the reader.
+    virtual const char* GetName(unsigned int index) const = 0;
+    virtual SBlobRange Read(const char* name) = 0;
+    virtual bool Read(const char* name, ISerializableContainer& value) = 0;
+    virtual bool Read(const char* name, ISerializable& value) = 0;
+    virtual bool Read(const char* name, IDateTime& value) = 0;
+    virtual bool Read(const char* name, std::wstring& value) = 0;
+    virtual bool Read(const char* name, std::string& value) = 0;
+    virtual bool Read(const char* name, char& value) = 0;
+    virtual bool Read(const char* name, double& value) = 0;
+    virtual bool Read(const char* name, float& value) = 0;
+    virtual bool Read(const char* name, long long& value) = 0;
+    virtual bool Read(const char* name, unsigned long long& value) = 0;
+    virtual bool Read(const char* name, int& value) = 0;
+    virtual bool Read(const char* name, unsigned int& value) = 0;
+    virtual bool Read(const char* name, short& value) = 0;
+    virtual bool Read(const char* name, unsigned short& value) = 0;
+    virtual bool Read(const char* name, signed char& value) = 0;
+    virtual bool Read(const char* name, unsigned char& value) = 0;
+    virtual bool Read(const char* name, bool& value) = 0;
+};
+
+// The elements of one container, by position. A typed read returns false, leaving the target
+// untouched, when `index` is not below the number of elements.
+class IContainerReader {
+public:
+    virtual ~IContainerReader() = default;
+    virtual SBlobRange Read(unsigned int index) = 0;
+    virtual bool Read(unsigned int index, ISerializableContainer& value) = 0;
+    virtual bool Read(unsigned int index, ISerializable& value) = 0;
+    virtual bool Read(unsigned int index, IDateTime& value) = 0;
+    virtual bool Read(unsigned int index, std::wstring& value) = 0;
+    virtual bool Read(unsigned int index, std::string& value) = 0;
+    virtual bool Read(unsigned int index, char& value) = 0;
+    virtual bool Read(unsigned int index, double& value) = 0;
+    virtual bool Read(unsigned int index, float& value) = 0;
+    virtual bool Read(unsigned int index, long long& value) = 0;
+    virtual bool Read(unsigned int index, unsigned long long& value) = 0;
+    virtual bool Read(unsigned int index, int& value) = 0;
+    virtual bool Read(unsigned int index, unsigned int& value) = 0;
+    virtual bool Read(unsigned int index, short& value) = 0;
+    virtual bool Read(unsigned int index, unsigned short& value) = 0;
+    virtual bool Read(unsigned int index, signed char& value) = 0;
+    virtual bool Read(unsigned int index, unsigned char& value) = 0;
+    virtual bool Read(unsigned int index, bool& value) = 0;
+};
+
+}  // namespace Tavrin

@@ -1,0 +1,119 @@
+// The binary streams: the write-stream chain and the read-stream contract. These define the
+// byte encoding of every primitive of the binary format (little-endian, no padding; wide
+// text as UTF-16 code units behind the wide length prefix; narrow text behind a 4-byte count).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <tavrin/export.h>
+#include <tavrin/qvstring.h>
+
+// Write-stream interface. Every operation returns the stream itself.
+class TAVRIN_API IStreamWrite {
+public:
+    virtual ~IStreamWrite() = default;
+    virtual IStreamWrite& WriteStringW(const QvStringW& value) = 0;
+    virtual IStreamWrite& WriteStringA(const QvStringA& value) = 0;
+    virtual IStreamWrite& WriteStdWString(const std::wstring& value) = 0;
+    virtual IStreamWrite& WriteStdString(const std::string& value) = 0;
+    // Zero-terminated wide text: wide length prefix (in UTF-16 units), then the units.
+    virtual IStreamWrite& WriteSzW(const wchar_t* text) = 0;
+    // Zero-terminated narrow text: 4-byte length, then the bytes.
+    virtual IStreamWrite& WriteSzA(const char* text) = 0;
+    virtual IStreamWrite& WriteLong(int32_t value) = 0;
+    virtual IStreamWrite& WriteULong(uint32_t value) = 0;
+    virtual IStreamWrite& WriteChar(char value) = 0;
+    virtual IStreamWrite& WriteDouble(double value) = 0;
+    virtual IStreamWrite& WriteFloat(float value) = 0;
+    virtual IStreamWrite& WriteInt64(int64_t value) = 0;
+    virtual IStreamWrite& WriteUInt64(uint64_t value) = 0;
+    virtual IStreamWrite& WriteInt32(int32_t value) = 0;
+    virtual IStreamWrite& WriteUInt32(uint32_t value) = 0;
+    virtual IStreamWrite& WriteInt16(int16_t value) = 0;
+    virtual IStreamWrite& WriteUInt16(uint16_t value) = 0;
+    virtual IStreamWrite& WriteInt8(int8_t value) = 0;
+    virtual IStreamWrite& WriteUInt8(uint8_t value) = 0;
+    virtual IStreamWrite& WriteBool(bool value) = 0;
+    virtual IStreamWrite& WriteVersion(uint32_t version) = 0;
+
+protected:
+    IStreamWrite() = default;
+};
+
+// Implements the text operations through the typed ones.
+class TAVRIN_API QvStreamWrite : public IStreamWrite {
+public:
+    IStreamWrite& WriteStringW(const QvStringW& value) override;
+    IStreamWrite& WriteStringA(const QvStringA& value) override;
+    IStreamWrite& WriteStdWString(const std::wstring& value) override;
+    IStreamWrite& WriteStdString(const std::string& value) override;
+    IStreamWrite& WriteSzW(const wchar_t* text) override;
+    IStreamWrite& WriteSzA(const char* text) override;
+    IStreamWrite& WriteVersion(uint32_t version) override;
+};
+
+// A binary write stream: every typed write goes through WriteBytes, so a class that
+// implements WriteBytes alone produces the bytes of the format.
+class TAVRIN_API QvStreamWriteBinary : public QvStreamWrite {
+public:
+    IStreamWrite& WriteLong(int32_t value) override;
+    IStreamWrite& WriteULong(uint32_t value) override;
+    IStreamWrite& WriteChar(char value) override;
+    IStreamWrite& WriteDouble(double value) override;
+    IStreamWrite& WriteFloat(float value) override;
+    IStreamWrite& WriteInt64(int64_t value) override;
+    IStreamWrite& WriteUInt64(uint64_t value) override;
+    IStreamWrite& WriteInt32(int32_t value) override;
+    IStreamWrite& WriteUInt32(uint32_t value) override;
+    IStreamWrite& WriteInt16(int16_t value) override;
+    IStreamWrite& WriteUInt16(uint16_t value) override;
+    IStreamWrite& WriteInt8(int8_t value) override;
+    IStreamWrite& WriteUInt8(uint8_t value) override;
+    IStreamWrite& WriteBool(bool value) override;
+    // Appends `count` bytes as they stand.
+    virtual IStreamWrite& WriteBytes(const void* data, uint64_t count) = 0;
+};
+
+// Base of the read streams; holds the version check.
+class TAVRIN_API QvStreamRead {
+public:
+    virtual ~QvStreamRead() = default;
+    virtual void ReadUInt32(uint32_t& value) = 0;
+
+    // Reads a 4-byte version; throws QvExceptionWrongFileVersion when it is greater than
+    // `expected`.
+    void ReadAndCompareVersion(uint32_t expected);
+
+protected:
+    QvStreamRead() = default;
+};
+
+// A binary read stream. Each read consumes exactly the bytes that the matching write produced.
+// The typed reads are implemented over ReadBytes: a read that cannot be completed raises an
+// exception derived from IException and stores nothing.
+class TAVRIN_API QvStreamReadBinary : public QvStreamRead {
+public:
+    virtual void ReadStringW(QvStringW& value);
+    virtual void ReadStringA(QvStringA& value);
+    // Wide text: units beyond the BMP arrive as surrogate pairs; an unpaired one becomes U+FFFD.
+    virtual void ReadStdWString(std::wstring& value);
+    virtual void ReadStdString(std::string& value);
+    virtual void ReadLong(int32_t& value);
+    virtual void ReadULong(uint32_t& value);
+    virtual void ReadChar(char& value);
+    virtual void ReadDouble(double& value);
+    virtual void ReadFloat(float& value);
+    virtual void ReadInt64(int64_t& value);
+    virtual void ReadUInt64(uint64_t& value);
+    virtual void ReadInt32(int32_t& value);
+    void ReadUInt32(uint32_t& value) override;
+    virtual void ReadInt16(int16_t& value);
+    virtual void ReadUInt16(uint16_t& value);
+    virtual void ReadInt8(int8_t& value);
+    virtual void ReadUInt8(uint8_t& value);
+    virtual void ReadBool(bool& value);
+    // Copies up to `count` bytes into `data`; returns how many were delivered (fewer only at
+    // the end of the data).
+    virtual uint64_t ReadBytes(void* data, uint64_t count) = 0;
+};

@@ -1,0 +1,48 @@
+// Narrow and wide string classes used as keys of keyed tables and by the string-object
+// stream operations. They hold the same characters as the standard strings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class QvStringA {
+public:
+    QvStringA() = default;
+    QvStringA(const char* text) : m_text(text ? text : "") {}  // NOLINT: implicit by design
+    QvStringA(std::string text) : m_text(std::move(text)) {}   // NOLINT: implicit by design
+    QvStringA(std::string_view text) : m_text(text) {}         // NOLINT: implicit by design
+
+    const char* GetString() const noexcept { return m_text.c_str(); }
+    operator const char*() const noexcept { return m_text.c_str(); }  // NOLINT
+    unsigned int GetLength() const noexcept { return static_cast<unsigned int>(m_text.size()); }
+    const std::string& Str() const noexcept { return m_text; }
+    std::string& Str() noexcept { return m_text; }
+
+    // Zero-terminated comparison, as the text is used.
+    friend bool operator==(const QvStringA& a, const QvStringA& b) noexcept {
+        return std::string_view(a.m_text.c_str()) == std::string_view(b.m_text.c_str());
+    }
+
+private:
+    std::string m_text;
+};
+
+class QvStringW {
+public:
+    QvStringW() = default;
+    QvStringW(const wchar_t* text) : m_text(text ? text : L"") {}  // NOLINT
+    QvStringW(std::wstring text) : m_text(std::move(text)) {}     // NOLINT
+
+    const wchar_t* GetString() const noexcept { return m_text.c_str(); }
+    operator const wchar_t*() const noexcept { return m_text.c_str(); }  // NOLINT
+    unsigned int GetLength() const noexcept { return static_cast<unsigned int>(m_text.size()); }
+    const std::wstring& Str() const noexcept { return m_text; }
+    std::wstring& Str() noexcept { return m_text; }
+
+    friend bool operator==(const QvStringW& a, const QvStringW& b) noexcept {
+        return std::wstring_view(a.m_text.c_str()) == std::wstring_view(b.m_text.c_str());
+    }
+
+private:
+    std::wstring m_text;
+};
