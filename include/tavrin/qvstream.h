@@ -51,6 +51,8 @@ public:
     IStreamWrite& WriteSzW(const wchar_t* text) override;
     IStreamWrite& WriteSzA(const char* text) override;
     IStreamWrite& WriteVersion(uint32_t version) override;
+    // Appends `count` bytes as they stand (the text operations write their bytes through it).
+    virtual IStreamWrite& WriteBytes(const void* data, uint64_t count) = 0;
 };
 
 // A binary write stream: every typed write goes through WriteBytes, so a class that
@@ -72,7 +74,7 @@ public:
     IStreamWrite& WriteUInt8(uint8_t value) override;
     IStreamWrite& WriteBool(bool value) override;
     // Appends `count` bytes as they stand.
-    virtual IStreamWrite& WriteBytes(const void* data, uint64_t count) = 0;
+    IStreamWrite& WriteBytes(const void* data, uint64_t count) override = 0;
 };
 
 // Base of the read streams; holds the version check.

@@ -1,0 +1,147 @@
+// Binary streams over files. Both sides keep one buffer, so that the many small values of a
+// document cost one system call per buffer, not one per value.
+#include <tavrin/qvstreamfile.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include <tavrin/cexception.h>
+
+#include "core/platform/file.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+
+// Raising places of this file.
+constexpr unsigned int kLineOpenWrite = 30;
+constexpr unsigned int kLineWrite = 40;
+constexpr unsigned int kLineClosed = 45;
+constexpr unsigned int kLineClose = 50;
+constexpr unsigned int kLineOpenRead = 60;
+constexpr unsigned int kLineRead = 70;
+
+[[noreturn]] void Throw(unsigned int line, const char* function) {
+    throw Tavrin::CException(__FILE__, line, function);
+}
+
+}  // namespace
+
+// ---- QvStreamWriteBinaryFile -----------------------------------------------------------------
+
+QvStreamWriteBinaryFile::QvStreamWriteBinaryFile(const std::wstring& path)
+    : m_file(std::make_unique<Tavrin::Platform::CFile>()),
+      m_buffer(std::make_unique<unsigned char[]>(kBufferSize)) {
+    if (m_file->CreateWrite(path) != Tavrin::Platform::EFileError::None) {
+        Throw(kLineOpenWrite, "QvStreamWriteBinaryFile::QvStreamWriteBinaryFile");
+    }
+}
+
+QvStreamWriteBinaryFile::~QvStreamWriteBinaryFile() {
+    if (m_file && m_file->IsOpen()) {
+        if (m_used) m_file->Write(m_buffer.get(), m_used);  // errors are lost here: see Close()
+        m_file->Close();
+    }
+}
+
+void QvStreamWriteBinaryFile::FlushBuffer(const char* function) {
+    if (m_used == 0) return;
+    if (m_file->Write(m_buffer.get(), m_used) != Tavrin::Platform::EFileError::None) {
+        // What reached the file is unknown: give up on the file rather than write a gap.
+        m_used = 0;
+        m_file->Close();
+        Throw(kLineWrite, function);
+    }
+    m_written += m_used;
+    m_used = 0;
+}
+
+IStreamWrite& QvStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t count) {
+    static constexpr const char* kFunction = "QvStreamWriteBinaryFile::WriteBytes";
+    if (!m_file->IsOpen()) Throw(kLineClosed, kFunction);
+    if (count == 0) return *this;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    if (count <= kBufferSize - m_used) {
+        std::memcpy(m_buffer.get() + m_used, bytes, static_cast<size_t>(count));
+        m_used += static_cast<size_t>(count);
+        return *this;
+    }
+    FlushBuffer(kFunction);
+    if (count >= kBufferSize) {
+        // Large pieces go straight to the file.
+        if (m_file->Write(bytes, static_cast<size_t>(count)) != Tavrin::Platform::EFileError::None) {
+            m_file->Close();
+            Throw(kLineWrite, kFunction);
+        }
+        m_written += count;
+    } else {
+        std::memcpy(m_buffer.get(), bytes, static_cast<size_t>(count));
+        m_used = static_cast<size_t>(count);
+    }
+    return *this;
+}
+
+void QvStreamWriteBinaryFile::Flush() {
+    static constexpr const char* kFunction = "QvStreamWriteBinaryFile::Flush";
+    if (!m_file->IsOpen()) Throw(kLineClosed, kFunction);
+    FlushBuffer(kFunction);
+}
+
+void QvStreamWriteBinaryFile::Close() {
+    static constexpr const char* kFunction = "QvStreamWriteBinaryFile::Close";
+    if (!m_file->IsOpen()) return;
+    FlushBuffer(kFunction);
+    if (m_file->Close() != Tavrin::Platform::EFileError::None) Throw(kLineClose, kFunction);
+}
+
+// ---- QvStreamReadBinaryFile ------------------------------------------------------------------
+
+QvStreamReadBinaryFile::QvStreamReadBinaryFile(const std::wstring& path)
+    : m_file(std::make_unique<Tavrin::Platform::CFile>()),
+      m_buffer(std::make_unique<unsigned char[]>(kBufferSize)) {
+    static constexpr const char* kFunction = "QvStreamReadBinaryFile::QvStreamReadBinaryFile";
+    if (m_file->OpenRead(path) != Tavrin::Platform::EFileError::None) {
+        Throw(kLineOpenRead, kFunction);
+    }
+    if (m_file->GetSize(m_size) != Tavrin::Platform::EFileError::None) Throw(kLineOpenRead, kFunction);
+}
+
+QvStreamReadBinaryFile::~QvStreamReadBinaryFile() = default;
+
+bool QvStreamReadBinaryFile::Refill() {
+    size_t got = 0;
+    if (m_file->Read(m_buffer.get(), kBufferSize, got) != Tavrin::Platform::EFileError::None) {
+        Throw(kLineRead, "QvStreamReadBinaryFile::ReadBytes");
+    }
+    m_begin = 0;
+    m_end = got;
+    return got != 0;
+}
+
+uint64_t QvStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
+    unsigned char* out = static_cast<unsigned char*>(data);
+    uint64_t delivered = 0;
+    while (delivered < count) {
+        if (m_begin == m_end) {
+            const uint64_t wanted = count - delivered;
+            if (wanted >= kBufferSize) {
+                // Large reads bypass the buffer.
+                size_t got = 0;
+                const size_t piece = static_cast<size_t>(std::min<uint64_t>(wanted, SIZE_MAX));
+                if (m_file->ReadFull(out + delivered, piece, got) !=
+                    Tavrin::Platform::EFileError::None) {
+                    Throw(kLineRead, "QvStreamReadBinaryFile::ReadBytes");
+                }
+                delivered += got;
+                if (got < piece) break;
+                continue;
+            }
+            if (!Refill()) break;
+        }
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(count - delivered, m_end - m_begin));
+        std::memcpy(out + delivered, m_buffer.get() + m_begin, take);
+        m_begin += take;
+        delivered += take;
+    }
+    return delivered;
+}

@@ -1,0 +1,274 @@
+// The read streams: the version check, the typed reads over ReadBytes, and the read stream
+// over bytes in memory. Every read either delivers a complete value or throws; the
+// destination is only written once the whole value has arrived.
+#include <tavrin/qvstream.h>
+#include <tavrin/qvstreambuffer.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include <tavrin/cexception.h>
+#include <tavrin/qvexception.h>
+
+#include "core/basepool/qvutf16.h"
+
+namespace {
+
+constexpr unsigned int kLineReadAndCompareVersion = 41;
+// A typed read found fewer bytes than its value needs.
+constexpr unsigned int kLineTruncated = 120;
+// Wide text without its mark FF FE FF, or with a length escape the writer never produces.
+constexpr unsigned int kLineNotWideText = 130;
+// Text longer than the stream holds.
+constexpr unsigned int kLineTextTruncated = 140;
+
+// Long texts are read in pieces of this many bytes, so that a length read from the stream
+// never makes us allocate more than the data actually delivered (plus one piece).
+constexpr size_t kPieceBytes = 16 * 1024;
+
+[[noreturn]] void Throw(unsigned int line, const char* function) {
+    throw Tavrin::CException(__FILE__, line, function);
+}
+
+template <class T>
+T FromLittleEndian(const unsigned char* bytes) noexcept {
+    unsigned char ordered[sizeof(T)];
+    std::memcpy(ordered, bytes, sizeof(T));
+    if constexpr (std::endian::native == std::endian::big) {
+        std::reverse(ordered, ordered + sizeof(T));
+    }
+    T value;
+    std::memcpy(&value, ordered, sizeof(T));
+    return value;
+}
+
+template <class T>
+void ReadTyped(QvStreamReadBinary& stream, T& value, const char* function) {
+    unsigned char bytes[sizeof(T)];
+    if (stream.ReadBytes(bytes, sizeof(T)) != sizeof(T)) Throw(kLineTruncated, function);
+    value = FromLittleEndian<T>(bytes);
+}
+
+// Reads the wide length prefix through the stream's typed reads; returns the unit count.
+uint64_t ReadWideLength(QvStreamReadBinary& stream, const char* function) {
+    uint8_t mark8 = 0;
+    uint16_t mark16 = 0;
+    stream.ReadUInt8(mark8);
+    stream.ReadUInt16(mark16);
+    if (mark8 != 0xFF || mark16 != 0xFFFE) Throw(kLineNotWideText, function);
+    uint8_t length8 = 0;
+    stream.ReadUInt8(length8);
+    if (length8 < 0xFF) return length8;
+    uint16_t length16 = 0;
+    stream.ReadUInt16(length16);
+    if (length16 < 0xFFFE) return length16;
+    if (length16 != 0xFFFF) Throw(kLineNotWideText, function);
+    uint32_t length32 = 0;
+    stream.ReadUInt32(length32);
+    if (length32 < 0xFFFFFFFFu) return length32;
+    uint64_t length64 = 0;
+    stream.ReadUInt64(length64);
+    return length64;
+}
+
+}  // namespace
+
+// ---- QvStreamRead ----------------------------------------------------------------------------
+
+void QvStreamRead::ReadAndCompareVersion(uint32_t expected) {
+    uint32_t version = 0;
+    ReadUInt32(version);
+    if (version > expected) {
+        throw QvExceptionWrongFileVersion(__FILE__, kLineReadAndCompareVersion,
+                                          "QvStreamRead::ReadAndCompareVersion");
+    }
+}
+
+// ---- QvStreamReadBinary: typed reads over ReadBytes -------------------------------------------
+
+void QvStreamReadBinary::ReadStringW(QvStringW& value) {
+    std::wstring text;
+    ReadStdWString(text);
+    value.Str() = std::move(text);
+}
+
+void QvStreamReadBinary::ReadStringA(QvStringA& value) {
+    std::string text;
+    ReadStdString(text);
+    value.Str() = std::move(text);
+}
+
+void QvStreamReadBinary::ReadStdWString(std::wstring& value) {
+    static constexpr const char* kFunction = "QvStreamReadBinary::ReadStdWString";
+    uint64_t units = ReadWideLength(*this, kFunction);
+    std::wstring text;
+    QvDetail::CUtf16Decoder decoder(text);
+    unsigned char piece[kPieceBytes];
+    while (units > 0) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(units, kPieceBytes / 2));
+        if (ReadBytes(piece, take * 2) != take * 2) Throw(kLineTextTruncated, kFunction);
+        decoder.Feed(piece, take);
+        units -= take;
+    }
+    decoder.Finish();
+    value = std::move(text);
+}
+
+void QvStreamReadBinary::ReadStdString(std::string& value) {
+    static constexpr const char* kFunction = "QvStreamReadBinary::ReadStdString";
+    uint32_t length = 0;
+    ReadUInt32(length);
+    std::string text;
+    size_t have = 0;
+    while (have < length) {
+        const size_t take = std::min<size_t>(length - have, kPieceBytes);
+        text.resize(have + take);
+        if (ReadBytes(text.data() + have, take) != take) Throw(kLineTextTruncated, kFunction);
+        have += take;
+    }
+    value = std::move(text);
+}
+
+void QvStreamReadBinary::ReadLong(int32_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadLong");
+}
+void QvStreamReadBinary::ReadULong(uint32_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadULong");
+}
+void QvStreamReadBinary::ReadChar(char& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadChar");
+}
+void QvStreamReadBinary::ReadDouble(double& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadDouble");
+}
+void QvStreamReadBinary::ReadFloat(float& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadFloat");
+}
+void QvStreamReadBinary::ReadInt64(int64_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt64");
+}
+void QvStreamReadBinary::ReadUInt64(uint64_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt64");
+}
+void QvStreamReadBinary::ReadInt32(int32_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt32");
+}
+void QvStreamReadBinary::ReadUInt32(uint32_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt32");
+}
+void QvStreamReadBinary::ReadInt16(int16_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt16");
+}
+void QvStreamReadBinary::ReadUInt16(uint16_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt16");
+}
+void QvStreamReadBinary::ReadInt8(int8_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt8");
+}
+void QvStreamReadBinary::ReadUInt8(uint8_t& value) {
+    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt8");
+}
+void QvStreamReadBinary::ReadBool(bool& value) {
+    uint8_t byte = 0;
+    ReadTyped(*this, byte, "QvStreamReadBinary::ReadBool");
+    value = byte != 0;
+}
+
+// ---- QvStreamReadBinaryBuffer ----------------------------------------------------------------
+
+QvStreamReadBinaryBuffer::QvStreamReadBinaryBuffer(const void* data, size_t size) noexcept
+    : m_data(static_cast<const unsigned char*>(data)), m_size(data ? size : 0) {}
+
+QvStreamReadBinaryBuffer::~QvStreamReadBinaryBuffer() = default;
+
+template <class T>
+void QvStreamReadBinaryBuffer::ReadValue(T& value, const char* function) {
+    if (m_size - m_position < sizeof(T)) Throw(kLineTruncated, function);
+    value = FromLittleEndian<T>(m_data + m_position);
+    m_position += sizeof(T);
+}
+
+uint64_t QvStreamReadBinaryBuffer::ReadBytes(void* data, uint64_t count) {
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(count, m_size - m_position));
+    if (take) std::memcpy(data, m_data + m_position, take);
+    m_position += take;
+    return take;
+}
+
+void QvStreamReadBinaryBuffer::ReadStdString(std::string& value) {
+    static constexpr const char* kFunction = "QvStreamReadBinaryBuffer::ReadStdString";
+    const size_t start = m_position;
+    uint32_t length = 0;
+    ReadValue(length, kFunction);
+    if (m_size - m_position < length) {
+        m_position = start;
+        Throw(kLineTextTruncated, kFunction);
+    }
+    value.assign(reinterpret_cast<const char*>(m_data + m_position), length);
+    m_position += length;
+}
+
+void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
+    static constexpr const char* kFunction = "QvStreamReadBinaryBuffer::ReadStdWString";
+    const size_t start = m_position;
+    try {
+        const uint64_t units = ReadWideLength(*this, kFunction);
+        if ((m_size - m_position) / 2 < units) Throw(kLineTextTruncated, kFunction);
+        std::wstring text;
+        text.reserve(static_cast<size_t>(units));
+        QvDetail::CUtf16Decoder decoder(text);
+        decoder.Feed(m_data + m_position, static_cast<size_t>(units));
+        decoder.Finish();
+        m_position += static_cast<size_t>(units) * 2;
+        value = std::move(text);
+    } catch (...) {
+        m_position = start;
+        throw;
+    }
+}
+
+void QvStreamReadBinaryBuffer::ReadLong(int32_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadLong");
+}
+void QvStreamReadBinaryBuffer::ReadULong(uint32_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadULong");
+}
+void QvStreamReadBinaryBuffer::ReadChar(char& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadChar");
+}
+void QvStreamReadBinaryBuffer::ReadDouble(double& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadDouble");
+}
+void QvStreamReadBinaryBuffer::ReadFloat(float& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadFloat");
+}
+void QvStreamReadBinaryBuffer::ReadInt64(int64_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt64");
+}
+void QvStreamReadBinaryBuffer::ReadUInt64(uint64_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt64");
+}
+void QvStreamReadBinaryBuffer::ReadInt32(int32_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt32");
+}
+void QvStreamReadBinaryBuffer::ReadUInt32(uint32_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt32");
+}
+void QvStreamReadBinaryBuffer::ReadInt16(int16_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt16");
+}
+void QvStreamReadBinaryBuffer::ReadUInt16(uint16_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt16");
+}
+void QvStreamReadBinaryBuffer::ReadInt8(int8_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt8");
+}
+void QvStreamReadBinaryBuffer::ReadUInt8(uint8_t& value) {
+    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt8");
+}
+void QvStreamReadBinaryBuffer::ReadBool(bool& value) {
+    uint8_t byte = 0;
+    ReadValue(byte, "QvStreamReadBinaryBuffer::ReadBool");
+    value = byte != 0;
+}

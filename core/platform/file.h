@@ -1,0 +1,72 @@
+// Files: the library's only access to the file system. Paths are wide strings (code points),
+// handed to the system as UTF-8. No operation throws: each reports an EFileError, and a
+// CFile always closes its descriptor when it goes away.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Tavrin::Platform {
+
+enum class EFileError {
+    None,
+    NotFound,      // the file or a directory on the way does not exist
+    AccessDenied,  // no permission, or a read-only file system
+    IsDirectory,   // the path names a directory
+    InvalidPath,   // empty, holds a zero character or a value that is no code point
+    NoSpace,       // the device or the quota is full
+    TooLarge,      // the size does not fit the caller's limits
+    NotOpen,       // the operation needs an open file
+    Other,
+};
+
+// Short English text for an error, for messages and test output.
+const char* FileErrorText(EFileError error) noexcept;
+
+// UTF-8 form of a wide path; false when the path holds a zero character, a surrogate or a
+// value above U+10FFFF.
+bool WideToUtf8Path(const std::wstring& path, std::string& utf8);
+
+class CFile {
+public:
+    CFile() noexcept = default;
+    ~CFile();
+    CFile(CFile&& other) noexcept;
+    CFile& operator=(CFile&& other) noexcept;
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // Opens an existing file for reading; a directory is refused with IsDirectory.
+    EFileError OpenRead(const std::wstring& path);
+    // Creates the file, or truncates an existing one, for writing (permissions 0666 less umask).
+    EFileError CreateWrite(const std::wstring& path);
+
+    bool IsOpen() const noexcept { return m_fd >= 0; }
+
+    // Reads up to `size` bytes; `delivered` is 0 only at the end of the file. Retries
+    // interrupted calls.
+    EFileError Read(void* data, size_t size, size_t& delivered);
+    // Reads until `size` bytes are in or the file ends; `delivered` tells how many came.
+    EFileError ReadFull(void* data, size_t size, size_t& delivered);
+    // Writes all `size` bytes (short writes and interruptions are retried).
+    EFileError Write(const void* data, size_t size);
+    // Current size of the open file.
+    EFileError GetSize(uint64_t& size) const;
+    // Closes the descriptor and reports what the system says about it; a closed file is None.
+    EFileError Close();
+
+private:
+    EFileError Open(const std::wstring& path, int flags);
+
+    int m_fd = -1;
+};
+
+// The whole content of the file at `path`. Files larger than `maxSize` give TooLarge.
+EFileError ReadWholeFile(const std::wstring& path, std::vector<unsigned char>& content,
+                         uint64_t maxSize = UINT64_MAX);
+// Creates or truncates the file at `path` and writes `size` bytes into it.
+EFileError WriteWholeFile(const std::wstring& path, const void* data, size_t size);
+
+}  // namespace Tavrin::Platform

@@ -1,0 +1,47 @@
+// The per-thread C-runtime locale: a guard that runs the calling thread in the "C" locale,
+// and the locale-aware number conversions that read the thread's current locale.
+// Internal to the library; the guard is exported only so that tests can drive it.
+#pragma once
+
+#include <locale.h>
+
+#include <cstddef>
+
+#include <tavrin/export.h>
+
+namespace Tavrin::Platform {
+
+// Switches the calling thread to the "C" locale (decimal point '.', no grouping) for the
+// guard's lifetime, and gives the thread back its previous locale on every exit, exceptions
+// included. A thread that was following the process-wide locale follows it again afterwards.
+// Guards nest; each must be destroyed on the thread that created it, in reverse order.
+class TAVRIN_API CThreadLocaleGuard {
+public:
+    CThreadLocaleGuard() noexcept;
+    ~CThreadLocaleGuard();
+    CThreadLocaleGuard(const CThreadLocaleGuard&) = delete;
+    CThreadLocaleGuard& operator=(const CThreadLocaleGuard&) = delete;
+
+private:
+    locale_t m_previous;
+};
+
+// The process-wide cached "C" locale object (never freed).
+TAVRIN_API locale_t CLocale() noexcept;
+
+// The calling thread's current locale object: the one set by uselocale, or LC_GLOBAL_LOCALE
+// when the thread follows the process-wide locale. LC_GLOBAL_LOCALE is not valid for the
+// *_l functions; use the conversions below, which handle it.
+TAVRIN_API locale_t CurrentThreadLocale() noexcept;
+
+// strtod in the calling thread's current locale: parses a prefix of the zero-terminated `text`,
+// sets `*end` past it (to `text` when nothing was parsed).
+double StrToDouble(const char* text, const char** end) noexcept;
+// wcstod in the calling thread's current locale, as StrToDouble.
+double WcsToDouble(const wchar_t* text, const wchar_t** end) noexcept;
+
+// Prints `value` with "%f" in the calling thread's current locale into `buffer`; returns the
+// snprintf result (the full length, or a negative value when printing fails).
+int PrintFixed(char* buffer, size_t size, double value) noexcept;
+
+}  // namespace Tavrin::Platform

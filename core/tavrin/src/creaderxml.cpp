@@ -1,0 +1,358 @@
+// The XML reader. Each Read parses the text into a node tree that lives for that Read; the
+// value readers look values up in the tree on demand and convert their text only when asked.
+// The tree outlives every value reader of the Read, so they walk its records directly.
+#include <tavrin/creaderxml.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include <tavrin/base64.h>
+#include <tavrin/cexception.h>
+#include <tavrin/cxmlnode.h>
+#include <tavrin/encodings.h>
+#include <tavrin/qvdatetime.h>
+#include <tavrin/qvvariant.h>
+
+#include "core/platform/threadlocale.h"
+
+namespace Tavrin {
+
+namespace {
+
+constexpr unsigned kLineReadValue = 393;
+constexpr const char* kFunctionReadValue = "Tavrin::CContainerReaderXml::readValue";
+
+// Decoded blob bytes owned by a value reader; the buffer never moves once stored.
+struct SBlobBytes {
+    std::unique_ptr<unsigned char[]> data;
+    size_t size = 0;
+
+    SBlobRange Range() const { return SBlobRange{data.get(), data.get() + size}; }
+};
+
+bool IsTrimSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsTrimSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsTrimSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The first text segment, else the first raw section (a blob's CDATA), else "".
+const char* ElementText(const SXmlNodeData& node) {
+    if (node.textCount > 0) return node.texts[0];
+    if (node.clearCount > 0) return node.clears[0].value;
+    return "";
+}
+
+// Decodes Base64 `text` (zero-terminated) as the document holds it.
+SBlobBytes DecodeBlob(const char* text) {
+    SBlobBytes bytes;
+    bytes.size = Base64::GetDecodedSize(text);
+    if (bytes.size != 0) bytes.data = std::make_unique_for_overwrite<unsigned char[]>(bytes.size);
+    Base64::Decode(text, bytes.data.get(), bytes.size);  // throws for a decoded size of 0
+    return bytes;
+}
+
+bool BoolText(const char* text, bool& value) {
+    if (text == nullptr) return false;
+    if (std::strcmp(text, "true") == 0) {
+        value = true;
+        return true;
+    }
+    if (std::strcmp(text, "false") == 0) {
+        value = false;
+        return true;
+    }
+    return false;
+}
+
+void AppendElementName(std::string& out, const char* className) {
+    for (const char* p = className; *p != '\0'; ++p) {
+        if (p[0] == ':' && p[1] == ':') {
+            out.push_back('-');
+            ++p;
+        } else {
+            out.push_back(*p);
+        }
+    }
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}
+
+}  // namespace
+
+class CContainerReaderXml;
+
+// The IDataReader handed to an object: its values are the child elements of `node`.
+class CDataReaderXml final : public IDataReader {
+public:
+    explicit CDataReaderXml(const SXmlNodeData* node) : m_node(node) {}
+
+    unsigned int GetNameCount() const override {
+        return m_node ? static_cast<unsigned int>(m_node->childCount) : 0u;
+    }
+
+    const char* GetName(unsigned int index) const override {
+        if (m_node == nullptr || index >= static_cast<unsigned int>(m_node->childCount))
+            return nullptr;
+        return m_node->children[index]->name;
+    }
+
+    SBlobRange Read(const char* name) override;
+    bool Read(const char* name, ISerializableContainer& value) override;
+    bool Read(const char* name, ISerializable& value) override;
+    bool Read(const char* name, IDateTime& value) override;
+    bool Read(const char* name, std::wstring& value) override;
+    bool Read(const char* name, std::string& value) override;
+    bool Read(const char* name, char& value) override { return Convert(name, value); }
+    bool Read(const char* name, double& value) override { return Convert(name, value); }
+    bool Read(const char* name, float& value) override { return Convert(name, value); }
+    bool Read(const char* name, long long& value) override { return Convert(name, value); }
+    bool Read(const char* name, unsigned long long& value) override { return Convert(name, value); }
+    bool Read(const char* name, int& value) override { return Convert(name, value); }
+    bool Read(const char* name, unsigned int& value) override { return Convert(name, value); }
+    bool Read(const char* name, short& value) override { return Convert(name, value); }
+    bool Read(const char* name, unsigned short& value) override { return Convert(name, value); }
+    bool Read(const char* name, signed char& value) override { return Convert(name, value); }
+    bool Read(const char* name, unsigned char& value) override { return Convert(name, value); }
+    bool Read(const char* name, bool& value) override;
+
+private:
+    // The first child element named `name` ignoring case, or null.
+    const SXmlNodeData* Find(const char* name) const {
+        if (m_node == nullptr || name == nullptr) return nullptr;
+        for (int i = 0; i < m_node->childCount; ++i) {
+            if (EqualsIgnoringCase(m_node->children[i]->name, name)) return m_node->children[i];
+        }
+        return nullptr;
+    }
+
+    static std::string_view ValueText(const SXmlNodeData& element) {
+        return Trim(ElementText(element));
+    }
+
+    template <typename T>
+    bool Convert(const char* name, T& value) {
+        const SXmlNodeData* element = Find(name);
+        if (element == nullptr) return false;
+        QvVariant::ConvertText(ValueText(*element), QvVariant::ETextForm::Narrow, value);
+        return true;
+    }
+
+    const SXmlNodeData* m_node;
+    std::unordered_map<std::string, SBlobBytes> m_blobs;
+};
+
+// The IContainerReader handed to a container: its elements are the child elements of `node`
+// in document order, whatever their names.
+class CContainerReaderXml final : public IContainerReader {
+public:
+    explicit CContainerReaderXml(const SXmlNodeData* node)
+        : m_elements(node ? node->children : nullptr),
+          m_count(node ? static_cast<unsigned int>(node->childCount) : 0u) {}
+
+    SBlobRange Read(unsigned int index) override;
+    bool Read(unsigned int index, ISerializableContainer& value) override;
+    bool Read(unsigned int index, ISerializable& value) override;
+    bool Read(unsigned int index, IDateTime& value) override;
+    bool Read(unsigned int index, std::wstring& value) override;
+    bool Read(unsigned int index, std::string& value) override;
+    bool Read(unsigned int index, char& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, double& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, float& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, long long& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, unsigned long long& value) override {
+        return Convert(index, value);
+    }
+    bool Read(unsigned int index, int& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, unsigned int& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, short& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, unsigned short& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, signed char& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, unsigned char& value) override { return Convert(index, value); }
+    bool Read(unsigned int index, bool& value) override;
+
+private:
+    // Text of a scalar element: only "elt" elements hold scalars.
+    const char* readValue(unsigned int index) const {
+        const SXmlNodeData& element = *m_elements[index];
+        if (std::strcmp(element.name, "elt") != 0)
+            throw CException(__FILE__, kLineReadValue, kFunctionReadValue);
+        return ElementText(element);
+    }
+
+    template <typename T>
+    bool Convert(unsigned int index, T& value) {
+        if (index >= m_count) return false;
+        QvVariant::ConvertText(readValue(index), QvVariant::ETextForm::Narrow, value);
+        return true;
+    }
+
+    SXmlNodeData* const* m_elements;
+    unsigned int m_count;
+    std::unordered_map<unsigned int, SBlobBytes> m_blobs;
+};
+
+SBlobRange CDataReaderXml::Read(const char* name) {
+    if (name == nullptr) return SBlobRange{};
+    if (const auto cached = m_blobs.find(name); cached != m_blobs.end())
+        return cached->second.Range();
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return SBlobRange{};
+    const char* raw = ElementText(*element);
+    const std::string_view text = Trim(raw);
+    if (text.empty()) return SBlobRange{};
+    // The decoder reads zero-terminated text; copy only when the end was trimmed.
+    SBlobBytes bytes = text.data() + text.size() == raw + std::strlen(raw)
+                           ? DecodeBlob(text.data())
+                           : DecodeBlob(std::string(text).c_str());
+    return m_blobs.emplace(name, std::move(bytes)).first->second.Range();
+}
+
+bool CDataReaderXml::Read(const char* name, ISerializableContainer& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    CContainerReaderXml reader(element);
+    value.Read(reader);
+    return true;
+}
+
+bool CDataReaderXml::Read(const char* name, ISerializable& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    CDataReaderXml reader(element);
+    value.Read(reader);
+    return true;
+}
+
+bool CDataReaderXml::Read(const char* name, IDateTime& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    // The first text segment only; no text reads as the empty text, which does not parse.
+    const QvDateTime parsed(element->textCount > 0 ? element->texts[0] : "");
+    value.Assign(parsed);
+    return true;
+}
+
+bool CDataReaderXml::Read(const char* name, std::wstring& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    std::wstring text;
+    Encodings::AppendFromUTF8(text, ValueText(*element));
+    value = std::move(text);
+    return true;
+}
+
+bool CDataReaderXml::Read(const char* name, std::string& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    value.assign(ValueText(*element));
+    return true;
+}
+
+bool CDataReaderXml::Read(const char* name, bool& value) {
+    const SXmlNodeData* element = Find(name);
+    if (element == nullptr) return false;
+    return BoolText(element->textCount > 0 ? element->texts[0] : nullptr, value);
+}
+
+SBlobRange CContainerReaderXml::Read(unsigned int index) {
+    if (const auto cached = m_blobs.find(index); cached != m_blobs.end())
+        return cached->second.Range();
+    if (index >= m_count) return SBlobRange{};
+    const char* text = readValue(index);
+    if (Trim(text).empty()) return SBlobRange{};
+    return m_blobs.emplace(index, DecodeBlob(text)).first->second.Range();
+}
+
+bool CContainerReaderXml::Read(unsigned int index, ISerializableContainer& value) {
+    if (index >= m_count) return false;
+    CContainerReaderXml reader(m_elements[index]);
+    value.Read(reader);
+    return true;
+}
+
+bool CContainerReaderXml::Read(unsigned int index, ISerializable& value) {
+    if (index >= m_count) return false;
+    CDataReaderXml reader(m_elements[index]);
+    value.Read(reader);
+    return true;
+}
+
+bool CContainerReaderXml::Read(unsigned int index, IDateTime& value) {
+    if (index >= m_count) return false;
+    const QvDateTime parsed(readValue(index));
+    value.Assign(parsed);
+    return true;
+}
+
+bool CContainerReaderXml::Read(unsigned int index, std::wstring& value) {
+    if (index >= m_count) return false;
+    std::wstring text;
+    Encodings::AppendFromUTF8(text, readValue(index));
+    value = std::move(text);
+    return true;
+}
+
+bool CContainerReaderXml::Read(unsigned int index, std::string& value) {
+    if (index >= m_count) return false;
+    value.assign(readValue(index));
+    return true;
+}
+
+bool CContainerReaderXml::Read(unsigned int index, bool& value) {
+    if (index >= m_count) return false;
+    return BoolText(readValue(index), value);
+}
+
+CReaderXml::CReaderXml(const char* text) : m_text(text) {}
+CReaderXml::CReaderXml(const std::string& text) : m_text(text.c_str()) {}
+CReaderXml::CReaderXml(const CReaderXml& other) = default;
+CReaderXml& CReaderXml::operator=(const CReaderXml& other) = default;
+CReaderXml::~CReaderXml() = default;
+
+namespace {
+
+// Parses the text and finds the document element of `root`'s class; the empty node when the
+// text does not parse or holds no such element.
+template <typename TRoot>
+CXmlNode FindDocumentElement(const char* text, const TRoot& root) {
+    const CXmlNode document = CXmlNode::Parse(text);
+    std::string name;
+    AppendElementName(name, root.GetClassName());
+    return document.GetChild(name.c_str(), nullptr);
+}
+
+}  // namespace
+
+void CReaderXml::Read(ISerializable& object) const {
+    Platform::CThreadLocaleGuard cLocale;
+    const CXmlNode element = FindDocumentElement(m_text, object);
+    CDataReaderXml reader(element.GetData());
+    object.Read(reader);
+}
+
+void CReaderXml::Read(ISerializableContainer& container) const {
+    Platform::CThreadLocaleGuard cLocale;
+    const CXmlNode element = FindDocumentElement(m_text, container);
+    CContainerReaderXml reader(element.GetData());
+    container.Read(reader);
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,389 @@
+#include <tavrin/cwriterjson.h>
+
+#include <cxxabi.h>
+
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <locale>
+#include <ostream>
+#include <string>
+#include <stdexcept>
+#include <type_traits>
+#include <typeinfo>
+
+#include <tavrin/base64.h>
+#include <tavrin/cexception.h>
+#include <tavrin/encodings.h>
+#include <tavrin/qvdatetime.h>
+
+#include "core/platform/threadlocale.h"
+
+namespace Tavrin {
+namespace {
+
+constexpr unsigned int kLineWriteObject = 372;
+constexpr unsigned int kLineWriteContainer = 402;
+constexpr const char* kFunctionWrite = "Tavrin::CWriterJson::Write";
+
+constexpr std::streamsize kFloatPrecision = 9;
+constexpr std::streamsize kDoublePrecision = 17;
+
+// For each byte that is written as a backslash pair, the character after the backslash.
+constexpr std::array<char, 256> kEscapes = [] {
+    std::array<char, 256> table{};
+    table[0x08] = 'b';
+    table[0x09] = 't';
+    table[0x0A] = 'n';
+    table[0x0C] = 'f';
+    table[0x0D] = 'r';
+    table[0x22] = '"';
+    table[0x5C] = '\\';
+    return table;
+}();
+
+// Appends `size` bytes quoted, with the seven escapes; every other byte passes unchanged.
+void AppendQuoted(std::string& out, const char* data, size_t size) {
+    out.push_back('"');
+    size_t run = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const char letter = kEscapes[static_cast<unsigned char>(data[i])];
+        if (letter != 0) {
+            out.append(data + run, i - run);
+            const char pair[2] = {'\\', letter};
+            out.append(pair, 2);
+            run = i + 1;
+        }
+    }
+    out.append(data + run, size - run);
+    out.push_back('"');
+}
+
+// True when the stream's locale formats numbers exactly as the "C" locale does, so that the
+// writer may format them itself instead of going through the stream's inserters.
+bool FormatsLikeClassic(const std::ostream& stream) {
+    const std::locale locale = stream.getloc();
+    if (locale == std::locale::classic()) return true;
+    const auto& put = std::use_facet<std::num_put<char>>(locale);
+    if (typeid(put) != typeid(std::num_put<char>)) return false;
+    const auto& punct = std::use_facet<std::numpunct<char>>(locale);
+    return punct.decimal_point() == '.' && punct.grouping().empty() &&
+           punct.truename() == "true" && punct.falsename() == "false";
+}
+
+// What the block writers of one document share: the stream, and the text of the value being
+// written, which reaches the stream in one piece.
+struct SJsonOutput {
+    std::ostream* stream;
+    bool classicLocale;
+    std::string line;
+    std::string scratch;
+
+    // Flags that change how the inserters format numbers; boolalpha is handled separately.
+    static constexpr std::ios_base::fmtflags kNumberFlags =
+        std::ios_base::basefield | std::ios_base::floatfield | std::ios_base::adjustfield |
+        std::ios_base::showbase | std::ios_base::showpoint | std::ios_base::showpos |
+        std::ios_base::uppercase;
+
+    // Numbers may be formatted here when the stream would give the same text.
+    bool OwnNumbers() const {
+        return classicLocale && (stream->flags() & kNumberFlags) == std::ios_base::dec &&
+               stream->width() == 0;
+    }
+
+    void Flush() {
+        if (!line.empty()) {
+            stream->write(line.data(), static_cast<std::streamsize>(line.size()));
+            line.clear();
+        }
+    }
+};
+
+template <class T>
+void AppendNumber(std::string& out, T value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+// printf's %.*g, which is what the stream's general notation gives with this precision.
+void AppendGeneral(std::string& out, double value, int precision) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
+    out.append(buffer, result.ptr);
+}
+
+class CDataWriterJson;
+class CContainerWriterJson;
+
+// What the object and the container writer share: the separator rule and the value texts.
+// A null name writes an array element, any other name an object member.
+template <class I>
+class CWriterJsonBase : public I {
+public:
+    ~CWriterJsonBase() override = default;
+    CWriterJsonBase(const CWriterJsonBase&) = delete;
+    CWriterJsonBase& operator=(const CWriterJsonBase&) = delete;
+
+protected:
+    CWriterJsonBase(SJsonOutput& output, std::string indent)
+        : m_output(&output), m_indent(std::move(indent)) {}
+
+    static constexpr bool kMembers = std::is_same_v<I, IDataWriter>;
+
+    // The separator and, for a member, the quoted name and the colon.
+    std::string& Begin(const char* name) {
+        if constexpr (kMembers) {
+            // Caught at the document's boundary like any other failure.
+            if (name == nullptr) throw std::invalid_argument("JSON member without a name");
+        }
+        std::string& line = m_output->line;
+        if (m_count++ == 0) {
+            line.push_back('\t');
+        } else {
+            line.append(",\n", 2);
+            line.append(m_indent);
+        }
+        if constexpr (kMembers) {
+            line.push_back('"');
+            line.append(name);
+            line.append("\":", 2);
+        }
+        return line;
+    }
+
+    template <class T, class Shown = T>
+    void PutInteger(const char* name, T value) {
+        std::string& line = Begin(name);
+        if (m_output->OwnNumbers()) {
+            AppendNumber(line, static_cast<Shown>(value));
+            m_output->Flush();
+        } else {
+            m_output->Flush();
+            *m_output->stream << static_cast<Shown>(value);
+        }
+    }
+
+    void PutFloating(const char* name, double value, std::streamsize precision) {
+        std::string& line = Begin(name);
+        m_output->stream->precision(precision);
+        if (m_output->OwnNumbers()) {
+            AppendGeneral(line, value, static_cast<int>(precision));
+            m_output->Flush();
+        } else {
+            m_output->Flush();
+            *m_output->stream << value;
+        }
+    }
+
+    void PutBool(const char* name, bool value) {
+        std::string& line = Begin(name);
+        m_output->stream->setf(std::ios_base::boolalpha);
+        if (m_output->OwnNumbers()) {
+            if (value) {
+                line.append("true", 4);
+            } else {
+                line.append("false", 5);
+            }
+            m_output->Flush();
+        } else {
+            m_output->Flush();
+            *m_output->stream << value;
+        }
+    }
+
+    // Narrow text ends at its first NUL, as the zero-terminated text it stands for.
+    void PutText(const char* name, const char* data, size_t size) {
+        const void* nul = std::memchr(data, 0, size);
+        if (nul != nullptr) size = static_cast<size_t>(static_cast<const char*>(nul) - data);
+        AppendQuoted(Begin(name), data, size);
+        m_output->Flush();
+    }
+
+    void PutWide(const char* name, const std::wstring& value) {
+        std::string& line = Begin(name);
+        std::string& utf8 = m_output->scratch;
+        utf8.clear();
+        Encodings::AppendUTF8(utf8, value);
+        AppendQuoted(line, utf8.data(), utf8.size());
+        m_output->Flush();
+    }
+
+    void PutDateTime(const char* name, const IDateTime& value) {
+        std::string& line = Begin(name);
+        const QvDateTime copy(value);
+        line.push_back('"');
+        copy.AppendIso(line);
+        line.push_back('"');
+        m_output->Flush();
+    }
+
+    void PutBlob(const char* name, size_t size, const void* data) {
+        std::string& line = Begin(name);
+        const std::string text = Base64::Encode(data, size, false);
+        line.push_back('"');
+        line.append(text);
+        line.push_back('"');
+        m_output->Flush();
+    }
+
+    template <class Nested, class Value>
+    void PutBlock(const char* name, const Value& value, char open, char close) {
+        std::string& line = Begin(name);
+        if constexpr (kMembers) {
+            line.push_back('\n');
+            line.append(m_indent);
+        }
+        line.push_back(open);
+        m_output->Flush();
+        {
+            Nested nested(*m_output, m_indent + '\t');
+            value.Write(nested);
+        }
+        std::string& tail = m_output->line;
+        tail.push_back('\n');
+        tail.append(m_indent);
+        tail.push_back(close);
+        m_output->Flush();
+    }
+
+    SJsonOutput* m_output;
+    std::string m_indent;  // start of every line of this block after the first
+    unsigned int m_count = 0;
+};
+
+class CDataWriterJson final : public CWriterJsonBase<IDataWriter> {
+public:
+    CDataWriterJson(SJsonOutput& output, std::string indent)
+        : CWriterJsonBase(output, std::move(indent)) {}
+
+    void Write(const char* name, size_t size, const void* data) override {
+        PutBlob(name, size, data);
+    }
+    void Write(const char* name, const ISerializableContainer& value) override;
+    void Write(const char* name, const ISerializable& value) override;
+    void Write(const char* name, const IDateTime& value) override { PutDateTime(name, value); }
+    void Write(const char* name, const std::wstring& value) override { PutWide(name, value); }
+    void Write(const char* name, const std::string& value) override {
+        PutText(name, value.data(), value.size());
+    }
+    void Write(const char* name, char value) override { PutText(name, &value, 1); }
+    void Write(const char* name, double value) override {
+        PutFloating(name, value, kDoublePrecision);
+    }
+    void Write(const char* name, float value) override {
+        PutFloating(name, static_cast<double>(value), kFloatPrecision);
+    }
+    void Write(const char* name, long long value) override { PutInteger(name, value); }
+    void Write(const char* name, unsigned long long value) override { PutInteger(name, value); }
+    void Write(const char* name, int value) override { PutInteger(name, value); }
+    void Write(const char* name, unsigned int value) override { PutInteger(name, value); }
+    void Write(const char* name, short value) override { PutInteger(name, value); }
+    void Write(const char* name, unsigned short value) override { PutInteger(name, value); }
+    void Write(const char* name, signed char value) override {
+        PutInteger<signed char, int>(name, value);
+    }
+    void Write(const char* name, unsigned char value) override {
+        PutInteger<unsigned char, unsigned int>(name, value);
+    }
+    void Write(const char* name, bool value) override { PutBool(name, value); }
+};
+
+class CContainerWriterJson final : public CWriterJsonBase<IContainerWriter> {
+public:
+    CContainerWriterJson(SJsonOutput& output, std::string indent)
+        : CWriterJsonBase(output, std::move(indent)) {}
+
+    void Write(size_t size, const void* data) override { PutBlob(nullptr, size, data); }
+    void Write(const ISerializableContainer& value) override {
+        PutBlock<CContainerWriterJson>(nullptr, value, '[', ']');
+    }
+    void Write(const ISerializable& value) override {
+        PutBlock<CDataWriterJson>(nullptr, value, '{', '}');
+    }
+    void Write(const IDateTime& value) override { PutDateTime(nullptr, value); }
+    void Write(const std::wstring& value) override { PutWide(nullptr, value); }
+    void Write(const std::string& value) override {
+        PutText(nullptr, value.data(), value.size());
+    }
+    void Write(char value) override { PutText(nullptr, &value, 1); }
+    void Write(double value) override { PutFloating(nullptr, value, kDoublePrecision); }
+    void Write(float value) override {
+        PutFloating(nullptr, static_cast<double>(value), kFloatPrecision);
+    }
+    void Write(long long value) override { PutInteger(nullptr, value); }
+    void Write(unsigned long long value) override { PutInteger(nullptr, value); }
+    void Write(int value) override { PutInteger(nullptr, value); }
+    void Write(unsigned int value) override { PutInteger(nullptr, value); }
+    void Write(short value) override { PutInteger(nullptr, value); }
+    void Write(unsigned short value) override { PutInteger(nullptr, value); }
+    void Write(signed char value) override { PutInteger<signed char, int>(nullptr, value); }
+    void Write(unsigned char value) override {
+        PutInteger<unsigned char, unsigned int>(nullptr, value);
+    }
+    void Write(bool value) override { PutBool(nullptr, value); }
+};
+
+void CDataWriterJson::Write(const char* name, const ISerializableContainer& value) {
+    PutBlock<CContainerWriterJson>(name, value, '[', ']');
+}
+
+void CDataWriterJson::Write(const char* name, const ISerializable& value) {
+    PutBlock<CDataWriterJson>(name, value, '{', '}');
+}
+
+// Writes one document with the root block writer `Root`; returns false when anything failed.
+// The text of a value that was being assembled when the failure came is sent to the stream
+// as far as it got (separator and name), as a writer streaming piece by piece would have.
+template <class Root, class Value>
+bool WriteDocument(std::ostringstream& stream, const Value& value, char open, char close) {
+    SJsonOutput output{&stream, false, {}, {}};
+    Platform::CThreadLocaleGuard cLocale;
+    try {
+        output.classicLocale = FormatsLikeClassic(stream);
+        output.line.push_back(open);
+        output.Flush();
+        {
+            Root root(output, std::string(1, '\t'));
+            value.Write(root);
+        }
+        const char tail[3] = {'\n', close, '\n'};
+        output.line.append(tail, 3);
+        output.Flush();
+        return true;
+    } catch (abi::__forced_unwind&) {
+        throw;  // thread cancellation must run to its end
+    } catch (...) {
+        try {
+            output.Flush();
+        } catch (abi::__forced_unwind&) {
+            throw;
+        } catch (...) {
+        }
+        return false;
+    }
+}
+
+}  // namespace
+
+CWriterJson::CWriterJson(std::ostringstream& stream) : m_stream(&stream) {}
+CWriterJson::CWriterJson(const CWriterJson& other) = default;
+CWriterJson& CWriterJson::operator=(const CWriterJson& other) = default;
+CWriterJson::~CWriterJson() = default;
+
+void CWriterJson::Write(const ISerializable& object) {
+    // The locale guard inside has been destroyed when the replacement is raised, so the
+    // thread has its own locale back before the exception is logged.
+    if (!WriteDocument<CDataWriterJson>(*m_stream, object, '{', '}')) {
+        throw CException(__FILE__, kLineWriteObject, kFunctionWrite);
+    }
+}
+
+void CWriterJson::Write(const ISerializableContainer& container) {
+    if (!WriteDocument<CContainerWriterJson>(*m_stream, container, '[', ']')) {
+        throw CException(__FILE__, kLineWriteContainer, kFunctionWrite);
+    }
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,383 @@
+// The XML writer. Text goes into the caller's stream as the object calls the value writers:
+// each call assembles its lines in a scratch string shared by the whole document and hands
+// them to the stream at once, so that the stream always holds everything written so far.
+#include <tavrin/cwriterxml.h>
+
+#include <charconv>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include <tavrin/base64.h>
+#include <tavrin/cexception.h>
+#include <tavrin/encodings.h>
+#include <tavrin/qvdatetime.h>
+
+#include "core/platform/threadlocale.h"
+
+namespace Tavrin {
+
+namespace {
+
+constexpr unsigned kLineWriteObject = 220;
+constexpr unsigned kLineWriteContainer = 256;
+constexpr const char* kFunctionWrite = "Tavrin::CWriterXml::Write";
+
+constexpr std::string_view kDeclarationObject = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+constexpr std::string_view kDeclarationContainer = "<?xml version=\"1.0\"?>\n";
+constexpr std::string_view kNamespaces =
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+    " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"";
+constexpr std::string_view kElementName = "elt";
+
+// The six bytes that string values escape, in the order of the replacement passes; since
+// "&" is replaced first, the ampersands of later replacements stay as they are, which a single
+// pass reproduces by replacing each byte once.
+struct SEscapeTable {
+    const char* replacement[256] = {};
+    constexpr SEscapeTable() {
+        replacement[static_cast<unsigned char>('&')] = "&amp;";
+        replacement[static_cast<unsigned char>('>')] = "&gt;";
+        replacement[static_cast<unsigned char>('<')] = "&lt;";
+        replacement[static_cast<unsigned char>('%')] = "&#37;";
+        replacement[static_cast<unsigned char>('\n')] = "&#10;";
+        replacement[static_cast<unsigned char>('\r')] = "&#13;";
+    }
+};
+constexpr SEscapeTable kEscapes;
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    const char* run = text.data();
+    const char* end = run + text.size();
+    for (const char* p = run; p != end; ++p) {
+        const char* replacement = kEscapes.replacement[static_cast<unsigned char>(*p)];
+        if (replacement != nullptr) {
+            out.append(run, p);
+            out.append(replacement);
+            run = p + 1;
+        }
+    }
+    out.append(run, end);
+}
+
+// Element name of a class: every "::" becomes "-", scanning from the left.
+void AppendClassElementName(std::string& out, const char* className) {
+    for (const char* p = className; *p != '\0'; ++p) {
+        if (p[0] == ':' && p[1] == ':') {
+            out.push_back('-');
+            ++p;
+        } else {
+            out.push_back(*p);
+        }
+    }
+}
+
+template <typename T>
+void AppendInteger(std::string& out, T value) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    out.append(buffer, result.ptr);
+}
+
+// The stream's general notation with `precision` significant digits (printf's %g), which is
+// what the stream's inserter produces with no float format field set.
+void AppendFloating(std::string& out, double value, int precision) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, precision);
+    out.append(buffer, result.ptr);
+}
+
+// State of one Write shared by all value writers of the document.
+class CXmlOutput {
+public:
+    explicit CXmlOutput(std::ostream& stream) : m_stream(stream) {}
+
+    std::ostream& Stream() { return m_stream; }
+
+    // The scratch text of the current call, emptied.
+    std::string& Begin() {
+        m_line.clear();
+        return m_line;
+    }
+
+    // Hands the scratch text to the stream.
+    void Flush() { m_stream.write(m_line.data(), static_cast<std::streamsize>(m_line.size())); }
+
+    void AppendIndent(size_t depth) {
+        if (m_tabs.size() < depth) m_tabs.resize(depth, '\t');
+        m_line.append(m_tabs.data(), depth);
+    }
+
+    std::string& Utf8() {
+        m_utf8.clear();
+        return m_utf8;
+    }
+
+private:
+    std::ostream& m_stream;
+    std::string m_line;
+    std::string m_utf8;
+    std::string m_tabs;
+};
+
+// Writes the lines of values; `Name` tells how a value's element is named (by the object's
+// value name, or "elt" in containers). Shared by the object and the container writer.
+class CXmlValueLines {
+public:
+    CXmlValueLines(CXmlOutput& output, size_t depth) : m_output(output), m_depth(depth) {}
+
+protected:
+    // I <N> text </N>: `append` adds the value text.
+    template <typename F>
+    void Scalar(std::string_view name, F&& append) {
+        std::string& line = m_output.Begin();
+        m_output.AppendIndent(m_depth);
+        line.push_back('<');
+        line.append(name);
+        line.push_back('>');
+        append(line);
+        line.append("</", 2);
+        line.append(name);
+        line.append(">\n", 2);
+        m_output.Flush();
+    }
+
+    void Blob(std::string_view name, size_t size, const void* data) {
+        const std::string text = Base64::Encode(data, size, true);
+        std::string& line = m_output.Begin();
+        m_output.AppendIndent(m_depth);
+        line.push_back('<');
+        line.append(name);
+        line.append("><![CDATA[\n");
+        line.append(text);
+        line.push_back('\n');
+        m_output.AppendIndent(m_depth);
+        line.append("]]></", 5);
+        line.append(name);
+        line.append(">\n", 2);
+        m_output.Flush();
+    }
+
+    void StartLine(std::string_view name) {
+        std::string& line = m_output.Begin();
+        m_output.AppendIndent(m_depth);
+        line.push_back('<');
+        line.append(name);
+        line.append(">\n", 2);
+        m_output.Flush();
+    }
+
+    void EndLine(std::string_view name) {
+        std::string& line = m_output.Begin();
+        m_output.AppendIndent(m_depth);
+        line.append("</", 2);
+        line.append(name);
+        line.append(">\n", 2);
+        m_output.Flush();
+    }
+
+    void String(std::string_view name, std::string_view value) {
+        Scalar(name, [&](std::string& line) { AppendEscaped(line, value); });
+    }
+
+    void WideString(std::string_view name, const std::wstring& value) {
+        std::string& utf8 = m_output.Utf8();
+        Encodings::AppendUTF8(utf8, value);
+        Scalar(name, [&](std::string& line) { AppendEscaped(line, utf8); });
+    }
+
+    void DateTime(std::string_view name, const IDateTime& value) {
+        const QvDateTime copy(value);
+        Scalar(name, [&](std::string& line) { copy.AppendIso(line); });
+    }
+
+    void Char(std::string_view name, char value) {
+        Scalar(name, [&](std::string& line) { line.push_back(value); });
+    }
+
+    void Double(std::string_view name, double value) {
+        m_output.Stream().precision(17);
+        Scalar(name, [&](std::string& line) { AppendFloating(line, value, 17); });
+    }
+
+    void Float(std::string_view name, float value) {
+        m_output.Stream().precision(9);
+        Scalar(name, [&](std::string& line) {
+            AppendFloating(line, static_cast<double>(value), 9);
+        });
+    }
+
+    template <typename T>
+    void Integer(std::string_view name, T value) {
+        Scalar(name, [&](std::string& line) { AppendInteger(line, value); });
+    }
+
+    void Bool(std::string_view name, bool value) {
+        Scalar(name, [&](std::string& line) {
+            line.append(value ? std::string_view("true") : std::string_view("false"));
+        });
+    }
+
+    CXmlOutput& m_output;
+    size_t m_depth;  // number of TABs at the start of this writer's lines
+};
+
+}  // namespace
+
+// The IDataWriter handed to an object: one element per value, named after the value.
+class CDataWriterXml final : public IDataWriter, private CXmlValueLines {
+public:
+    CDataWriterXml(CXmlOutput& output, size_t depth) : CXmlValueLines(output, depth) {}
+
+    void Write(const char* name, size_t size, const void* data) override { Blob(name, size, data); }
+    void Write(const char* name, const ISerializableContainer& value) override;
+    void Write(const char* name, const ISerializable& value) override;
+    void Write(const char* name, const IDateTime& value) override { DateTime(name, value); }
+    void Write(const char* name, const std::wstring& value) override { WideString(name, value); }
+    void Write(const char* name, const std::string& value) override { String(name, value); }
+    void Write(const char* name, char value) override { Char(name, value); }
+    void Write(const char* name, double value) override { Double(name, value); }
+    void Write(const char* name, float value) override { Float(name, value); }
+    void Write(const char* name, long long value) override { Integer(name, value); }
+    void Write(const char* name, unsigned long long value) override { Integer(name, value); }
+    void Write(const char* name, int value) override { Integer(name, value); }
+    void Write(const char* name, unsigned int value) override { Integer(name, value); }
+    void Write(const char* name, short value) override { Integer(name, value); }
+    void Write(const char* name, unsigned short value) override { Integer(name, value); }
+    void Write(const char* name, signed char value) override { Integer(name, static_cast<int>(value)); }
+    void Write(const char* name, unsigned char value) override {
+        Integer(name, static_cast<unsigned>(value));
+    }
+    void Write(const char* name, bool value) override { Bool(name, value); }
+};
+
+// The IContainerWriter handed to a container: "elt" elements, and elements named after their
+// class for objects and containers.
+class CContainerWriterXml final : public IContainerWriter, private CXmlValueLines {
+public:
+    CContainerWriterXml(CXmlOutput& output, size_t depth) : CXmlValueLines(output, depth) {}
+
+    void Write(size_t size, const void* data) override { Blob(kElementName, size, data); }
+    void Write(const ISerializableContainer& value) override;
+    void Write(const ISerializable& value) override;
+    void Write(const IDateTime& value) override { DateTime(kElementName, value); }
+    void Write(const std::wstring& value) override { WideString(kElementName, value); }
+    void Write(const std::string& value) override { String(kElementName, value); }
+    void Write(char value) override { Char(kElementName, value); }
+    void Write(double value) override { Double(kElementName, value); }
+    void Write(float value) override { Float(kElementName, value); }
+    void Write(long long value) override { Integer(kElementName, value); }
+    void Write(unsigned long long value) override { Integer(kElementName, value); }
+    void Write(int value) override { Integer(kElementName, value); }
+    void Write(unsigned int value) override { Integer(kElementName, value); }
+    void Write(short value) override { Integer(kElementName, value); }
+    void Write(unsigned short value) override { Integer(kElementName, value); }
+    void Write(signed char value) override { Integer(kElementName, static_cast<int>(value)); }
+    void Write(unsigned char value) override {
+        Integer(kElementName, static_cast<unsigned>(value));
+    }
+    void Write(bool value) override { Bool(kElementName, value); }
+
+private:
+    template <typename TValue, typename TWriter>
+    void Nested(const TValue& value);
+};
+
+void CDataWriterXml::Write(const char* name, const ISerializableContainer& value) {
+    StartLine(name);
+    CContainerWriterXml writer(m_output, m_depth + 1);
+    value.Write(writer);
+    EndLine(name);
+}
+
+void CDataWriterXml::Write(const char* name, const ISerializable& value) {
+    StartLine(name);
+    CDataWriterXml writer(m_output, m_depth + 1);
+    value.Write(writer);
+    EndLine(name);
+}
+
+template <typename TValue, typename TWriter>
+void CContainerWriterXml::Nested(const TValue& value) {
+    std::string name;
+    AppendClassElementName(name, value.GetClassName());
+    StartLine(name);
+    TWriter writer(m_output, m_depth + 1);
+    value.Write(writer);
+    EndLine(name);
+}
+
+void CContainerWriterXml::Write(const ISerializableContainer& value) {
+    Nested<ISerializableContainer, CContainerWriterXml>(value);
+}
+
+void CContainerWriterXml::Write(const ISerializable& value) {
+    Nested<ISerializable, CDataWriterXml>(value);
+}
+
+namespace {
+
+// Writes one document around the root's values; `TWriter` is the root's value writer.
+template <typename TWriter, typename TRoot>
+void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view declaration) {
+    CXmlOutput output(stream);
+    std::string name;
+    AppendClassElementName(name, root.GetClassName());
+
+    std::string& line = output.Begin();
+    line.append(declaration);
+    line.push_back('<');
+    line.append(name);
+    line.append(kNamespaces);
+    line.append(">\n", 2);
+    output.Flush();
+
+    TWriter writer(output, 1);
+    root.Write(writer);
+
+    std::string& end = output.Begin();
+    end.append("</", 2);
+    end.append(name);
+    end.append(">\n", 2);
+    output.Flush();
+}
+
+}  // namespace
+
+CWriterXml::CWriterXml(std::ostringstream& stream) : m_stream(&stream) {
+    stream.precision(16);
+    stream.setf(std::ios_base::boolalpha);
+}
+
+CWriterXml::CWriterXml(const CWriterXml& other) = default;
+CWriterXml& CWriterXml::operator=(const CWriterXml& other) = default;
+CWriterXml::~CWriterXml() = default;
+
+void CWriterXml::Write(const ISerializable& object) {
+    bool failed = false;
+    {
+        Platform::CThreadLocaleGuard cLocale;
+        try {
+            WriteDocument<CDataWriterXml>(*m_stream, object, kDeclarationObject);
+        } catch (...) {
+            failed = true;  // replaced below, once the locale is back
+        }
+    }
+    if (failed) throw CException(__FILE__, kLineWriteObject, kFunctionWrite);
+}
+
+void CWriterXml::Write(const ISerializableContainer& container) {
+    bool failed = false;
+    {
+        Platform::CThreadLocaleGuard cLocale;
+        try {
+            WriteDocument<CContainerWriterXml>(*m_stream, container, kDeclarationContainer);
+        } catch (...) {
+            failed = true;
+        }
+    }
+    if (failed) throw CException(__FILE__, kLineWriteContainer, kFunctionWrite);
+}
+
+}  // namespace Tavrin

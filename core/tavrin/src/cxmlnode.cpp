@@ -1,0 +1,682 @@
+// The tolerant XML parser and its element tree.
+//
+// A tree lives in one arena: every record, array and string of a parse is carved out of a few
+// large blocks that are freed together when the last handle into the tree goes away. While
+// the parse runs, the entries of the open elements collect on scratch stacks; when an element
+// ends, its entries are copied into the arena at their exact sizes. All state belongs to the
+// parse, so parses on different threads do not interfere.
+#include <tavrin/cxmlnode.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <vector>
+
+namespace Tavrin {
+namespace Detail {
+
+// Bump allocator whose blocks are all freed at once.
+class CArena {
+public:
+    explicit CArena(size_t firstBlock) : m_nextSize(firstBlock) {}
+
+    void* Allocate(size_t size, size_t align) {
+        size_t pad = static_cast<size_t>(-reinterpret_cast<std::uintptr_t>(m_cur)) & (align - 1);
+        if (size + pad > m_left) {
+            NewBlock(size + align);
+            pad = static_cast<size_t>(-reinterpret_cast<std::uintptr_t>(m_cur)) & (align - 1);
+        }
+        unsigned char* result = m_cur + pad;
+        m_cur = result + size;
+        m_left -= size + pad;
+        return result;
+    }
+
+    template <typename T>
+    T* CopyArray(const T* source, size_t count) {
+        if (count == 0) return nullptr;
+        void* target = Allocate(count * sizeof(T), alignof(T));
+        std::memcpy(target, source, count * sizeof(T));
+        return static_cast<T*>(target);
+    }
+
+private:
+    static constexpr size_t kMaxBlock = size_t{4} << 20;
+
+    void NewBlock(size_t atLeast) {
+        const size_t size = std::max(atLeast, m_nextSize);
+        m_blocks.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
+        m_cur = m_blocks.back().get();
+        m_left = size;
+        m_nextSize = std::min(kMaxBlock, std::max(m_nextSize, size) * 2);
+    }
+
+    std::vector<std::unique_ptr<unsigned char[]>> m_blocks;
+    unsigned char* m_cur = nullptr;
+    size_t m_left = 0;
+    size_t m_nextSize;
+};
+
+class CXmlTree {
+public:
+    explicit CXmlTree(size_t textLength) : arena(textLength + 4096) {}
+    int references = 0;
+    CArena arena;
+};
+
+}  // namespace Detail
+
+namespace {
+
+using Detail::CXmlTree;
+
+constexpr int kMaxDepth = 1000;
+
+struct SRawMarker {
+    const char* open;
+    size_t openLength;
+    const char* close;
+    size_t closeLength;
+};
+
+// Tried in this order wherever a token may start.
+constexpr SRawMarker kRawMarkers[] = {
+    {"<![CDATA[", 9, "]]>", 3},
+    {"<PRE>", 5, "</PRE>", 6},
+    {"<Script>", 8, "</Script>", 9},
+    {"<!--", 4, "-->", 3},
+    {"<!DOCTYPE", 9, ">", 1},
+};
+
+inline bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+inline unsigned char Lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Length of the UTF-8 character that starts with `lead`, as the scanner steps.
+inline unsigned CharLength(unsigned char lead) {
+    if (lead == 0) return 0;
+    if (lead <= 0xC1) return 1;
+    if (lead <= 0xDF) return 2;
+    if (lead <= 0xEF) return 3;
+    if (lead <= 0xF4) return 4;
+    return 1;
+}
+
+// One character step from a non-NUL byte; never steps over the terminating NUL.
+inline const char* Step(const char* p) {
+    const unsigned length = CharLength(static_cast<unsigned char>(*p));
+    const char* q = p + 1;
+    for (unsigned k = 1; k < length && *q != '\0'; ++k) ++q;
+    return q;
+}
+
+inline const char* SkipSpaces(const char* p) {
+    while (IsSpace(static_cast<unsigned char>(*p))) ++p;
+    return p;
+}
+
+// Index of the raw-section marker that opens at `p`, or -1.
+int MatchRawMarker(const char* p) {
+    // Every marker is "<" and then "!", "P" or "S": most tags are ruled out by one byte.
+    const unsigned char second = Lower(static_cast<unsigned char>(p[1]));
+    if (second != '!' && second != 'p' && second != 's') return -1;
+    for (int i = 0; i < static_cast<int>(std::size(kRawMarkers)); ++i) {
+        const SRawMarker& marker = kRawMarkers[i];
+        size_t k = 0;
+        while (k < marker.openLength &&
+               Lower(static_cast<unsigned char>(p[k])) ==
+                   Lower(static_cast<unsigned char>(marker.open[k]))) {
+            ++k;
+        }
+        if (k == marker.openLength) return i;
+    }
+    return -1;
+}
+
+enum class ETokenKind {
+    End,
+    Raw,
+    Quoted,
+    ShortClose,
+    EndTagStart,
+    DeclarationStart,
+    TagStart,
+    Equals,
+    TagClose,
+    Text,
+};
+
+struct SToken {
+    ETokenKind kind = ETokenKind::End;
+    const char* begin = nullptr;
+    const char* end = nullptr;
+};
+
+// Reads one token at `p` (after white space) and moves `p` past it.
+SToken NextToken(const char*& p) {
+    p = SkipSpaces(p);
+    SToken token;
+    token.begin = p;
+    const char c = *p;
+    switch (c) {
+    case '\0':
+        token.kind = ETokenKind::End;
+        token.end = p;
+        return token;
+    case '<':
+        if (MatchRawMarker(p) >= 0) {
+            token.kind = ETokenKind::Raw;
+        } else if (p[1] == '/') {
+            token.kind = ETokenKind::EndTagStart;
+        } else if (p[1] == '?') {
+            token.kind = ETokenKind::DeclarationStart;
+        } else {
+            token.kind = ETokenKind::TagStart;
+            p += 1;
+            token.end = p;
+            return token;
+        }
+        // A raw token is refused by every caller of this function, so its length is moot.
+        p += 2;
+        token.end = p;
+        return token;
+    case '"':
+    case '\'': {
+        const char* q = p + 1;
+        while (*q != c && *q != '<' && *q != '\0') q = Step(q);
+        if (*q == c) {
+            token.kind = ETokenKind::Quoted;
+            p = q + 1;
+            token.end = p;
+            return token;
+        }
+        break;  // no closing quote before "<" or the end: an ordinary text token
+    }
+    case '/':
+        if (p[1] == '>') {
+            token.kind = ETokenKind::ShortClose;
+            p += 2;
+            token.end = p;
+            return token;
+        }
+        break;
+    case '=':
+        token.kind = ETokenKind::Equals;
+        token.end = ++p;
+        return token;
+    case '>':
+        token.kind = ETokenKind::TagClose;
+        token.end = ++p;
+        return token;
+    default:
+        break;
+    }
+    token.kind = ETokenKind::Text;
+    for (;;) {
+        const unsigned char d = static_cast<unsigned char>(*p);
+        if (d == '\0' || IsSpace(d) || d == '<' || d == '=' || d == '>') break;
+        if (d == '/' && p[1] == '>') break;
+        p = d < 0x80 ? p + 1 : Step(p);
+    }
+    token.end = p;
+    return token;
+}
+
+// End-tag name `tag` (a token inside the text) closes the element `name`: equal ignoring
+// case over the length of `name`, and the element name is not a prefix of a longer tag name.
+bool EndTagMatches(const char* name, const char* tag) {
+    size_t k = 0;
+    for (; name[k] != '\0'; ++k) {
+        // A NUL in the text differs from every byte of the name, so this stops in bounds.
+        if (Lower(static_cast<unsigned char>(name[k])) != Lower(static_cast<unsigned char>(tag[k])))
+            return false;
+    }
+    switch (tag[k]) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\r':
+    case '/':
+    case '<':
+    case '=':
+    case '>':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const unsigned char x = Lower(static_cast<unsigned char>(*a));
+        if (x != Lower(static_cast<unsigned char>(*b))) return false;
+        if (x == 0) return true;
+    }
+}
+
+// True when [p, end) starts with `entity` ignoring case.
+bool StartsWithEntity(const char* p, const char* end, std::string_view entity) {
+    if (static_cast<size_t>(end - p) < entity.size()) return false;
+    for (size_t k = 0; k < entity.size(); ++k) {
+        if (Lower(static_cast<unsigned char>(p[k])) != static_cast<unsigned char>(entity[k]))
+            return false;
+    }
+    return true;
+}
+
+int DigitValue(unsigned char c, unsigned base) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (base == 16) {
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Decodes the entity and character references of [begin, end) into `out` (room for
+// end - begin bytes). Returns the decoded length, or -1 for a malformed reference.
+std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
+    char* o = out;
+    const char* p = begin;
+    while (p < end) {
+        const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+        if (amp == nullptr) {
+            std::memcpy(o, p, static_cast<size_t>(end - p));
+            o += end - p;
+            break;
+        }
+        std::memcpy(o, p, static_cast<size_t>(amp - p));
+        o += amp - p;
+        p = amp + 1;
+        if (p < end && *p == '#') {
+            ++p;
+            unsigned base = 10;
+            if (p < end && (*p == 'x' || *p == 'X')) {
+                base = 16;
+                ++p;
+            }
+            unsigned value = 0;
+            const char* digits = p;
+            while (p < end && *p != ';') {
+                const int digit = DigitValue(static_cast<unsigned char>(*p), base);
+                if (digit < 0) return -1;
+                value = (value * base + static_cast<unsigned>(digit)) & 0xFFFFu;
+                ++p;
+            }
+            if (p == end || p == digits) return -1;  // no ";" or no digit at all
+            ++p;
+            *o++ = static_cast<char>(static_cast<unsigned char>(value & 0xFFu));
+            continue;
+        }
+        static constexpr struct {
+            std::string_view text;
+            char replacement;
+        } kEntities[] = {{"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
+        bool known = false;
+        for (const auto& entity : kEntities) {
+            if (StartsWithEntity(p, end, entity.text)) {
+                *o++ = entity.replacement;
+                p += entity.text.size();
+                known = true;
+                break;
+            }
+        }
+        if (!known) return -1;
+    }
+    return o - out;
+}
+
+class CParser {
+public:
+    CParser(const char* text, size_t length, CXmlTree* tree)
+        : m_text(text), m_textEnd(text + length), m_tree(tree), m_arena(tree->arena) {}
+
+    // Builds the tree; returns the top record, or null when the text is malformed.
+    SXmlNodeData* Run();
+
+private:
+    struct SOpen {
+        SXmlNodeData* node;
+        size_t childStart;
+        size_t textStart;
+        size_t clearStart;
+        size_t attributeStart;
+        size_t orderStart;
+    };
+
+    SXmlNodeData& Current() { return *m_open.back().node; }
+    const SOpen& CurrentOpen() const { return m_open.back(); }
+
+    void Open(SXmlNodeData* node) {
+        m_open.push_back(SOpen{node, m_children.size(), m_texts.size(), m_clears.size(),
+                               m_attributes.size(), m_order.size()});
+    }
+
+    void AddEntry(size_t start, size_t count, int kind) {
+        m_order.push_back(static_cast<int>((count - start) * 4) + kind);
+    }
+
+    const char* CopyString(const char* begin, const char* end) {
+        const size_t length = static_cast<size_t>(end - begin);
+        char* s = static_cast<char*>(m_arena.Allocate(length + 1, 1));
+        std::memcpy(s, begin, length);
+        s[length] = '\0';
+        return s;
+    }
+
+    const char* DecodeString(const char* begin, const char* end) {
+        char* s = static_cast<char*>(m_arena.Allocate(static_cast<size_t>(end - begin) + 1, 1));
+        const std::ptrdiff_t length = DecodeEntities(begin, end, s);
+        if (length < 0) return nullptr;
+        s[length] = '\0';
+        return s;
+    }
+
+    void AddText(const char* text) {
+        AddEntry(CurrentOpen().textStart, m_texts.size(), 2);
+        m_texts.push_back(text);
+    }
+
+    bool AddDecodedText(const char* begin, const char* end) {
+        const char* text = DecodeString(begin, end);
+        if (text == nullptr) return false;
+        AddText(text);
+        return true;
+    }
+
+    void AddAttribute(const char* nameBegin, const char* nameEnd, const char* value) {
+        AddEntry(CurrentOpen().attributeStart, m_attributes.size(), 1);
+        m_attributes.push_back(SXmlAttribute{CopyString(nameBegin, nameEnd), value});
+    }
+
+    // Moves the entries of the innermost open element into the arena and closes it.
+    void CloseCurrent();
+    bool ParseStartTag(const char*& p, bool declaration);
+    bool ParseEndTag(const char*& p);
+
+    const char* m_text;
+    const char* m_textEnd;
+    CXmlTree* m_tree;
+    Detail::CArena& m_arena;
+    std::vector<SOpen> m_open;
+    std::vector<SXmlNodeData*> m_children;
+    std::vector<const char*> m_texts;
+    std::vector<SXmlClear> m_clears;
+    std::vector<SXmlAttribute> m_attributes;
+    std::vector<int> m_order;
+};
+
+void CParser::CloseCurrent() {
+    const SOpen open = m_open.back();
+    SXmlNodeData& node = *open.node;
+    node.childCount = static_cast<int>(m_children.size() - open.childStart);
+    node.children = m_arena.CopyArray(m_children.data() + open.childStart,
+                                      m_children.size() - open.childStart);
+    node.textCount = static_cast<int>(m_texts.size() - open.textStart);
+    node.texts = m_arena.CopyArray(m_texts.data() + open.textStart, m_texts.size() - open.textStart);
+    node.clearCount = static_cast<int>(m_clears.size() - open.clearStart);
+    node.clears =
+        m_arena.CopyArray(m_clears.data() + open.clearStart, m_clears.size() - open.clearStart);
+    node.attributeCount = static_cast<int>(m_attributes.size() - open.attributeStart);
+    node.attributes = m_arena.CopyArray(m_attributes.data() + open.attributeStart,
+                                        m_attributes.size() - open.attributeStart);
+    node.orderCount = static_cast<int>(m_order.size() - open.orderStart);
+    node.order = m_arena.CopyArray(m_order.data() + open.orderStart, m_order.size() - open.orderStart);
+    m_children.resize(open.childStart);
+    m_texts.resize(open.textStart);
+    m_clears.resize(open.clearStart);
+    m_attributes.resize(open.attributeStart);
+    m_order.resize(open.orderStart);
+    m_open.pop_back();
+    if (!m_open.empty()) {
+        AddEntry(CurrentOpen().childStart, m_children.size(), 0);
+        m_children.push_back(&node);
+    }
+}
+
+// `p` stands after "<" or "<?". Reads the name and the attributes; an element closed by
+// "/>" is closed here, one closed by ">" stays open for its content.
+bool CParser::ParseStartTag(const char*& p, bool declaration) {
+    const SToken name = NextToken(p);
+    if (name.kind != ETokenKind::Text) return false;
+    if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
+
+    auto* node = new (m_arena.Allocate(sizeof(SXmlNodeData), alignof(SXmlNodeData))) SXmlNodeData;
+    node->name = CopyString(name.begin, name.end);
+    node->declaration = declaration;
+    node->parent = &Current();
+    node->tree = m_tree;
+    Open(node);
+
+    SToken token = NextToken(p);
+    for (;;) {
+        switch (token.kind) {
+        case ETokenKind::TagClose:
+            return true;
+        case ETokenKind::ShortClose:
+            CloseCurrent();
+            return true;
+        case ETokenKind::Text: {
+            const char* nameBegin = token.begin;
+            const char* nameEnd = token.end;
+            const SToken next = NextToken(p);
+            if (next.kind == ETokenKind::Equals) {
+                const SToken value = NextToken(p);
+                const char* decoded = nullptr;
+                if (value.kind == ETokenKind::Quoted) {
+                    decoded = DecodeString(value.begin + 1, value.end - 1);
+                } else if (value.kind == ETokenKind::Text) {
+                    const char* valueEnd = value.end;
+                    if (declaration && valueEnd[-1] == '?') --valueEnd;
+                    decoded = DecodeString(value.begin, valueEnd);
+                } else {
+                    return false;
+                }
+                if (decoded == nullptr) return false;
+                AddAttribute(nameBegin, nameEnd, decoded);
+                token = NextToken(p);
+                continue;
+            }
+            if (next.kind == ETokenKind::TagClose || next.kind == ETokenKind::ShortClose) {
+                // "?>" ends a declaration: the "?" belongs to no attribute.
+                if (declaration && nameEnd[-1] == '?') --nameEnd;
+                if (nameEnd != nameBegin) AddAttribute(nameBegin, nameEnd, nullptr);
+            } else if (next.kind == ETokenKind::Text) {
+                AddAttribute(nameBegin, nameEnd, nullptr);
+            } else {
+                return false;
+            }
+            token = next;
+            continue;
+        }
+        default:
+            return false;  // also the end of the text inside a start tag
+        }
+    }
+}
+
+// `p` stands at "</". Closes open elements up to the one the end tag names.
+bool CParser::ParseEndTag(const char*& p) {
+    p += 2;
+    const SToken name = NextToken(p);
+    if (name.kind != ETokenKind::Text) return false;
+    if (NextToken(p).kind != ETokenKind::TagClose) return false;
+    for (;;) {
+        if (m_open.size() == 1) return false;  // reached the top record: a stray end tag
+        const bool matches = EndTagMatches(Current().name, name.begin);
+        CloseCurrent();  // an element passed over ends with its end tag missing
+        if (matches) return true;
+    }
+}
+
+SXmlNodeData* CParser::Run() {
+    auto* top = new (m_arena.Allocate(sizeof(SXmlNodeData), alignof(SXmlNodeData))) SXmlNodeData;
+    top->tree = m_tree;
+    Open(top);
+
+    const char* p = m_text;
+    for (;;) {
+        p = SkipSpaces(p);
+        // A text segment runs from its first token to the next markup; the scan steps over
+        // whole characters, as the tokens would, and remembers where the last token ended.
+        const char* segmentBegin = p;
+        const char* segmentEnd = p;
+        for (;;) {
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '<' || c == '\0') break;
+            if (c < 0x80) {
+                ++p;
+                if (!IsSpace(c)) segmentEnd = p;
+            } else {
+                p = Step(p);
+                segmentEnd = p;
+            }
+        }
+        const bool hasText = segmentEnd != segmentBegin;
+
+        if (*p == '\0') {
+            if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return nullptr;
+            break;
+        }
+
+        const int raw = MatchRawMarker(p);
+        if (raw >= 0) {
+            // Text before a raw section is kept as it stands.
+            if (hasText) AddText(CopyString(segmentBegin, segmentEnd));
+            const SRawMarker& marker = kRawMarkers[raw];
+            const char* contentBegin = p + marker.openLength;
+            const std::string_view rest(contentBegin, static_cast<size_t>(m_textEnd - contentBegin));
+            const size_t close = rest.find(std::string_view(marker.close, marker.closeLength));
+            if (close == std::string_view::npos) return nullptr;
+            AddEntry(CurrentOpen().clearStart, m_clears.size(), 3);
+            m_clears.push_back(SXmlClear{CopyString(contentBegin, contentBegin + close),
+                                         marker.open, marker.close});
+            p = contentBegin + close + marker.closeLength;
+            continue;
+        }
+
+        if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return nullptr;
+        if (p[1] == '/') {
+            if (!ParseEndTag(p)) return nullptr;
+        } else {
+            const bool declaration = p[1] == '?';
+            p += declaration ? 2 : 1;
+            if (!ParseStartTag(p, declaration)) return nullptr;
+        }
+    }
+
+    // The end of the text closes every open element; their end tags are simply missing.
+    while (!m_open.empty()) CloseCurrent();
+    return top;
+}
+
+}  // namespace
+
+CXmlNode::CXmlNode(SXmlNodeData* data) noexcept : m_data(data) {
+    if (m_data != nullptr) ++m_data->tree->references;
+}
+
+CXmlNode::CXmlNode(const CXmlNode& other) noexcept : CXmlNode(other.m_data) {}
+
+CXmlNode::CXmlNode(CXmlNode&& other) noexcept : m_data(other.m_data) { other.m_data = nullptr; }
+
+CXmlNode& CXmlNode::operator=(const CXmlNode& other) noexcept {
+    SXmlNodeData* data = other.m_data;  // `other` may be this handle
+    if (data != nullptr) ++data->tree->references;
+    Release();
+    m_data = data;
+    return *this;
+}
+
+CXmlNode& CXmlNode::operator=(CXmlNode&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_data = other.m_data;
+        other.m_data = nullptr;
+    }
+    return *this;
+}
+
+CXmlNode::~CXmlNode() { Release(); }
+
+void CXmlNode::Release() noexcept {
+    if (m_data != nullptr) {
+        CXmlTree* tree = m_data->tree;
+        m_data = nullptr;
+        if (--tree->references == 0) delete tree;
+    }
+}
+
+CXmlNode CXmlNode::Parse(const char* text) {
+    if (text == nullptr) return CXmlNode();
+    const size_t length = std::strlen(text);
+    auto tree = std::make_unique<CXmlTree>(length);
+    SXmlNodeData* top = CParser(text, length, tree.get()).Run();
+    if (top == nullptr) return CXmlNode();
+    SXmlNodeData* result = top;
+    if (top->orderCount == 1 && top->childCount == 1) result = top->children[0];
+    CXmlNode node(result);
+    tree.release();  // now owned by the handles
+    return node;
+}
+
+const char* CXmlNode::GetName() const noexcept { return m_data ? m_data->name : nullptr; }
+
+bool CXmlNode::IsDeclaration() const noexcept { return m_data != nullptr && m_data->declaration; }
+
+int CXmlNode::GetChildCount() const noexcept { return m_data ? m_data->childCount : 0; }
+
+CXmlNode CXmlNode::GetChild(int index) const noexcept {
+    if (m_data == nullptr || index < 0 || index >= m_data->childCount) return CXmlNode();
+    return CXmlNode(m_data->children[index]);
+}
+
+CXmlNode CXmlNode::GetChild(const char* name, int* start) const noexcept {
+    if (m_data == nullptr || name == nullptr) return CXmlNode();
+    for (int i = (start != nullptr && *start > 0) ? *start : 0; i < m_data->childCount; ++i) {
+        if (EqualsIgnoringCase(m_data->children[i]->name, name)) {
+            if (start != nullptr) *start = i + 1;
+            return CXmlNode(m_data->children[i]);
+        }
+    }
+    return CXmlNode();
+}
+
+CXmlNode CXmlNode::GetParent() const noexcept {
+    return m_data ? CXmlNode(m_data->parent) : CXmlNode();
+}
+
+int CXmlNode::GetTextCount() const noexcept { return m_data ? m_data->textCount : 0; }
+
+const char* CXmlNode::GetText(int index) const noexcept {
+    if (m_data == nullptr || index < 0 || index >= m_data->textCount) return nullptr;
+    return m_data->texts[index];
+}
+
+int CXmlNode::GetClearCount() const noexcept { return m_data ? m_data->clearCount : 0; }
+
+SXmlClear CXmlNode::GetClear(int index) const noexcept {
+    if (m_data == nullptr || index < 0 || index >= m_data->clearCount) return SXmlClear{};
+    return m_data->clears[index];
+}
+
+int CXmlNode::GetAttributeCount() const noexcept { return m_data ? m_data->attributeCount : 0; }
+
+SXmlAttribute CXmlNode::GetAttribute(int index) const noexcept {
+    if (m_data == nullptr || index < 0 || index >= m_data->attributeCount) return SXmlAttribute{};
+    return m_data->attributes[index];
+}
+
+int CXmlNode::GetEntryCount() const noexcept { return m_data ? m_data->orderCount : 0; }
+
+int CXmlNode::GetEntry(int index) const noexcept {
+    if (m_data == nullptr || index < 0 || index >= m_data->orderCount) return -1;
+    return m_data->order[index];
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,43 @@
+// The JSON reader: fills an application object or container from a JSON document.
+//
+// Each Read parses the whole text into a tree (see <tavrin/sjsonelement.h>) before the
+// application sees a value; values stay text and are converted to the type the application asks
+// for, with the conversions of QvVariant, so a member may be read as any type its text converts
+// to. Names and blob ranges handed out are valid until the application's Read that received the
+// value reader returns.
+#pragma once
+
+#include <string>
+
+#include <tavrin/export.h>
+#include <tavrin/interfaces.h>
+
+namespace Tavrin {
+
+class TAVRIN_API CReaderJson : public IReader {
+public:
+    // Remembers `text` (zero-terminated), which is neither owned nor copied and must stay
+    // unchanged while the reader is used. A null text reads as an empty text.
+    explicit CReaderJson(const char* text);
+    // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
+    explicit CReaderJson(const std::string& text);
+    CReaderJson(const CReaderJson& other);
+    CReaderJson& operator=(const CReaderJson& other);
+    ~CReaderJson() override;
+
+    // Parse the text anew and let the object or container read from it. The calling thread runs
+    // in the "C" locale for the duration of the call and gets its own locale back on every exit.
+    // Throws:
+    //  - CException from the parser for malformed text (an object document must hold '{' or be
+    //    exactly "null"; an empty text is an empty container document);
+    //  - QvExceptionConversion when a value's text does not convert to the type asked for;
+    //  - CException ("Tavrin::Base64::Decode") for blob text that decodes to nothing;
+    //  - whatever the application's own Read throws, unchanged.
+    void Read(ISerializableContainer& container) const override;
+    void Read(ISerializable& object) const override;
+
+private:
+    const char* m_text;
+};
+
+}  // namespace Tavrin

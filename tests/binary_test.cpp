@@ -1,0 +1,1117 @@
+// The binary writer and reader: exact document bytes, the order of names and entries (checked
+// against the real keyed tables), round trips of every kind, the raising places, and damaged
+// or hostile documents.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <tavrin/tavrin.h>
+
+#include "logcapture.h"
+#include "order_workload.h"
+
+// ---- Allocation watch: the largest single allocation while a test looks -----------------------
+
+namespace {
+std::atomic<bool> g_watching{false};
+std::atomic<size_t> g_largest{0};
+
+void* CountedAllocate(size_t size) {
+    if (g_watching.load(std::memory_order_relaxed)) {
+        size_t seen = g_largest.load(std::memory_order_relaxed);
+        while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
+        }
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(size_t size) { return CountedAllocate(size); }
+void* operator new[](size_t size) { return CountedAllocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Tavrin::IContainerReader;
+using Tavrin::IContainerWriter;
+using Tavrin::IDataReader;
+using Tavrin::IDataWriter;
+
+// "00 0a ff" -> bytes
+Bytes Hex(const char* text) {
+    Bytes out;
+    for (const char* p = text; *p;) {
+        if (*p == ' ') {
+            ++p;
+            continue;
+        }
+        unsigned value = 0;
+        std::sscanf(p, "%2x", &value);
+        out.push_back(static_cast<unsigned char>(value));
+        p += 2;
+    }
+    return out;
+}
+
+std::string ToHex(const Bytes& bytes) {
+    std::string s;
+    char piece[4];
+    for (unsigned char b : bytes) {
+        std::snprintf(piece, sizeof piece, "%02x ", b);
+        s += piece;
+    }
+    return s;
+}
+
+// An object or container whose behaviour is given by functions.
+class CObject : public Tavrin::ISerializable {
+public:
+    std::string className = "T";
+    std::function<void(IDataWriter&)> write;
+    std::function<void(IDataReader&)> read;
+
+    CObject() = default;
+    explicit CObject(std::function<void(IDataWriter&)> w, std::string cls = "T")
+        : className(std::move(cls)), write(std::move(w)) {}
+
+    const char* GetClassName() const override { return className.c_str(); }
+    void Write(IDataWriter& writer) const override {
+        if (write) write(writer);
+    }
+    void Read(IDataReader& reader) override {
+        if (read) read(reader);
+    }
+};
+
+class CContainer : public Tavrin::ISerializableContainer {
+public:
+    std::string className = "L";
+    std::function<void(IContainerWriter&)> write;
+    std::function<void(IContainerReader&)> read;
+
+    CContainer() = default;
+    explicit CContainer(std::function<void(IContainerWriter&)> w, std::string cls = "L")
+        : className(std::move(cls)), write(std::move(w)) {}
+
+    const char* GetClassName() const override { return className.c_str(); }
+    void Write(IContainerWriter& writer) const override {
+        if (write) write(writer);
+    }
+    void Read(IContainerReader& reader) override {
+        if (read) read(reader);
+    }
+};
+
+template <class Root>
+Bytes Document(const Root& root) {
+    QvStreamWriteBinaryBuffer buffer;
+    Tavrin::CWriterBinary writer(buffer);
+    writer.Write(root);
+    return Bytes(buffer.GetData(), buffer.GetData() + buffer.GetCount());
+}
+
+std::unique_ptr<Tavrin::CReaderBinary> Load(const Bytes& bytes) {
+    QvStreamReadBinaryBuffer stream(bytes.data(), bytes.size());
+    return std::make_unique<Tavrin::CReaderBinary>(stream);
+}
+
+// Keeps exception log entries of many failing reads out of the test output.
+class CQuietLog {
+public:
+    CQuietLog() : m_previous(Logging::SetSink(Logging::LogSink())) {}
+    ~CQuietLog() { Logging::SetSink(std::move(m_previous)); }
+    CQuietLog(const CQuietLog&) = delete;
+    CQuietLog& operator=(const CQuietLog&) = delete;
+
+private:
+    Logging::LogSink m_previous;
+};
+
+template <class F>
+void ExpectRaisedAt(F&& f, const char* file, unsigned line, const char* function) {
+    try {
+        f();
+        ADD_FAILURE() << "nothing raised, expected " << function << " line " << line;
+    } catch (const Tavrin::CException& e) {
+        EXPECT_EQ(e.GetCodeLine(), line);
+        EXPECT_STREQ(e.GetFunctionName(), function);
+        const std::string name = e.GetFilename();
+        EXPECT_TRUE(name.size() >= std::strlen(file) &&
+                    name.compare(name.size() - std::strlen(file), std::string::npos, file) == 0)
+            << name;
+    }
+}
+
+constexpr const char* kWriterFile = "core/tavrin/src/cwriterbinary.cpp";
+constexpr const char* kReaderFile = "core/tavrin/src/creaderbinary.cpp";
+
+// ---- Document bytes --------------------------------------------------------------------------
+
+TEST(BinaryLayout, SmallestDocuments) {
+    EXPECT_EQ(ToHex(Document(CObject())), ToHex(Hex("00 00 00 00 10 00 00 00 00 00")));
+    EXPECT_EQ(ToHex(Document(CContainer())),
+              ToHex(Hex("00 00 00 00 11 00 00 00 00 00 00 00 00 00")));
+    EXPECT_EQ(ToHex(Document(CObject([](IDataWriter& w) { w.Write("a", 1); }))),
+              ToHex(Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 61 00 00 00 00 "
+                        "01 07 01 00 00 00 00 00 00 00 01 00 00 00")));
+}
+
+TEST(BinaryLayout, ContainerOfTwoObjectsOfOneClass) {
+    CContainer root([](IContainerWriter& w) {
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 1); }, "P"));
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 2); }, "P"));
+    });
+    EXPECT_EQ(ToHex(Document(root)),
+              ToHex(Hex("00 00 00 00 11 02 00 00 00 01 00 00 00 50 00 00 00 00 01 00 00 00 78 01 "
+                        "00 00 00 10 02 00 00 00 01 00 00 00 00 00 00 00 00 01 07 01 00 00 00 01 "
+                        "00 00 00 01 00 00 00 00 00 00 00 01 07 01 00 00 00 01 00 00 00 02 00 00 "
+                        "00")));
+}
+
+TEST(BinaryLayout, NestedObjectAndContainerRecords) {
+    // n gets 0, C gets 1; the table lists C (bucket 67) before n (bucket 110).
+    CObject nested([](IDataWriter& w) { w.Write("n", CObject({}, "C")); });
+    EXPECT_EQ(ToHex(Document(nested)),
+              ToHex(Hex("00 00 00 00 10 02 00 00 00 01 00 00 00 43 01 00 00 00 01 00 00 00 6e 00 "
+                        "00 00 00 01 10 01 00 00 00 00 00 00 00 01 00 00 00 00")));
+
+    // A named container: its class name is in the table, its record carries none.
+    CObject holder([](IDataWriter& w) {
+        w.Write("k", CContainer([](IContainerWriter& c) { c.Write(true); }, "Q"));
+    });
+    EXPECT_EQ(ToHex(Document(holder)),
+              ToHex(Hex("00 00 00 00 10 02 00 00 00 01 00 00 00 51 01 00 00 00 01 00 00 00 6b 00 "
+                        "00 00 00 01 11 01 00 00 00 00 00 00 00 00 01 00 00 00 01")));
+}
+
+TEST(BinaryLayout, SectionsStandInTagOrderWithCharAfterDouble) {
+    CObject o([](IDataWriter& w) {
+        w.Write("s", std::string("hi"));
+        w.Write("c", 'z');
+        w.Write("d", 1.0);
+        w.Write("b", false);
+    });
+    // Names: s 0, c 1, d 2, b 3; table order by bucket: b(98) c(99) d(100) s(115).
+    EXPECT_EQ(ToHex(Document(o)),
+              ToHex(Hex("00 00 00 00 10 04 00 00 00 "
+                        "01 00 00 00 62 03 00 00 00 01 00 00 00 63 01 00 00 00 "
+                        "01 00 00 00 64 02 00 00 00 01 00 00 00 73 00 00 00 00 "
+                        "04 00 01 00 00 00 03 00 00 00 00 "
+                        "0b 01 00 00 00 02 00 00 00 00 00 00 00 00 00 f0 3f "
+                        "01 01 00 00 00 01 00 00 00 7a "
+                        "0c 01 00 00 00 00 00 00 00 02 00 00 00 68 69")));
+}
+
+TEST(BinaryLayout, RepeatedNamesAndZeroBytes) {
+    // The same name twice for one kind keeps the last value; another kind is another entry.
+    CObject o([](IDataWriter& w) {
+        w.Write("a", 1);
+        w.Write("a", 2);
+        w.Write("a", 2.0);
+        w.Write("t", std::string("ab\0cd", 5));
+    });
+    EXPECT_EQ(ToHex(Document(o)),
+              ToHex(Hex("00 00 00 00 10 02 00 00 00 01 00 00 00 61 00 00 00 00 01 00 00 00 74 01 "
+                        "00 00 00 03 07 01 00 00 00 00 00 00 00 02 00 00 00 0b 01 00 00 00 00 00 "
+                        "00 00 00 00 00 00 00 00 00 40 0c 01 00 00 00 01 00 00 00 02 00 00 00 61 "
+                        "62")));
+}
+
+TEST(BinaryLayout, ClassListOfObjectElements) {
+    auto element = [](const char* cls) { return CObject({}, cls); };
+    CContainer same([&](IContainerWriter& w) {
+        for (int i = 0; i < 3; ++i) w.Write(element("A"));
+    });
+    EXPECT_EQ(ToHex(Document(same)),
+              ToHex(Hex("00 00 00 00 11 01 00 00 00 01 00 00 00 41 00 00 00 00 "
+                        "10 03 00 00 00 01 00 00 00 00 "  // tag, count, same class A
+                        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00")));
+    CContainer mixed([&](IContainerWriter& w) {
+        w.Write(element("A"));
+        w.Write(element("B"));
+        w.Write(element("A"));
+    });
+    EXPECT_EQ(ToHex(Document(mixed)),
+              ToHex(Hex("00 00 00 00 11 02 00 00 00 01 00 00 00 41 00 00 00 00 01 00 00 00 42 01 "
+                        "00 00 00 10 03 00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 "
+                        "00 00 00 00 00 01 00 00 00 00 00 00 00 00 00")));
+}
+
+TEST(BinaryLayout, WideTextAsUtf16) {
+    std::wstring text = L"a";
+    text += static_cast<wchar_t>(0x1F600);  // beyond U+FFFF: a surrogate pair
+    CContainer c([&](IContainerWriter& w) { w.Write(text); });
+    EXPECT_EQ(ToHex(Document(c)),
+              ToHex(Hex("00 00 00 00 11 00 00 00 00 0d 01 00 00 00 ff fe ff 03 61 00 3d d8 00 de")));
+    // 255 units take the three-byte length.
+    CContainer longer([](IContainerWriter& w) { w.Write(std::wstring(255, L'x')); });
+    const Bytes doc = Document(longer);
+    ASSERT_EQ(doc.size(), 14u + 6u + 510u);
+    EXPECT_EQ(ToHex(Bytes(doc.begin() + 14, doc.begin() + 20)), ToHex(Hex("ff fe ff ff ff 00")));
+}
+
+TEST(BinaryLayout, SuccessiveWritesMakeIndependentDocuments) {
+    QvStreamWriteBinaryBuffer buffer;
+    Tavrin::CWriterBinary writer(buffer);
+    writer.Write(CObject([](IDataWriter& w) { w.Write("a", 1); }));
+    Tavrin::CWriterBinary copy(writer);
+    copy.Write(CObject([](IDataWriter& w) {
+        w.Write("b", 2);
+        w.Write("a", 3);
+    }));
+    const Bytes first = Document(CObject([](IDataWriter& w) { w.Write("a", 1); }));
+    ASSERT_GT(buffer.GetCount(), first.size());
+    EXPECT_EQ(ToHex(Bytes(buffer.GetData(), buffer.GetData() + first.size())), ToHex(first));
+    // The second starts again at identifier 0 (b).
+    const Bytes second(buffer.GetData() + first.size(), buffer.GetData() + buffer.GetCount());
+    EXPECT_EQ(ToHex(Bytes(second.begin(), second.begin() + 18)),
+              ToHex(Hex("00 00 00 00 10 02 00 00 00 01 00 00 00 61 01 00 00 00")));
+
+    // One stream holding both: each reader stops just behind its document.
+    QvStreamReadBinaryBuffer stream(buffer.GetData(), buffer.GetCount());
+    Tavrin::CReaderBinary one(stream);
+    Tavrin::CReaderBinary two(stream);
+    EXPECT_EQ(stream.GetRemaining(), 0u);
+    int a = 0, b = 0;
+    CObject probe;
+    probe.read = [&](IDataReader& r) {
+        r.Read("a", a);
+        r.Read("b", b);
+    };
+    two.Read(probe);
+    EXPECT_EQ(a, 3);
+    EXPECT_EQ(b, 2);
+}
+
+// ---- Order of names and entries, against the real keyed tables -------------------------------
+
+// The obvious encoder of a flat object through QvMapEx: the document that the format defines.
+struct SWrite {
+    std::string name;
+    char kind;  // 'i' int, 'd' double, 'c' char, 'b' bool
+    int value;
+};
+
+Bytes ReferenceDocument(const std::vector<SWrite>& writes) {
+    QvMapEx<QvStringA, unsigned int> names;
+    QvMapEx<unsigned int, int> ints;
+    QvMapEx<unsigned int, double> doubles;
+    QvMapEx<unsigned int, char> chars;
+    QvMapEx<unsigned int, bool> bools;
+    for (const SWrite& w : writes) {
+        bool added = false;
+        auto* a = names.GetOrAddAssociation(QvStringA(w.name), &added);
+        if (added) a->value = names.GetCount() - 1;
+        const unsigned id = a->value;
+        switch (w.kind) {
+            case 'i': ints.GetOrAdd(id) = w.value; break;
+            case 'd': doubles.GetOrAdd(id) = w.value + 0.5; break;
+            case 'c': chars.GetOrAdd(id) = static_cast<char>(w.value); break;
+            default: bools.GetOrAdd(id) = (w.value & 1) != 0; break;
+        }
+    }
+    Bytes out;
+    auto put = [&out](const void* p, size_t n) {
+        const unsigned char* b = static_cast<const unsigned char*>(p);
+        out.insert(out.end(), b, b + n);
+    };
+    auto u32 = [&](uint32_t v) { put(&v, 4); };
+    u32(0);
+    out.push_back(0x10);
+    u32(names.GetCount());
+    for (const auto& a : names) {
+        u32(a.key.GetLength());
+        put(a.key.GetString(), a.key.GetLength());
+        u32(a.value);
+    }
+    out.push_back(static_cast<unsigned char>((bools.GetCount() > 0) + (ints.GetCount() > 0) +
+                                             (doubles.GetCount() > 0) + (chars.GetCount() > 0)));
+    auto section = [&](uint8_t tag, const auto& map) {
+        if (map.IsEmpty()) return;
+        out.push_back(tag);
+        u32(map.GetCount());
+        for (const auto& a : map) {
+            u32(a.key);
+            put(&a.value, sizeof a.value);
+        }
+    };
+    section(0, bools);
+    section(7, ints);
+    section(11, doubles);
+    section(1, chars);
+    return out;
+}
+
+CObject Replay(const std::vector<SWrite>& writes) {
+    return CObject([writes](IDataWriter& w) {
+        for (const SWrite& s : writes) {
+            switch (s.kind) {
+                case 'i': w.Write(s.name.c_str(), s.value); break;
+                case 'd': w.Write(s.name.c_str(), s.value + 0.5); break;
+                case 'c': w.Write(s.name.c_str(), static_cast<char>(s.value)); break;
+                default: w.Write(s.name.c_str(), (s.value & 1) != 0); break;
+            }
+        }
+    });
+}
+
+TEST(BinaryOrder, ManyNamesAndValuesOfOneKindFollowTheGrowingTables) {
+    // 200 names and 200 ints: both tables grow twice (at 96 and 192 entries).
+    std::vector<SWrite> writes;
+    for (int i = 0; i < 200; ++i) writes.push_back({"v" + std::to_string(i), 'i', i});
+    EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceDocument(writes)));
+
+    // Exactly 95 and 96 entries: the boundary of the first growth.
+    for (int n : {95, 96, 97}) {
+        std::vector<SWrite> w(writes.begin(), writes.begin() + n);
+        EXPECT_EQ(ToHex(Document(Replay(w))), ToHex(ReferenceDocument(w))) << n;
+    }
+}
+
+TEST(BinaryOrder, RandomObjectsMatchTheReference) {
+    for (uint64_t seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        TavrinBench::CGenerator random(seed);
+        std::vector<std::string> pool;
+        for (int i = 0; i < 300; ++i) pool.push_back(random.Letters(1, 6) + "\xE9");
+        std::vector<SWrite> writes;
+        const uint64_t count = random.Between(50, 900);
+        for (uint64_t i = 0; i < count; ++i) {
+            static const char kKinds[] = {'i', 'd', 'c', 'b'};
+            writes.push_back({pool[random.Between(0, 299)], kKinds[random.Between(0, 3)],
+                              static_cast<int>(random.Between(0, 100000))});
+        }
+        EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceDocument(writes)));
+    }
+}
+
+// ---- Round trips -----------------------------------------------------------------------------
+
+template <class T>
+class CList : public Tavrin::ISerializableContainer {
+public:
+    std::vector<T> items;
+    const char* GetClassName() const override { return "List"; }
+    void Write(IContainerWriter& w) const override {
+        for (const T& x : items) w.Write(x);
+    }
+    void Read(IContainerReader& r) override {
+        for (unsigned int i = 0;; ++i) {
+            T x{};
+            if (!r.Read(i, x)) break;
+            items.push_back(x);
+        }
+    }
+};
+
+struct SPoint : Tavrin::ISerializable {
+    int x = 0;
+    const char* GetClassName() const override { return "Point"; }
+    void Write(IDataWriter& w) const override { w.Write("x", x); }
+    void Read(IDataReader& r) override { r.Read("x", x); }
+    bool operator==(const SPoint& o) const { return x == o.x; }
+};
+
+QvDateTime Date(unsigned short y, unsigned short mo, unsigned short d, unsigned short h,
+                unsigned short mi, unsigned short s, unsigned short ms) {
+    QvDateTime t;
+    t.SetYear(y);
+    t.SetMonth(mo);
+    t.SetDay(d);
+    t.SetHour(h);
+    t.SetMinute(mi);
+    t.SetSecond(s);
+    t.SetMilliseconds(ms);
+    return t;
+}
+
+bool SameDate(const Tavrin::IDateTime& a, const Tavrin::IDateTime& b) {
+    return a.GetYear() == b.GetYear() && a.GetMonth() == b.GetMonth() && a.GetDay() == b.GetDay() &&
+           a.GetHour() == b.GetHour() && a.GetMinute() == b.GetMinute() &&
+           a.GetSecond() == b.GetSecond() && a.GetMilliseconds() == b.GetMilliseconds();
+}
+
+// One value of every kind, and the same name under three character kinds.
+struct SAll : Tavrin::ISerializable {
+    bool b = false;
+    char c = 0;
+    signed char sc = 0;
+    unsigned char uc = 0;
+    short i16 = 0;
+    unsigned short u16 = 0;
+    int i32 = 0;
+    unsigned int u32 = 0;
+    long long i64 = 0;
+    unsigned long long u64 = 0;
+    float f = 0;
+    double d = 0;
+    std::string s;
+    std::wstring w;
+    QvDateTime dt = Date(1601, 1, 1, 0, 0, 0, 0);
+    Bytes blob;
+    bool blobPresent = false;
+    SPoint point;
+    CList<int> ints;
+
+    const char* GetClassName() const override { return "All"; }
+    void Write(IDataWriter& wr) const override {
+        wr.Write("b", b);
+        wr.Write("ch", c);
+        wr.Write("ch", sc);
+        wr.Write("ch", uc);
+        wr.Write("i16", i16);
+        wr.Write("u16", u16);
+        wr.Write("i32", i32);
+        wr.Write("u32", u32);
+        wr.Write("i64", i64);
+        wr.Write("u64", u64);
+        wr.Write("f", f);
+        wr.Write("d", d);
+        wr.Write("s", s);
+        wr.Write("w", w);
+        wr.Write("dt", dt);
+        wr.Write("blob", blob.size(), blob.data());
+        wr.Write("point", point);
+        wr.Write("ints", ints);
+    }
+    void Read(IDataReader& r) override {
+        r.Read("b", b);
+        r.Read("ch", c);
+        r.Read("ch", sc);
+        r.Read("ch", uc);
+        r.Read("i16", i16);
+        r.Read("u16", u16);
+        r.Read("i32", i32);
+        r.Read("u32", u32);
+        r.Read("i64", i64);
+        r.Read("u64", u64);
+        r.Read("f", f);
+        r.Read("d", d);
+        r.Read("s", s);
+        r.Read("w", w);
+        r.Read("dt", dt);
+        const Tavrin::SBlobRange range = r.Read("blob");
+        blobPresent = range.begin != nullptr;
+        blob.assign(range.begin, range.end);
+        r.Read("point", point);
+        r.Read("ints", ints);
+    }
+};
+
+TEST(BinaryRoundTrip, EveryKindInAnObject) {
+    SAll in;
+    in.b = true;
+    in.c = 'A';
+    in.sc = -5;
+    in.uc = 200;
+    in.i16 = -32768;
+    in.u16 = 65535;
+    in.i32 = -123456789;
+    in.u32 = 4000000000u;
+    in.i64 = -9000000000000000000ll;
+    in.u64 = 18000000000000000000ull;
+    in.f = 1.25f;
+    in.d = -0.1;
+    in.s = "caf\xC3\xA9";
+    in.w = L"Stra\u00DFe \u4E2D";
+    in.w += static_cast<wchar_t>(0x10348);
+    in.dt = Date(2024, 2, 29, 23, 59, 58, 999);
+    in.blob = {0, 1, 2, 255};
+    in.point.x = 42;
+    in.ints.items = {3, 1, 2};
+
+    const Bytes doc = Document(in);
+    auto reader = Load(doc);
+    SAll out;
+    reader->Read(out);
+    EXPECT_EQ(out.b, in.b);
+    EXPECT_EQ(out.c, 'A');
+    EXPECT_EQ(out.sc, -5);
+    EXPECT_EQ(out.uc, 200);
+    EXPECT_EQ(out.i16, in.i16);
+    EXPECT_EQ(out.u16, in.u16);
+    EXPECT_EQ(out.i32, in.i32);
+    EXPECT_EQ(out.u32, in.u32);
+    EXPECT_EQ(out.i64, in.i64);
+    EXPECT_EQ(out.u64, in.u64);
+    EXPECT_EQ(out.f, in.f);
+    EXPECT_EQ(out.d, in.d);
+    EXPECT_EQ(out.s, in.s);
+    EXPECT_EQ(out.w, in.w);
+    EXPECT_TRUE(SameDate(out.dt, in.dt));
+    EXPECT_EQ(out.blob, in.blob);
+    EXPECT_EQ(out.point.x, 42);
+    EXPECT_EQ(out.ints.items, in.ints.items);
+
+    // Read may be called again; a zero-byte blob is present with equal ends.
+    SAll empty;
+    empty.blob.clear();
+    auto reader2 = Load(Document(empty));
+    SAll again;
+    again.blob = {9};
+    reader2->Read(again);
+    EXPECT_TRUE(again.blobPresent);
+    EXPECT_TRUE(again.blob.empty());
+    SAll third;
+    reader->Read(third);
+    EXPECT_EQ(third.w, in.w);
+}
+
+TEST(BinaryRoundTrip, KindsAreKeptApart) {
+    CObject o([](IDataWriter& w) {
+        w.Write("a", 1);
+        w.Write("a", 2.5);
+        w.Write("z", true);
+        w.Write("c", 'x');
+        w.Write("sc", static_cast<signed char>(120));
+    });
+    auto reader = Load(Document(o));
+    CObject probe;
+    probe.read = [](IDataReader& r) {
+        int i = 0;
+        double d = 0;
+        long long ll = 77;
+        unsigned int u = 77;
+        float f = 7;
+        EXPECT_TRUE(r.Read("a", i));
+        EXPECT_EQ(i, 1);
+        EXPECT_TRUE(r.Read("a", d));
+        EXPECT_EQ(d, 2.5);
+        EXPECT_FALSE(r.Read("a", ll));
+        EXPECT_FALSE(r.Read("a", u));
+        EXPECT_FALSE(r.Read("a", f));
+        EXPECT_EQ(ll, 77);
+        EXPECT_EQ(u, 77u);
+        EXPECT_FALSE(r.Read("A", i));  // letter case matters
+        char c = 0;
+        signed char sc = 0;
+        unsigned char uc = 9;
+        EXPECT_TRUE(r.Read("c", c));
+        EXPECT_FALSE(r.Read("c", sc));
+        EXPECT_FALSE(r.Read("c", uc));
+        EXPECT_TRUE(r.Read("sc", sc));
+        EXPECT_FALSE(r.Read("sc", c));
+        EXPECT_EQ(c, 'x');
+        EXPECT_EQ(sc, 120);
+        EXPECT_EQ(uc, 9);
+        const Tavrin::SBlobRange none = r.Read("missing");
+        EXPECT_EQ(none.begin, nullptr);
+        EXPECT_EQ(none.end, nullptr);
+
+        // Names in section order: bool z, int a, double a, char c, signed char sc.
+        ASSERT_EQ(r.GetNameCount(), 5u);
+        EXPECT_STREQ(r.GetName(0), "z");
+        EXPECT_STREQ(r.GetName(1), "sc");
+        EXPECT_STREQ(r.GetName(2), "a");
+        EXPECT_STREQ(r.GetName(3), "a");
+        EXPECT_STREQ(r.GetName(4), "c");
+    };
+    reader->Read(probe);
+}
+
+TEST(BinaryRoundTrip, ContainersOfEveryKind) {
+    CList<bool> bools;
+    bools.items = {true, false, true};
+    CList<char> chars;
+    chars.items = {'a', '\0', 'z'};
+    CList<signed char> schars;
+    schars.items = {-128, 127};
+    CList<unsigned char> uchars;
+    uchars.items = {0, 255};
+    CList<short> shorts;
+    shorts.items = {-1, 2};
+    CList<unsigned short> ushorts;
+    ushorts.items = {65535};
+    CList<int> ints;
+    ints.items = {-7, 0, 7};
+    CList<unsigned int> uints;
+    uints.items = {0xFFFFFFFFu};
+    CList<long long> llongs;
+    llongs.items = {-1ll << 62};
+    CList<unsigned long long> ullongs;
+    ullongs.items = {~0ull};
+    CList<float> floats;
+    floats.items = {0.5f, -1e30f};
+    CList<double> doubles;
+    doubles.items = {1, 2, 3, 4, 5};
+    CList<std::string> strings;
+    strings.items = {"", "one", std::string(300, 'q')};
+    CList<std::wstring> wides;
+    wides.items = {L"", L"\u00E9t\u00E9", std::wstring(70000, L'w')};
+    CList<QvDateTime> dates;
+    dates.items = {Date(2020, 1, 1, 0, 0, 0, 1), Date(2030, 12, 31, 23, 59, 59, 0)};
+    CList<SPoint> points;
+    points.items.resize(3);
+    points.items[2].x = 9;
+    CList<CList<int>> nested;
+    nested.items.resize(2);
+    nested.items[1].items = {4, 5};
+
+    auto roundTrip = [](const auto& list) {
+        std::decay_t<decltype(list)> out;
+        Load(Document(list))->Read(out);
+        return out;
+    };
+    EXPECT_EQ(roundTrip(bools).items, bools.items);
+    EXPECT_EQ(roundTrip(chars).items, chars.items);
+    EXPECT_EQ(roundTrip(schars).items, schars.items);
+    EXPECT_EQ(roundTrip(uchars).items, uchars.items);
+    EXPECT_EQ(roundTrip(shorts).items, shorts.items);
+    EXPECT_EQ(roundTrip(ushorts).items, ushorts.items);
+    EXPECT_EQ(roundTrip(ints).items, ints.items);
+    EXPECT_EQ(roundTrip(uints).items, uints.items);
+    EXPECT_EQ(roundTrip(llongs).items, llongs.items);
+    EXPECT_EQ(roundTrip(ullongs).items, ullongs.items);
+    EXPECT_EQ(roundTrip(floats).items, floats.items);
+    EXPECT_EQ(roundTrip(doubles).items, doubles.items);
+    EXPECT_EQ(roundTrip(strings).items, strings.items);
+    EXPECT_EQ(roundTrip(wides).items, wides.items);
+    const auto dateOut = roundTrip(dates);
+    ASSERT_EQ(dateOut.items.size(), 2u);
+    EXPECT_TRUE(SameDate(dateOut.items[0], dates.items[0]));
+    EXPECT_TRUE(SameDate(dateOut.items[1], dates.items[1]));
+    EXPECT_EQ(roundTrip(points).items, points.items);
+    const auto nestedOut = roundTrip(nested);
+    ASSERT_EQ(nestedOut.items.size(), 2u);
+    EXPECT_TRUE(nestedOut.items[0].items.empty());
+    EXPECT_EQ(nestedOut.items[1].items, nested.items[1].items);
+
+    // Only the element kind answers; past the end nothing does.
+    auto reader = Load(Document(doubles));
+    CContainer probe;
+    probe.read = [](IContainerReader& r) {
+        double d = 0;
+        float f = 3;
+        for (unsigned i = 0; i < 5; ++i) EXPECT_TRUE(r.Read(i, d));
+        EXPECT_FALSE(r.Read(5, d));
+        EXPECT_FALSE(r.Read(0, f));
+        EXPECT_EQ(f, 3);
+        EXPECT_EQ(r.Read(0).begin, nullptr);
+    };
+    reader->Read(probe);
+}
+
+TEST(BinaryRoundTrip, BlobElementsReadByIndex) {
+    CContainer blobs([](IContainerWriter& w) {
+        const unsigned char bytes[] = {1, 2, 3};
+        w.Write(sizeof bytes, bytes);
+        w.Write(0, nullptr);
+    });
+    auto reader = Load(Document(blobs));
+    CContainer probe;
+    probe.read = [](IContainerReader& r) {
+        const Tavrin::SBlobRange first = r.Read(0u);
+        ASSERT_NE(first.begin, nullptr);
+        EXPECT_EQ(Bytes(first.begin, first.end), (Bytes{1, 2, 3}));
+        const Tavrin::SBlobRange empty = r.Read(1u);
+        EXPECT_NE(empty.begin, nullptr);
+        EXPECT_EQ(empty.begin, empty.end);
+        const Tavrin::SBlobRange past = r.Read(2u);
+        EXPECT_EQ(past.begin, nullptr);
+        EXPECT_EQ(past.end, nullptr);
+    };
+    reader->Read(probe);
+}
+
+// An object holding `depth - 1` more levels below it, each under the name "n".
+struct SChain : Tavrin::ISerializable {
+    int depth = 0;
+    int found = 0;
+    const char* GetClassName() const override { return "Chain"; }
+    void Write(IDataWriter& w) const override {
+        w.Write("level", depth);
+        if (depth > 1) {
+            SChain next;
+            next.depth = depth - 1;
+            w.Write("n", next);
+        }
+    }
+    void Read(IDataReader& r) override {
+        r.Read("level", found);
+        SChain next;
+        if (r.Read("n", next)) found += next.found;
+    }
+};
+
+TEST(BinaryRoundTrip, DeepNestingUpToTheLimit) {
+    for (int depth : {10, 1000}) {
+        SChain chain;
+        chain.depth = depth;
+        SChain out;
+        Load(Document(chain))->Read(out);
+        EXPECT_EQ(out.found, depth * (depth + 1) / 2);
+    }
+    SChain tooDeep;
+    tooDeep.depth = 1001;
+    const Bytes doc = Document(tooDeep);
+    ExpectRaisedAt([&] { Load(doc); }, kReaderFile, 380, "Tavrin::CDataReader::Read");
+
+    // Containers nested 1001 deep, written by hand: each level one container element.
+    Bytes nested = Hex("00 00 00 00 11 00 00 00 00");
+    for (int i = 0; i < 1000; ++i) {
+        const Bytes level = Hex("11 01 00 00 00");
+        nested.insert(nested.end(), level.begin(), level.end());
+    }
+    nested.insert(nested.end(), {0, 0, 0, 0, 0});
+    ExpectRaisedAt([&] { Load(nested); }, kReaderFile, 614, "Tavrin::CContainerReader::Read");
+    nested.erase(nested.begin() + 9, nested.begin() + 14);  // 1000 levels
+    EXPECT_NO_THROW(Load(nested));
+}
+
+TEST(BinaryRoundTrip, Orders) {
+    const TavrinBench::Orders orders = TavrinBench::MakeOrders(300);
+    const Bytes doc = Document(orders);
+    TavrinBench::Orders back;
+    Load(doc)->Read(back);
+    ASSERT_EQ(back.items.size(), 300u);
+    EXPECT_EQ(TavrinBench::CountMismatches(orders, back), 0u);
+    // The same document again, byte for byte.
+    EXPECT_EQ(doc, Document(orders));
+}
+
+// A read stream that implements only ReadBytes: the reader must rely on nothing else.
+class CPlainStream : public QvStreamReadBinary {
+public:
+    explicit CPlainStream(const Bytes& bytes) : m_bytes(bytes) {}
+    uint64_t ReadBytes(void* data, uint64_t count) override {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(count, m_bytes.size() - m_at));
+        if (take) std::memcpy(data, m_bytes.data() + m_at, take);
+        m_at += take;
+        return take;
+    }
+
+private:
+    const Bytes& m_bytes;
+    size_t m_at = 0;
+};
+
+TEST(BinaryRoundTrip, AnyReadStream) {
+    const TavrinBench::Orders orders = TavrinBench::MakeOrders(20);
+    const Bytes doc = Document(orders);
+    CPlainStream stream(doc);
+    Tavrin::CReaderBinary reader(stream);
+    TavrinBench::Orders back;
+    reader.Read(back);
+    ASSERT_EQ(back.items.size(), 20u);
+    EXPECT_EQ(TavrinBench::CountMismatches(orders, back), 0u);
+}
+
+TEST(BinaryRoundTrip, ManyValuesInOneObject) {
+    // Large objects are looked up through an index; the last value of a name still wins.
+    CObject o([](IDataWriter& w) {
+        for (int i = 0; i < 500; ++i) w.Write(("k" + std::to_string(i)).c_str(), i);
+        w.Write("k7", 700);
+        for (int i = 0; i < 50; ++i) w.Write(("k" + std::to_string(i)).c_str(), i * 0.5);
+    });
+    auto reader = Load(Document(o));
+    CObject probe;
+    probe.read = [](IDataReader& r) {
+        EXPECT_EQ(r.GetNameCount(), 550u);
+        int v = -1;
+        double d = -1;
+        for (int i = 0; i < 500; ++i) {
+            ASSERT_TRUE(r.Read(("k" + std::to_string(i)).c_str(), v));
+            EXPECT_EQ(v, i == 7 ? 700 : i);
+        }
+        EXPECT_TRUE(r.Read("k49", d));
+        EXPECT_EQ(d, 24.5);
+        EXPECT_FALSE(r.Read("k50", d));
+        EXPECT_FALSE(r.Read("k500", v));
+    };
+    reader->Read(probe);
+}
+
+// ---- Raising places and failures passing through ---------------------------------------------
+
+TEST(BinaryWriterFailures, SecondElementKindIsRefusedBeforeAnythingHappens) {
+    struct SCase {
+        std::function<void(IContainerWriter&)> second;
+        unsigned line;
+        const char* function;
+    };
+    bool touched = false;
+    CObject element([&](IDataWriter&) { touched = true; }, "E");
+    CContainer inner;
+    inner.write = [&](IContainerWriter&) { touched = true; };
+    const std::vector<SCase> cases = {
+        {[](IContainerWriter& w) { w.Write(7); }, 199, "Tavrin::CContainerWriterBinary::write"},
+        {[](IContainerWriter& w) { w.Write(std::string("x")); }, 199,
+         "Tavrin::CContainerWriterBinary::write"},
+        {[](IContainerWriter& w) { w.Write(QvDateTime()); }, 199,
+         "Tavrin::CContainerWriterBinary::write"},
+        {[](IContainerWriter& w) { w.Write(size_t(1), "x"); }, 511,
+         "Tavrin::CContainerWriterBinary::Write"},
+        {[&](IContainerWriter& w) { w.Write(element); }, 522, "Tavrin::CContainerWriterBinary::Write"},
+        {[&](IContainerWriter& w) { w.Write(inner); }, 539, "Tavrin::CContainerWriterBinary::Write"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        touched = false;
+        CContainer root([&](IContainerWriter& w) {
+            w.Write(1.5);
+            ExpectRaisedAt([&] { c.second(w); }, kWriterFile, c.line, c.function);
+            w.Write(2.5);  // the container goes on as if nothing had been offered
+        });
+        EXPECT_FALSE(touched);
+        CList<double> back;
+        Load(Document(root))->Read(back);
+        EXPECT_EQ(back.items, (std::vector<double>{1.5, 2.5}));
+    }
+}
+
+class CRecordingStream : public QvStreamWriteBinary {
+public:
+    uint64_t bytes = 0;
+    IStreamWrite& WriteBytes(const void*, uint64_t count) override {
+        bytes += count;
+        return *this;
+    }
+};
+
+TEST(BinaryWriterFailures, ApplicationExceptionsPassUnchangedAndNothingIsWritten) {
+    CRecordingStream stream;
+    Tavrin::CWriterBinary writer(stream);
+    CObject failing([](IDataWriter& w) {
+        w.Write("a", 1);
+        w.Write("n", CObject([](IDataWriter&) { throw std::bad_alloc(); }));
+    });
+    EXPECT_THROW(writer.Write(failing), std::bad_alloc);
+    CContainer failingList([](IContainerWriter& w) {
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 1); }));
+        w.Write(CObject([](IDataWriter&) { throw 42; }));
+    });
+    EXPECT_THROW(writer.Write(failingList), int);
+    EXPECT_EQ(stream.bytes, 0u);
+    writer.Write(CObject());
+    EXPECT_EQ(stream.bytes, 10u);
+}
+
+TEST(BinaryWriterFailures, ElementThatFailsLeavesTheContainerConsistent) {
+    CContainer root([](IContainerWriter& w) {
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 1); }, "A"));
+        try {
+            w.Write(CObject(
+                [](IDataWriter& d) {
+                    d.Write("x", 2);
+                    throw 1;
+                },
+                "B"));
+        } catch (int) {
+        }
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 3); }, "A"));
+    });
+    CList<SPoint> back;
+    Load(Document(root))->Read(back);
+    ASSERT_EQ(back.items.size(), 2u);
+    EXPECT_EQ(back.items[0].x, 1);
+    EXPECT_EQ(back.items[1].x, 3);
+}
+
+TEST(BinaryReaderFailures, RaisingPlaces) {
+    CQuietLog quiet;
+    // Version above 0.
+    EXPECT_THROW(Load(Hex("01 00 00 00 10 00 00 00 00 00")), QvExceptionWrongFileVersion);
+    // Root kind 12.
+    ExpectRaisedAt([] { Load(Hex("00 00 00 00 0c 00 00 00 00 00")); }, kReaderFile, 305,
+                   "Tavrin::CReaderBinary::CReaderBinary");
+    // The root asked for as the wrong kind.
+    auto objectRoot = Load(Hex("00 00 00 00 10 00 00 00 00 00"));
+    CContainer c;
+    ExpectRaisedAt([&] { objectRoot->Read(c); }, kReaderFile, 346, "Tavrin::CReaderBinary::Read");
+    auto containerRoot = Load(Hex("00 00 00 00 11 00 00 00 00 00 00 00 00 00"));
+    CObject o;
+    ExpectRaisedAt([&] { containerRoot->Read(o); }, kReaderFile, 331, "Tavrin::CReaderBinary::Read");
+    // Section tag 18.
+    ExpectRaisedAt([] { Load(Hex("00 00 00 00 10 00 00 00 00 01 12 00 00 00 00")); }, kReaderFile,
+                   388, "Tavrin::CDataReader::Read");
+    // Element tag 18 with one element; with none it is not looked at.
+    ExpectRaisedAt([] { Load(Hex("00 00 00 00 11 00 00 00 00 12 01 00 00 00 00")); }, kReaderFile,
+                   622, "Tavrin::CContainerReader::Read");
+    EXPECT_NO_THROW(Load(Hex("00 00 00 00 11 00 00 00 00 63 00 00 00 00")));
+    // A named blob of 8 bytes with 2 left.
+    ExpectRaisedAt(
+        [] {
+            Load(Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
+                     "01 0f 01 00 00 00 00 00 00 00 08 00 00 00 aa bb"));
+        },
+        kReaderFile, 476, "Tavrin::CDataReader::readBlobs");
+    // An identifier that the name table does not hold.
+    ExpectRaisedAt([] { Load(Hex("00 00 00 00 10 00 00 00 00 01 07 01 00 00 00 05 00 00 00 01 00 00 00")); },
+                   kReaderFile, 392, "Tavrin::CDataReader::Read");
+    ExpectRaisedAt([] { Load(Hex("00 00 00 00 11 00 00 00 00 10 01 00 00 00 01 03 00 00 00")); },
+                   kReaderFile, 626, "Tavrin::CContainerReader::Read");
+}
+
+TEST(BinaryReaderFailures, ApplicationExceptionsPassThrough) {
+    auto reader = Load(Document(CObject([](IDataWriter& w) { w.Write("n", CObject()); })));
+    CObject o;
+    o.read = [](IDataReader& r) {
+        CObject inner;
+        inner.read = [](IDataReader&) { throw std::bad_alloc(); };
+        r.Read("n", inner);
+    };
+    EXPECT_THROW(reader->Read(o), std::bad_alloc);
+}
+
+// Reads everything a document holds, through every operation.
+struct SProbe : Tavrin::ISerializable, Tavrin::ISerializableContainer {
+    int depth = 0;
+    const char* GetClassName() const override { return "Probe"; }
+    void Write(IDataWriter&) const override {}
+    void Write(IContainerWriter&) const override {}
+    void Read(IDataReader& r) override {
+        if (++depth > 50) return;
+        for (unsigned i = 0; i < r.GetNameCount(); ++i) {
+            const char* name = r.GetName(i);
+            ASSERT_NE(name, nullptr);
+            ReadAll(r, name);
+        }
+        --depth;
+    }
+    void Read(IContainerReader& r) override {
+        if (++depth > 50) return;
+        for (unsigned i = 0; i < 64; ++i) ReadAll(r, i);
+        --depth;
+    }
+    template <class R, class K>
+    void ReadAll(R& r, K key) {
+        bool b;
+        char c;
+        signed char sc;
+        unsigned char uc;
+        short s;
+        unsigned short us;
+        int i;
+        unsigned u;
+        long long ll;
+        unsigned long long ull;
+        float f;
+        double d;
+        std::string str;
+        std::wstring w;
+        QvDateTime t;
+        r.Read(key, b);
+        r.Read(key, c);
+        r.Read(key, sc);
+        r.Read(key, uc);
+        r.Read(key, s);
+        r.Read(key, us);
+        r.Read(key, i);
+        r.Read(key, u);
+        r.Read(key, ll);
+        r.Read(key, ull);
+        r.Read(key, f);
+        r.Read(key, d);
+        r.Read(key, str);
+        r.Read(key, w);
+        r.Read(key, t);
+        const Tavrin::SBlobRange blob = r.Read(key);
+        for (const unsigned char* p = blob.begin; p != blob.end; ++p) checksum += *p;
+        r.Read(key, static_cast<Tavrin::ISerializable&>(*this));
+        r.Read(key, static_cast<Tavrin::ISerializableContainer&>(*this));
+    }
+    unsigned checksum = 0;
+};
+
+// Reading a damaged document either raises an exception of the library or yields a reader.
+void ReadDamaged(const Bytes& doc) {
+    try {
+        auto reader = Load(doc);
+        SProbe probe;
+        try {
+            reader->Read(static_cast<Tavrin::ISerializable&>(probe));
+        } catch (const Tavrin::CException&) {
+        }
+        try {
+            reader->Read(static_cast<Tavrin::ISerializableContainer&>(probe));
+        } catch (const Tavrin::CException&) {
+        }
+    } catch (const IException&) {
+    }
+}
+
+Bytes RichDocument() {
+    SAll all;
+    all.s = "text";
+    all.w = L"wide \u00E9";
+    all.blob = {1, 2, 3, 4, 5};
+    all.ints.items = {1, 2, 3};
+    CObject root([&](IDataWriter& w) {
+        w.Write("all", all);
+        w.Write("list", CContainer([&](IContainerWriter& c) {
+                    c.Write(all);
+                    c.Write(CObject({}, "Other"));
+                }));
+        w.Write("blobs", CContainer([](IContainerWriter& c) {
+                    c.Write(size_t(3), "abc");
+                    c.Write(size_t(0), nullptr);
+                }));
+        w.Write("dates", CList<QvDateTime>());
+    });
+    return Document(root);
+}
+
+TEST(BinaryHostile, EveryCutOfADocumentFails) {
+    CQuietLog quiet;
+    // The Order document ends in texts, so every proper prefix lacks something.
+    const Bytes orders = Document(TavrinBench::MakeOrders(3));
+    for (size_t n = 0; n < orders.size(); ++n) {
+        const Bytes cut(orders.begin(), orders.begin() + n);
+        EXPECT_THROW(Load(cut), IException) << n;
+    }
+    const Bytes rich = RichDocument();
+    for (size_t n = 0; n < rich.size(); ++n) ReadDamaged(Bytes(rich.begin(), rich.begin() + n));
+}
+
+TEST(BinaryHostile, FlippedBytesFailCleanlyOrRead) {
+    CQuietLog quiet;
+    for (const Bytes& doc : {RichDocument(), Document(TavrinBench::MakeOrders(2))}) {
+        for (size_t i = 0; i < doc.size(); ++i) {
+            for (unsigned char v : {0x00, 0xFF, 0x7F, 0x80, doc[i] ^ 0x01, doc[i] ^ 0x10}) {
+                Bytes damaged = doc;
+                damaged[i] = v;
+                ReadDamaged(damaged);
+            }
+        }
+    }
+}
+
+TEST(BinaryHostile, ClaimedCountsDoNotDecideAllocations) {
+    CQuietLog quiet;
+    const std::vector<Bytes> documents = {
+        // A named blob of 0xFFFFFFFF bytes with 4 present.
+        Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
+            "01 0f 01 00 00 00 00 00 00 00 ff ff ff ff 01 02 03 04"),
+        // A blob element of 0xFFFFFFF0 bytes, 2 present (kept as what arrived).
+        Hex("00 00 00 00 11 00 00 00 00 0f 01 00 00 00 f0 ff ff ff 01 02"),
+        // 0xFFFFFFFF doubles, objects with their class list, containers, sections, names.
+        Hex("00 00 00 00 11 00 00 00 00 0b ff ff ff ff 00 00 00 00 00 00 f0 3f"),
+        Hex("00 00 00 00 11 01 00 00 00 00 00 00 00 00 00 00 00 10 ff ff ff ff 00 00 00 00 00"),
+        Hex("00 00 00 00 11 00 00 00 00 11 ff ff ff ff 00 00 00 00 00"),
+        Hex("00 00 00 00 10 00 00 00 00 ff 00 ff ff ff ff"),
+        Hex("00 00 00 00 10 ff ff ff ff 01 00 00 00 61 00 00 00 00"),
+        Hex("00 00 00 00 11 00 00 00 00 0c ff ff ff ff ff ff ff ff 61"),
+    };
+    for (const Bytes& doc : documents) {
+        g_largest = 0;
+        g_watching = true;
+        ReadDamaged(doc);
+        g_watching = false;
+        EXPECT_LT(g_largest.load(), size_t(1) << 20) << ToHex(doc);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,924 @@
+#include <locale.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <tavrin/tavrin.h>
+
+#include "logcapture.h"
+
+using namespace Tavrin;
+
+namespace {
+
+const std::string kNamespaces =
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+    " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"";
+const std::string kObjectDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+const std::string kContainerDeclaration = "<?xml version=\"1.0\"?>\n";
+
+// An object whose behaviour each test scripts.
+struct ScriptObject : ISerializable {
+    std::string className = "Obj";
+    std::function<void(IDataWriter&)> write;
+    std::function<void(IDataReader&)> read;
+    const char* GetClassName() const override { return className.c_str(); }
+    void Write(IDataWriter& writer) const override {
+        if (write) write(writer);
+    }
+    void Read(IDataReader& reader) override {
+        if (read) read(reader);
+    }
+};
+
+struct ScriptContainer : ISerializableContainer {
+    std::string className = "List";
+    std::function<void(IContainerWriter&)> write;
+    std::function<void(IContainerReader&)> read;
+    const char* GetClassName() const override { return className.c_str(); }
+    void Write(IContainerWriter& writer) const override {
+        if (write) write(writer);
+    }
+    void Read(IContainerReader& reader) override {
+        if (read) read(reader);
+    }
+};
+
+QvDateTime MakeDate(unsigned short y, unsigned short mo, unsigned short d, unsigned short h,
+                    unsigned short mi, unsigned short s) {
+    QvDateTime value;
+    value.SetYear(y);
+    value.SetMonth(mo);
+    value.SetDay(d);
+    value.SetHour(h);
+    value.SetMinute(mi);
+    value.SetSecond(s);
+    value.SetMilliseconds(0);
+    return value;
+}
+
+std::string Document(const std::string& root, const std::string& body, bool object = true) {
+    return (object ? kObjectDeclaration : kContainerDeclaration) + "<" + root + kNamespaces +
+           ">\n" + body + "</" + root + ">\n";
+}
+
+std::string WriteObject(const ISerializable& object) {
+    std::ostringstream stream;
+    CWriterXml(stream).Write(object);
+    return stream.str();
+}
+
+std::string WriteContainer(const ISerializableContainer& container) {
+    std::ostringstream stream;
+    CWriterXml(stream).Write(container);
+    return stream.str();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+TEST(XmlWriterLayout, EmptyObjectAndContainerOfInts) {
+    ScriptObject empty;
+    EXPECT_EQ(WriteObject(empty), kObjectDeclaration + "<Obj" + kNamespaces + ">\n</Obj>\n");
+
+    ScriptContainer ints;
+    ints.write = [](IContainerWriter& w) {
+        w.Write(1);
+        w.Write(2);
+        w.Write(3);
+    };
+    EXPECT_EQ(WriteContainer(ints),
+              Document("List", "\t<elt>1</elt>\n\t<elt>2</elt>\n\t<elt>3</elt>\n", false));
+}
+
+TEST(XmlWriterLayout, ValueTextsOfEveryScalarKind) {
+    ScriptObject object;
+    object.className = "Geo::Shapes::Circle";
+    object.write = [](IDataWriter& w) {
+        w.Write("s", std::string("a<b&c>d%e"));
+        w.Write("crlf", std::string("x\r\ny\"'\t"));
+        w.Write("empty", std::string());
+        w.Write("c", '<');
+        w.Write("u8", static_cast<unsigned char>(200));
+        w.Write("i8", static_cast<signed char>(-5));
+        w.Write("f1", 0.1f);
+        w.Write("f2", 1.0f);
+        w.Write("d1", 0.1);
+        w.Write("d2", 100.0);
+        w.Write("d3", 1e21);
+        w.Write("b1", true);
+        w.Write("b2", false);
+        w.Write("i16", static_cast<short>(SHRT_MIN));
+        w.Write("u16", static_cast<unsigned short>(USHRT_MAX));
+        w.Write("i32", INT_MIN);
+        w.Write("u32", UINT_MAX);
+        w.Write("i64", LLONG_MIN);
+        w.Write("u64", ULLONG_MAX);
+        w.Write("dt", MakeDate(2024, 3, 5, 14, 7, 9));
+        w.Write("w", std::wstring(L"\u00e9\u4e2d\U0001F600&\nz"));
+        w.Write("w0", std::wstring(L"ab\0cd", 5));  // the UTF-8 text ends at the first NUL
+        w.Write("s", std::string("again"));
+    };
+    const std::string body =
+        "\t<s>a&lt;b&amp;c&gt;d&#37;e</s>\n"
+        "\t<crlf>x&#13;&#10;y\"'\t</crlf>\n"
+        "\t<empty></empty>\n"
+        "\t<c><</c>\n"
+        "\t<u8>200</u8>\n"
+        "\t<i8>-5</i8>\n"
+        "\t<f1>0.100000001</f1>\n"
+        "\t<f2>1</f2>\n"
+        "\t<d1>0.10000000000000001</d1>\n"
+        "\t<d2>100</d2>\n"
+        "\t<d3>1e+21</d3>\n"
+        "\t<b1>true</b1>\n"
+        "\t<b2>false</b2>\n"
+        "\t<i16>-32768</i16>\n"
+        "\t<u16>65535</u16>\n"
+        "\t<i32>-2147483648</i32>\n"
+        "\t<u32>4294967295</u32>\n"
+        "\t<i64>-9223372036854775808</i64>\n"
+        "\t<u64>18446744073709551615</u64>\n"
+        "\t<dt>2024-03-05T14:07:09</dt>\n"
+        "\t<w>\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80&amp;&#10;z</w>\n"
+        "\t<w0>ab</w0>\n"
+        "\t<s>again</s>\n";
+    EXPECT_EQ(WriteObject(object), Document("Geo-Shapes-Circle", body));
+}
+
+TEST(XmlWriterLayout, BlobsAsCdataWithLineBreaks) {
+    std::vector<unsigned char> bytes54(54, 0xFF);
+    ScriptObject object;
+    object.write = [&](IDataWriter& w) {
+        w.Write("e", 0, nullptr);
+        w.Write("m", 3, "Man");
+        w.Write("p", bytes54.size(), bytes54.data());
+    };
+    const std::string b64(72, '/');
+    const std::string body = "\t<e><![CDATA[\n\n\t]]></e>\n"
+                             "\t<m><![CDATA[\nTWFu\n\t]]></m>\n"
+                             "\t<p><![CDATA[\n" + b64 + "\n\n\t]]></p>\n";
+    EXPECT_EQ(WriteObject(object), Document("Obj", body));
+}
+
+TEST(XmlWriterLayout, NestedElementsAndClassNames) {
+    ScriptObject c;
+    c.write = [](IDataWriter& w) { w.Write("v", 1); };
+    ScriptObject b;
+    b.write = [&](IDataWriter& w) { w.Write("c", c); };
+    ScriptObject a;
+    a.write = [&](IDataWriter& w) { w.Write("b", b); };
+    ScriptObject root;
+    root.write = [&](IDataWriter& w) { w.Write("a", a); };
+    EXPECT_EQ(WriteObject(root),
+              Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n\t\t\t</c>\n\t\t</b>\n"
+                              "\t</a>\n"));
+
+    ScriptObject point;
+    point.className = "Geo::Point";
+    point.write = [](IDataWriter& w) { w.Write("x", 1); };
+    ScriptContainer inner;
+    inner.className = "A:::B";
+    inner.write = [](IContainerWriter& w) { w.Write(7); };
+    ScriptContainer shapes;
+    shapes.className = "Shapes";
+    shapes.write = [&](IContainerWriter& w) {
+        w.Write(point);
+        w.Write(inner);
+        w.Write(3, "Man");
+        w.Write(std::string("a&b"));
+        w.Write(MakeDate(1999, 12, 31, 23, 59, 58));
+        w.Write('x');
+        w.Write(false);
+    };
+    EXPECT_EQ(WriteContainer(shapes),
+              Document("Shapes",
+                       "\t<Geo-Point>\n\t\t<x>1</x>\n\t</Geo-Point>\n"
+                       "\t<A-:B>\n\t\t<elt>7</elt>\n\t</A-:B>\n"
+                       "\t<elt><![CDATA[\nTWFu\n\t]]></elt>\n"
+                       "\t<elt>a&amp;b</elt>\n"
+                       "\t<elt>1999-12-31T23:59:58</elt>\n"
+                       "\t<elt>x</elt>\n"
+                       "\t<elt>false</elt>\n",
+                       false));
+
+    // A named nested container uses the value name, not its class name.
+    ScriptObject holder;
+    holder.write = [&](IDataWriter& w) { w.Write("items", inner); };
+    EXPECT_EQ(WriteObject(holder), Document("Obj", "\t<items>\n\t\t<elt>7</elt>\n\t</items>\n"));
+}
+
+TEST(XmlWriterStream, PropertiesAndDocumentsInSequence) {
+    std::ostringstream stream;
+    stream << "head|";
+    stream.precision(3);
+    CWriterXml writer(stream);
+    EXPECT_EQ(stream.precision(), 16);
+    EXPECT_NE(stream.flags() & std::ios_base::boolalpha, 0);
+
+    ScriptObject object;
+    object.write = [](IDataWriter& w) { w.Write("f", 1.5f); };
+    writer.Write(object);
+    EXPECT_EQ(stream.precision(), 9);
+    object.write = [](IDataWriter& w) {
+        w.Write("f", 1.5f);
+        w.Write("d", 2.5);
+    };
+    CWriterXml copy(writer);
+    copy.Write(object);
+    EXPECT_EQ(stream.precision(), 17);
+    EXPECT_EQ(stream.str(), "head|" + Document("Obj", "\t<f>1.5</f>\n") +
+                                Document("Obj", "\t<f>1.5</f>\n\t<d>2.5</d>\n"));
+}
+
+TEST(XmlWriterFailure, ExceptionsBecomeCExceptionOfWrite) {
+    ScriptObject failing;
+    failing.write = [](IDataWriter& w) {
+        w.Write("a", 1);
+        throw std::runtime_error("application");
+    };
+    std::ostringstream stream;
+    CWriterXml writer(stream);
+    LogCapture log;
+    try {
+        writer.Write(failing);
+        FAIL() << "no exception";
+    } catch (const CException& e) {
+        EXPECT_EQ(e.GetCodeLine(), 220u);
+        EXPECT_STREQ(e.GetFunctionName(), "Tavrin::CWriterXml::Write");
+        EXPECT_TRUE(std::string(e.GetFilename()).ends_with("core/tavrin/src/cwriterxml.cpp"));
+    }
+    EXPECT_EQ(log.Count(), 1u);
+    EXPECT_EQ(stream.str(), kObjectDeclaration + "<Obj" + kNamespaces + ">\n\t<a>1</a>\n");
+
+    // A library exception inside a nested container: two log entries, the inner one first.
+    ScriptContainer bad;
+    bad.write = [](IContainerWriter&) { throw CException("inner.cpp", 5, "Inner"); };
+    ScriptContainer outer;
+    outer.write = [&](IContainerWriter& w) { w.Write(bad); };
+    std::ostringstream second;
+    LogCapture nestedLog;
+    try {
+        CWriterXml(second).Write(outer);
+        FAIL() << "no exception";
+    } catch (const CException& e) {
+        EXPECT_EQ(e.GetCodeLine(), 256u);
+        EXPECT_STREQ(e.GetFunctionName(), "Tavrin::CWriterXml::Write");
+    }
+    ASSERT_EQ(nestedLog.Count(), 2u);
+    EXPECT_EQ(nestedLog.Entries()[0].function, "Inner");
+    EXPECT_EQ(nestedLog.Entries()[1].function, "Tavrin::CWriterXml::Write");
+    EXPECT_EQ(second.str(), kContainerDeclaration + "<List" + kNamespaces + ">\n\t<List>\n");
+
+    // std::bad_alloc from inside is replaced as well.
+    ScriptObject hungry;
+    hungry.write = [](IDataWriter&) { throw std::bad_alloc(); };
+    std::ostringstream fourth;
+    EXPECT_THROW(CWriterXml(fourth).Write(hungry), CException);
+
+    // GetClassName itself failing: nothing is written.
+    struct NoName : ScriptObject {
+        const char* GetClassName() const override { throw 42; }
+    } noName;
+    std::ostringstream third;
+    EXPECT_THROW(CWriterXml(third).Write(noName), CException);
+    EXPECT_EQ(third.str(), "");
+}
+
+// Numbers are written and read with "." whatever locale the application runs in, and the
+// thread gets its own locale (or the global one) back, also when Write fails.
+TEST(XmlLocale, CLocaleDuringCallsAndRestoredAfter) {
+    const locale_t german = newlocale(LC_ALL_MASK, "de_DE.utf8", static_cast<locale_t>(nullptr));
+    if (german == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "de_DE.utf8 not installed";
+    const locale_t previous = uselocale(german);
+    ASSERT_STREQ(localeconv()->decimal_point, ",");
+
+    std::string pointDuringWrite;
+    ScriptObject object;
+    object.write = [&](IDataWriter& w) {
+        pointDuringWrite = localeconv()->decimal_point;
+        w.Write("d", 1.5);
+        w.Write("f", 2.25f);
+    };
+    const std::string text = WriteObject(object);
+    EXPECT_EQ(pointDuringWrite, ".");
+    EXPECT_NE(text.find("<d>1.5</d>"), std::string::npos);
+    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
+
+    double d = 0;
+    float f = 0;
+    object.read = [&](IDataReader& r) {
+        EXPECT_TRUE(r.Read("d", d));
+        EXPECT_TRUE(r.Read("f", f));
+    };
+    CReaderXml(text).Read(object);
+    EXPECT_EQ(d, 1.5);
+    EXPECT_EQ(f, 2.25f);
+    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
+
+    object.write = [](IDataWriter&) { throw 1; };
+    EXPECT_THROW(WriteObject(object), CException);
+    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
+
+    uselocale(LC_GLOBAL_LOCALE);
+    EXPECT_THROW(WriteObject(object), CException);
+    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), LC_GLOBAL_LOCALE);
+    uselocale(previous);
+    freelocale(german);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trips
+
+struct IntList : ISerializableContainer {
+    std::vector<int> values;
+    const char* GetClassName() const override { return "Util::IntList"; }
+    void Write(IContainerWriter& w) const override {
+        for (int v : values) w.Write(v);
+    }
+    void Read(IContainerReader& r) override {
+        values.clear();
+        int v = 0;
+        for (unsigned i = 0; r.Read(i, v); ++i) values.push_back(v);
+    }
+};
+
+struct AllKinds : ISerializable {
+    bool b = false;
+    char c = 0;
+    signed char i8 = 0;
+    unsigned char u8 = 0;
+    short i16 = 0;
+    unsigned short u16 = 0;
+    int i32 = 0;
+    unsigned int u32 = 0;
+    long long i64 = 0;
+    unsigned long long u64 = 0;
+    float f = 0;
+    double d = 0;
+    std::string s;
+    std::wstring ws;
+    QvDateTime dt = MakeDate(1601, 1, 1, 0, 0, 0);
+    std::vector<unsigned char> blob;
+    std::unique_ptr<AllKinds> child;
+    IntList list;
+
+    const char* GetClassName() const override { return "Test::AllKinds"; }
+    void Write(IDataWriter& w) const override {
+        w.Write("b", b);
+        w.Write("c", c);
+        w.Write("i8", i8);
+        w.Write("u8", u8);
+        w.Write("i16", i16);
+        w.Write("u16", u16);
+        w.Write("i32", i32);
+        w.Write("u32", u32);
+        w.Write("i64", i64);
+        w.Write("u64", u64);
+        w.Write("f", f);
+        w.Write("d", d);
+        w.Write("s", s);
+        w.Write("ws", ws);
+        w.Write("dt", dt);
+        w.Write("blob", blob.size(), blob.data());
+        if (child) w.Write("child", *child);
+        w.Write("list", list);
+    }
+    void Read(IDataReader& r) override {
+        EXPECT_TRUE(r.Read("b", b));
+        EXPECT_TRUE(r.Read("c", c));
+        EXPECT_TRUE(r.Read("i8", i8));
+        EXPECT_TRUE(r.Read("u8", u8));
+        EXPECT_TRUE(r.Read("i16", i16));
+        EXPECT_TRUE(r.Read("u16", u16));
+        EXPECT_TRUE(r.Read("i32", i32));
+        EXPECT_TRUE(r.Read("u32", u32));
+        EXPECT_TRUE(r.Read("i64", i64));
+        EXPECT_TRUE(r.Read("u64", u64));
+        EXPECT_TRUE(r.Read("f", f));
+        EXPECT_TRUE(r.Read("d", d));
+        EXPECT_TRUE(r.Read("s", s));
+        EXPECT_TRUE(r.Read("ws", ws));
+        EXPECT_TRUE(r.Read("dt", dt));
+        const SBlobRange range = r.Read("blob");
+        blob.assign(range.begin, range.end);
+        auto nested = std::make_unique<AllKinds>();
+        if (r.Read("child", *nested)) child = std::move(nested);
+        EXPECT_TRUE(r.Read("list", list));
+    }
+};
+
+void ExpectSame(const AllKinds& a, const AllKinds& b) {
+    EXPECT_EQ(a.b, b.b);
+    EXPECT_EQ(a.c, b.c);
+    EXPECT_EQ(a.i8, b.i8);
+    EXPECT_EQ(a.u8, b.u8);
+    EXPECT_EQ(a.i16, b.i16);
+    EXPECT_EQ(a.u16, b.u16);
+    EXPECT_EQ(a.i32, b.i32);
+    EXPECT_EQ(a.u32, b.u32);
+    EXPECT_EQ(a.i64, b.i64);
+    EXPECT_EQ(a.u64, b.u64);
+    EXPECT_EQ(a.f, b.f);
+    EXPECT_EQ(a.d, b.d);
+    EXPECT_EQ(a.s, b.s);
+    EXPECT_EQ(a.ws, b.ws);
+    EXPECT_EQ(a.dt.ToFileTime(), b.dt.ToFileTime());
+    EXPECT_EQ(a.blob, b.blob);
+    EXPECT_EQ(a.list.values, b.list.values);
+    ASSERT_EQ(a.child != nullptr, b.child != nullptr);
+    if (a.child) ExpectSame(*a.child, *b.child);
+}
+
+AllKinds Sample() {
+    AllKinds v;
+    v.b = true;
+    v.c = 'Q';
+    v.i8 = -128;
+    v.u8 = 255;
+    v.i16 = -12345;
+    v.u16 = 54321;
+    v.i32 = -2000000000;
+    v.u32 = 4000000000u;
+    v.i64 = LLONG_MIN;
+    v.u64 = ULLONG_MAX;
+    v.f = 3.14159274f;
+    v.d = 0.1 + 0.2;
+    v.s = "a&b <c> 100% \"q\" 'x'\nline\r\nend\ttab";
+    v.ws = L"caf\u00e9 \u00df \u4e2d \u20ac \U0001F600 <&>";
+    v.dt = MakeDate(2024, 2, 29, 23, 59, 58);
+    for (int i = 0; i < 200; ++i) v.blob.push_back(static_cast<unsigned char>(i * 7));
+    v.list.values = {1, -2, 3};
+    v.child = std::make_unique<AllKinds>();
+    v.child->c = 'z';  // a NUL char would end the document text right there
+    v.child->s = "inner";
+    v.child->f = -1.5e-30f;
+    v.child->d = -1.7976931348623157e308;
+    v.child->blob = {0};
+    return v;
+}
+
+TEST(XmlRoundTrip, EveryKindComesBack) {
+    const AllKinds original = Sample();
+    const std::string text = WriteObject(original);
+    AllKinds copy;
+    CReaderXml(text).Read(copy);
+    ExpectSame(original, copy);
+
+    // The same through the const char* constructor and a copied reader.
+    AllKinds again;
+    const CReaderXml reader(text.c_str());
+    CReaderXml copied(reader);
+    copied = reader;
+    copied.Read(again);
+    ExpectSame(original, again);
+}
+
+// Objects and containers nested ten levels deep.
+struct Chain : ISerializable {
+    int level = 0;
+    std::unique_ptr<Chain> next;
+    const char* GetClassName() const override { return "Chain"; }
+    void Write(IDataWriter& w) const override {
+        w.Write("level", level);
+        if (next) w.Write("next", *next);
+    }
+    void Read(IDataReader& r) override {
+        r.Read("level", level);
+        auto n = std::make_unique<Chain>();
+        if (r.Read("next", *n)) next = std::move(n);
+    }
+};
+
+struct Nest : ISerializableContainer {
+    std::vector<std::unique_ptr<Nest>> inner;
+    std::vector<std::string> texts;
+    const char* GetClassName() const override { return "Deep::Nest"; }
+    void Write(IContainerWriter& w) const override {
+        for (const auto& t : texts) w.Write(t);
+        for (const auto& n : inner) w.Write(*n);
+    }
+    // Strings first, then nested containers, as written.
+    void Read(IContainerReader& r) override {
+        unsigned i = 0;
+        for (std::string t; i < texts.size() && r.Read(i, t); ++i) texts[i] = t;
+        for (;; ++i) {
+            auto n = std::make_unique<Nest>();
+            n->texts.resize(1);
+            if (!r.Read(i, *n)) break;
+            inner.push_back(std::move(n));
+        }
+    }
+};
+
+TEST(XmlRoundTrip, TenLevelsOfObjectsAndContainers) {
+    Chain chain;
+    Chain* tail = &chain;
+    for (int i = 1; i < 10; ++i) {
+        tail->next = std::make_unique<Chain>();
+        tail = tail->next.get();
+        tail->level = i;
+    }
+    Chain readChain;
+    CReaderXml(WriteObject(chain)).Read(readChain);
+    int depth = 0;
+    for (const Chain* c = &readChain; c != nullptr; c = c->next.get(), ++depth) {
+        EXPECT_EQ(c->level, depth);
+    }
+    EXPECT_EQ(depth, 10);
+
+    Nest nest;
+    nest.texts = {"root"};
+    Nest* last = &nest;
+    for (int i = 1; i < 10; ++i) {
+        last->inner.push_back(std::make_unique<Nest>());
+        last = last->inner.back().get();
+        last->texts = {"level" + std::to_string(i)};
+    }
+    const std::string text = WriteContainer(nest);
+    EXPECT_NE(text.find("\t\t\t\t\t\t\t\t\t<elt>level9</elt>\n"), std::string::npos);
+    Nest readNest;
+    readNest.texts.resize(1);
+    CReaderXml(text).Read(readNest);
+    const Nest* n = &readNest;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(n->texts.size(), 1u);
+        EXPECT_EQ(n->texts[0], i == 0 ? "root" : "level" + std::to_string(i));
+        if (i < 9) {
+            ASSERT_EQ(n->inner.size(), 1u) << i;
+            n = n->inner[0].get();
+        } else {
+            EXPECT_TRUE(n->inner.empty());
+        }
+    }
+}
+
+TEST(XmlRoundTrip, ContainerElementsOfEveryKind) {
+    ScriptContainer list;
+    const QvDateTime date = MakeDate(2030, 1, 2, 3, 4, 5);
+    list.write = [&](IContainerWriter& w) {
+        w.Write(3, "\x01\x02\x03");
+        w.Write(date);
+        w.Write(std::wstring(L"\u00e9&"));
+        w.Write(std::string(" padded "));
+        w.Write('c');
+        w.Write(2.5);
+        w.Write(0.3f);
+        w.Write(-7LL);
+        w.Write(7ULL);
+        w.Write(-8);
+        w.Write(8u);
+        w.Write(static_cast<short>(-9));
+        w.Write(static_cast<unsigned short>(9));
+        w.Write(static_cast<signed char>(-10));
+        w.Write(static_cast<unsigned char>(10));
+        w.Write(true);
+    };
+    int count = 0;
+    list.read = [&](IContainerReader& r) {
+        const SBlobRange blob = r.Read(0u);
+        EXPECT_EQ(std::string(blob.begin, blob.end), "\x01\x02\x03");
+        EXPECT_EQ(r.Read(0u).begin, blob.begin);  // cached
+        QvDateTime d = MakeDate(1, 1, 1, 1, 1, 1);
+        EXPECT_TRUE(r.Read(1, d));
+        EXPECT_EQ(d.ToFileTime(), date.ToFileTime());
+        std::wstring w;
+        EXPECT_TRUE(r.Read(2, w));
+        EXPECT_EQ(w, L"\u00e9&");
+        std::string s;
+        EXPECT_TRUE(r.Read(3, s));
+        EXPECT_EQ(s, "padded");  // the parser trims every text segment
+        char c = 0;
+        EXPECT_TRUE(r.Read(4, c));
+        EXPECT_EQ(c, 'c');
+        double dbl = 0;
+        EXPECT_TRUE(r.Read(5, dbl));
+        EXPECT_EQ(dbl, 2.5);
+        float f = 0;
+        EXPECT_TRUE(r.Read(6, f));
+        EXPECT_EQ(f, 0.3f);
+        long long i64 = 0;
+        unsigned long long u64 = 0;
+        int i32 = 0;
+        unsigned u32 = 0;
+        short i16 = 0;
+        unsigned short u16 = 0;
+        signed char i8 = 0;
+        unsigned char u8 = 0;
+        bool b = false;
+        EXPECT_TRUE(r.Read(7, i64));
+        EXPECT_TRUE(r.Read(8, u64));
+        EXPECT_TRUE(r.Read(9, i32));
+        EXPECT_TRUE(r.Read(10, u32));
+        EXPECT_TRUE(r.Read(11, i16));
+        EXPECT_TRUE(r.Read(12, u16));
+        EXPECT_TRUE(r.Read(13, i8));
+        EXPECT_TRUE(r.Read(14, u8));
+        EXPECT_TRUE(r.Read(15, b));
+        EXPECT_EQ(i64, -7);
+        EXPECT_EQ(u64, 7u);
+        EXPECT_EQ(i32, -8);
+        EXPECT_EQ(u32, 8u);
+        EXPECT_EQ(i16, -9);
+        EXPECT_EQ(u16, 9);
+        EXPECT_EQ(i8, -10);
+        EXPECT_EQ(u8, 10);
+        EXPECT_TRUE(b);
+        // Past the end every read is false and leaves its target alone.
+        int untouched = 99;
+        EXPECT_FALSE(r.Read(16, untouched));
+        EXPECT_EQ(untouched, 99);
+        EXPECT_EQ(r.Read(16u).begin, nullptr);
+        ScriptObject o;
+        EXPECT_FALSE(r.Read(16, o));
+        ++count;
+    };
+    CReaderXml(WriteContainer(list)).Read(list);
+    EXPECT_EQ(count, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
+    const std::string text =
+        Document("Obj", "\t<Count>5</Count>\n\t<count>6</count>\n\t<s>  spaced  </s>\n"
+                        "\t<flag>True</flag>\n\t<e></e>\n");
+    int count = 0;
+    std::string s = "unchanged";
+    std::string e = "unchanged";
+    bool flag = false;
+    unsigned nameCount = 0;
+    std::vector<std::string> names;
+    ScriptObject object;
+    object.read = [&](IDataReader& r) {
+        EXPECT_TRUE(r.Read("COUNT", count));
+        EXPECT_TRUE(r.Read("s", s));
+        EXPECT_TRUE(r.Read("e", e));
+        EXPECT_FALSE(r.Read("flag", flag));  // only exactly "true" and "false" are bools
+        int missing = 3;
+        EXPECT_FALSE(r.Read("missing", missing));
+        EXPECT_EQ(missing, 3);
+        EXPECT_EQ(r.Read("missing").begin, nullptr);
+        nameCount = r.GetNameCount();
+        for (unsigned i = 0; i < nameCount; ++i) names.emplace_back(r.GetName(i));
+        EXPECT_EQ(r.GetName(nameCount), nullptr);
+    };
+    CReaderXml(text).Read(object);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(s, "spaced");
+    EXPECT_EQ(e, "");
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(names, (std::vector<std::string>{"Count", "count", "s", "flag", "e"}));
+
+    // A root element differing only in letter case is the document element.
+    object.className = "OBJ";
+    count = 0;
+    names.clear();
+    CReaderXml(text).Read(object);
+    EXPECT_EQ(count, 5);
+}
+
+TEST(XmlReader, DocumentsThatGiveNoValues) {
+    const std::string good = Document("Obj", "\t<v>1</v>\n");
+    const std::string withoutDeclaration = good.substr(good.find('\n') + 1);
+    const std::vector<std::string> texts = {
+        withoutDeclaration,
+        "\xEF\xBB\xBF" + good,
+        Document("Other", "\t<v>1</v>\n"),
+        Document("Obj", "\t<v>1 & 2</v>\n"),
+        "",
+        "<?xml version=\"1.0\"?><Obj><v>1</v></Obj></Stray>",
+    };
+    for (const std::string& text : texts) {
+        int v = -1;
+        unsigned names = 99;
+        ScriptObject object;
+        object.read = [&](IDataReader& r) {
+            EXPECT_FALSE(r.Read("v", v));
+            names = r.GetNameCount();
+            EXPECT_EQ(r.GetName(0), nullptr);
+        };
+        EXPECT_NO_THROW(CReaderXml(text).Read(object)) << text;
+        EXPECT_EQ(v, -1);
+        EXPECT_EQ(names, 0u);
+    }
+    int v = 0;
+    ScriptObject object;
+    object.read = [&](IDataReader& r) { r.Read("v", v); };
+    CReaderXml(good).Read(object);
+    EXPECT_EQ(v, 1);
+}
+
+TEST(XmlReader, ContainerElementsMustBeNamedElt) {
+    const std::string text = Document("List", "\t<elt>true</elt>\n\t<item>2</item>\n"
+                                              "\t<elt>True</elt>\n", false);
+    ScriptContainer list;
+    list.read = [](IContainerReader& r) {
+        bool b = false;
+        EXPECT_TRUE(r.Read(0, b));
+        EXPECT_TRUE(b);
+        int v = 0;
+        try {
+            r.Read(1, v);
+            ADD_FAILURE() << "no exception";
+        } catch (const CException& e) {
+            EXPECT_EQ(e.GetCodeLine(), 393u);
+            EXPECT_STREQ(e.GetFunctionName(), "Tavrin::CContainerReaderXml::readValue");
+            EXPECT_TRUE(std::string(e.GetFilename()).ends_with("core/tavrin/src/creaderxml.cpp"));
+        }
+        EXPECT_THROW(r.Read(1u), CException);
+        std::string s;
+        EXPECT_THROW(r.Read(1, s), CException);
+        EXPECT_THROW(r.Read(1, b), CException);
+        // As a nested object or container the element is accepted.
+        ScriptObject o;
+        int inner = 0;
+        o.read = [&](IDataReader& rr) { EXPECT_EQ(rr.GetNameCount(), 0u); ++inner; };
+        EXPECT_TRUE(r.Read(1, o));
+        ScriptContainer c;
+        EXPECT_TRUE(r.Read(1, c));
+        EXPECT_EQ(inner, 1);
+        // "True" is not a bool: the read says false and keeps the target.
+        b = false;
+        EXPECT_FALSE(r.Read(2, b));
+        EXPECT_FALSE(b);
+    };
+    CReaderXml(text).Read(list);
+}
+
+TEST(XmlReader, BlobsAreDecodedOnceAndEmptyOnesAreAbsent) {
+    ScriptObject object;
+    object.write = [](IDataWriter& w) {
+        w.Write("empty", 0, nullptr);
+        w.Write("data", 5, "hello");
+    };
+    const std::string text = WriteObject(object);
+    object.read = [](IDataReader& r) {
+        const SBlobRange empty = r.Read("empty");
+        EXPECT_EQ(empty.begin, nullptr);
+        EXPECT_EQ(empty.end, nullptr);
+        const SBlobRange first = r.Read("data");
+        const SBlobRange second = r.Read("data");
+        EXPECT_EQ(std::string(first.begin, first.end), "hello");
+        EXPECT_EQ(first.begin, second.begin);
+        EXPECT_EQ(first.end, second.end);
+        // Same element under another letter case: decoded again, same bytes.
+        const SBlobRange upper = r.Read("DATA");
+        EXPECT_EQ(std::string(upper.begin, upper.end), "hello");
+    };
+    CReaderXml(text).Read(object);
+
+    // A container element's text is not trimmed before decoding: the line break and indent
+    // after the pads keep them from being dropped, so a padded blob reads back longer, the
+    // extra bytes zero. A named value's text is trimmed, so the same blob reads back exactly.
+    ScriptContainer list;
+    list.write = [](IContainerWriter& w) {
+        w.Write(4, "\x01\x02\x03\x04");
+        w.Write(0, nullptr);
+        w.Write(std::string("  "));
+    };
+    list.read = [](IContainerReader& r) {
+        const SBlobRange padded = r.Read(0u);
+        EXPECT_EQ(std::string(padded.begin, padded.end), std::string("\x01\x02\x03\x04\0\0", 6));
+        EXPECT_EQ(r.Read(1u).begin, nullptr);
+        EXPECT_EQ(r.Read(2u).end, nullptr);
+    };
+    CReaderXml(WriteContainer(list)).Read(list);
+    object.write = [](IDataWriter& w) { w.Write("four", 4, "\x01\x02\x03\x04"); };
+    object.read = [](IDataReader& r) {
+        const SBlobRange exact = r.Read("four");
+        EXPECT_EQ(std::string(exact.begin, exact.end), "\x01\x02\x03\x04");
+    };
+    CReaderXml(WriteObject(object)).Read(object);
+
+    // Base64 text that decodes to nothing raises the decoder's exception.
+    object.read = [](IDataReader& r) { EXPECT_THROW(r.Read("data"), CException); };
+    CReaderXml(Document("Obj", "\t<data>====</data>\n")).Read(object);
+}
+
+TEST(XmlReader, ConversionExceptionsPassUnchanged) {
+    ScriptObject object;
+    object.read = [](IDataReader& r) {
+        int v = 0;
+        try {
+            r.Read("v", v);
+            ADD_FAILURE() << "no exception";
+        } catch (const QvExceptionConversion& e) {
+            EXPECT_STREQ(e.GetFunctionName(), "stringToInt");
+            EXPECT_EQ(e.GetCodeLine(), 794u);
+        }
+        QvDateTime date;
+        try {
+            r.Read("none", date);  // an element without text is the empty text
+            ADD_FAILURE() << "no exception";
+        } catch (const QvExceptionConversion& e) {
+            EXPECT_EQ(e.GetCodeLine(), 225u);
+        }
+        throw std::runtime_error("application");
+    };
+    EXPECT_THROW(CReaderXml(Document("Obj", "\t<v>abc</v>\n\t<none/>\n")).Read(object),
+                 std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile input and threads
+
+// Reads every value of AllKinds, nested ones included, swallowing the library's exceptions.
+void ProbeAll(IDataReader& r) {
+    auto attempt = [](auto&& read) {
+        try {
+            read();
+        } catch (const IException&) {
+            // conversion and decoding failures are expected on damaged text
+        }
+    };
+    for (unsigned i = 0; i < r.GetNameCount(); ++i) (void)std::strlen(r.GetName(i));
+    bool b;
+    char c;
+    signed char i8;
+    unsigned char u8;
+    short i16;
+    unsigned short u16;
+    int i32;
+    unsigned u32;
+    long long i64;
+    unsigned long long u64;
+    float f;
+    double d;
+    std::string s;
+    std::wstring ws;
+    QvDateTime dt;
+    attempt([&] { r.Read("b", b); });
+    attempt([&] { r.Read("c", c); });
+    attempt([&] { r.Read("i8", i8); });
+    attempt([&] { r.Read("u8", u8); });
+    attempt([&] { r.Read("i16", i16); });
+    attempt([&] { r.Read("u16", u16); });
+    attempt([&] { r.Read("i32", i32); });
+    attempt([&] { r.Read("u32", u32); });
+    attempt([&] { r.Read("i64", i64); });
+    attempt([&] { r.Read("u64", u64); });
+    attempt([&] { r.Read("f", f); });
+    attempt([&] { r.Read("d", d); });
+    attempt([&] { r.Read("s", s); });
+    attempt([&] { r.Read("ws", ws); });
+    attempt([&] { r.Read("dt", dt); });
+    attempt([&] { r.Read("blob"); });
+    ScriptObject child;
+    child.read = ProbeAll;
+    attempt([&] { r.Read("child", child); });
+    IntList list;
+    attempt([&] { r.Read("list", list); });
+}
+
+TEST(XmlReader, MangledDocumentsNeverCrash) {
+    LogCapture quiet;
+    const std::string text = WriteObject(Sample());
+    ScriptObject probe;
+    probe.className = "Test::AllKinds";
+    probe.read = ProbeAll;
+    for (size_t n = 0; n < text.size(); n += 3) CReaderXml(text.substr(0, n)).Read(probe);
+
+    const unsigned seed = 777;
+    std::printf("mangled XML seed %u\n", seed);
+    std::mt19937 random(seed);
+    for (int round = 0; round < 400; ++round) {
+        std::string doc = text;
+        for (int k = 0; k < 4; ++k) doc[random() % doc.size()] = static_cast<char>(1 + random() % 255);
+        CReaderXml(doc).Read(probe);
+    }
+}
+
+TEST(XmlThreads, WritersAndReadersOnSeveralThreads) {
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 50; ++round) {
+                IntList list;
+                for (int i = 0; i < 100; ++i) list.values.push_back(t * 100000 + round * 100 + i);
+                IntList back;
+                CReaderXml(WriteContainer(list)).Read(back);
+                if (back.values != list.values) ++mismatches;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+}  // namespace
