@@ -136,3 +136,5 @@ BENCHMARK_CAPTURE(AppendFromUtf8, ascii, g_ascii);
 BENCHMARK_CAPTURE(AppendFromUtf8, mixed, g_mixed);
 
 }  // namespace
+
+BENCHMARK_MAIN();

@@ -151,18 +151,22 @@ TEST(Utf8, SurrogatesAndOutOfRangeWideCharactersBecomeReplacement) {
     // A pair at every offset, so that it straddles each block boundary of the scans.
     for (size_t before = 0; before < 40; ++before) {
         SCOPED_TRACE(before);
-        const std::wstring text =
-            std::wstring(before, L'a') + Wide({0xD83D, 0xDE00}) + std::wstring(20, L'b');
+        const std::wstring text = std::wstring(before, L'a') + Wide({0xD83D, 0xDE00}) +
+                                  std::wstring(before % 5, L'b') + Wide({0xDBFF, 0xDFFF}) +
+                                  std::wstring(20, L'c');
         EXPECT_EQ(Encode(text), std::string(before, 'a') + Bytes({0xF0, 0x9F, 0x98, 0x80}) +
-                                    std::string(20, 'b'));
+                                    std::string(before % 5, 'b') +
+                                    Bytes({0xF4, 0x8F, 0xBF, 0xBF}) + std::string(20, 'c'));
     }
     // Among ASCII runs, where the block-wise scan must notice them.
     for (size_t before : {0, 7, 15, 16, 17, 40}) {
         SCOPED_TRACE(before);
         const std::wstring text = std::wstring(before, L'a') + Wide({0x110000}) + L"bc" +
-                                  std::wstring(20, L'd') + Wide({0x80});
+                                  std::wstring(20, L'd') + Wide({0x80}) + L"xyz" +
+                                  Wide({0xDE00}) + L"12345678" + Wide({0xD800}) + L"12345678";
         EXPECT_EQ(Encode(text), std::string(before, 'a') + R + "bc" + std::string(20, 'd') +
-                                    Bytes({0xC2, 0x80}));
+                                    Bytes({0xC2, 0x80}) + "xyz" + R + "12345678" + R +
+                                    "12345678");
     }
 }
 
@@ -191,13 +195,14 @@ TEST(Utf8, TextEndsAtTheFirstNulAndAppendKeepsWhatIsThere) {
     EXPECT_EQ(ToUTF8(L""), "");
 }
 
-// The system code pages are UTF-8 here.
+// The system's ANSI, OEM and thread code pages are UTF-8 here.
 TEST(CodePages, SystemCodePagesAreUtf8) {
     for (unsigned int codePage : {0u, 1u, 3u, 65001u}) {
         SCOPED_TRACE(codePage);
         EXPECT_EQ(FromCodePage("\xC3\xA9\xE2\x82\xAC", codePage), L"\u00E9\u20AC");
         EXPECT_EQ(ToCodePage(L"\u00E9\u20AC", codePage), "\xC3\xA9\xE2\x82\xAC");
     }
+    EXPECT_EQ(FromCodePage("\x8E", 2), L"\u00E9");  // the Mac code page is Mac Roman
 }
 
 struct SCodePageSample {

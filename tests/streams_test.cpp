@@ -189,6 +189,7 @@ TEST(StreamWriteBuffer, CapacityDoubles) {
 
 // ---- Reading ---------------------------------------------------------------------------------
 
+// One value of every kind, written by WriteAll and read back by ReadAll.
 struct SValues {
     int32_t l = 0;
     uint32_t ul = 0;
@@ -208,17 +209,23 @@ struct SValues {
     std::wstring w;
     QvStringA sa;
     QvStringW sw;
+    bool operator==(const SValues&) const = default;
 };
 
+const SValues kAll{-5, 5, 'q', -0.25, 3.5f, INT64_MIN, UINT64_MAX, -7, 7, -300, 60000, -100, 200,
+                   true, "n\xC3\xA4me", L"w\u00E9\U0001F600!", QvStringA("obj"),
+                   QvStringW(L"\u4E2D")};
+
 void WriteAll(IStreamWrite& s) {
-    s.WriteLong(-5).WriteULong(5).WriteChar('q').WriteDouble(-0.25).WriteFloat(3.5f);
-    s.WriteInt64(INT64_MIN).WriteUInt64(UINT64_MAX).WriteInt32(-7).WriteUInt32(7);
-    s.WriteInt16(-300).WriteUInt16(60000).WriteInt8(-100).WriteUInt8(200).WriteBool(true);
-    s.WriteStdString(std::string("n\xC3\xA4me")).WriteStdWString(L"w\u00E9\U0001F600!");
-    s.WriteStringA(QvStringA("obj")).WriteStringW(QvStringW(L"\u4E2D"));
+    const SValues& v = kAll;
+    s.WriteLong(v.l).WriteULong(v.ul).WriteChar(v.c).WriteDouble(v.d).WriteFloat(v.f);
+    s.WriteInt64(v.i64).WriteUInt64(v.u64).WriteInt32(v.i32).WriteUInt32(v.u32);
+    s.WriteInt16(v.i16).WriteUInt16(v.u16).WriteInt8(v.i8).WriteUInt8(v.u8).WriteBool(v.b);
+    s.WriteStdString(v.s).WriteStdWString(v.w).WriteStringA(v.sa).WriteStringW(v.sw);
 }
 
-void ReadAll(QvStreamReadBinary& r, SValues& v) {
+SValues ReadAll(QvStreamReadBinary& r) {
+    SValues v;
     r.ReadLong(v.l);
     r.ReadULong(v.ul);
     r.ReadChar(v.c);
@@ -237,44 +244,16 @@ void ReadAll(QvStreamReadBinary& r, SValues& v) {
     r.ReadStdWString(v.w);
     r.ReadStringA(v.sa);
     r.ReadStringW(v.sw);
-}
-
-void ExpectAll(const SValues& v) {
-    EXPECT_EQ(v.l, -5);
-    EXPECT_EQ(v.ul, 5u);
-    EXPECT_EQ(v.c, 'q');
-    EXPECT_EQ(v.d, -0.25);
-    EXPECT_EQ(v.f, 3.5f);
-    EXPECT_EQ(v.i64, INT64_MIN);
-    EXPECT_EQ(v.u64, UINT64_MAX);
-    EXPECT_EQ(v.i32, -7);
-    EXPECT_EQ(v.u32, 7u);
-    EXPECT_EQ(v.i16, -300);
-    EXPECT_EQ(v.u16, 60000);
-    EXPECT_EQ(v.i8, -100);
-    EXPECT_EQ(v.u8, 200);
-    EXPECT_TRUE(v.b);
-    EXPECT_EQ(v.s, "n\xC3\xA4me");
-    EXPECT_EQ(v.w, L"w\u00E9\U0001F600!");
-    EXPECT_STREQ(v.sa.GetString(), "obj");
-    EXPECT_EQ(v.sw.Str(), L"\u4E2D");
+    return v;
 }
 
 TEST(StreamRead, RoundTripThroughBothReaders) {
     const Bytes bytes = Written(WriteAll);
-    {
-        QvStreamReadBinaryBuffer reader(bytes.data(), bytes.size());
-        SValues v;
-        ReadAll(reader, v);
-        ExpectAll(v);
-        EXPECT_EQ(reader.GetRemaining(), 0u);
-    }
-    {
-        CByteSource source(bytes);
-        SValues v;
-        ReadAll(source, v);
-        ExpectAll(v);
-    }
+    QvStreamReadBinaryBuffer reader(bytes.data(), bytes.size());
+    EXPECT_TRUE(ReadAll(reader) == kAll);
+    EXPECT_EQ(reader.GetRemaining(), 0u);
+    CByteSource source(bytes);
+    EXPECT_TRUE(ReadAll(source) == kAll);
 }
 
 TEST(StreamRead, UnpairedSurrogatesBecomeReplacementCharacters) {
@@ -487,9 +466,7 @@ TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
 
     QvStreamReadBinaryFile reader(path);
     EXPECT_EQ(reader.GetSize(), expected.GetCount());
-    SValues v;
-    ReadAll(reader, v);
-    ExpectAll(v);
+    EXPECT_TRUE(ReadAll(reader) == kAll);
     Bytes back(large.size());
     EXPECT_EQ(reader.ReadBytes(back.data(), back.size()), large.size());
     EXPECT_EQ(back, large);
@@ -498,9 +475,7 @@ TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
         reader.ReadUInt32(x);
         ASSERT_EQ(x, i);
     }
-    SValues again;
-    ReadAll(reader, again);
-    ExpectAll(again);
+    EXPECT_TRUE(ReadAll(reader) == kAll);
     uint8_t past = 0;
     EXPECT_THROW(reader.ReadUInt8(past), Tavrin::CException);
 }

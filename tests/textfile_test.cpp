@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -214,11 +215,24 @@ TEST_F(TextFile, GetTextConvertsTheMarkWithTheText) {
     CTextFile file;
     EXPECT_EQ(file.Read(WPath("bom8.txt")).GetText(), L"\uFEFFh\u00E9");
 
-    // A UTF-16 text is recognised by its mark but has no narrow conversion.
-    WriteBytes(Path("bom16.txt"), {0xFF, 0xFE, 'h', 0x00, 'i', 0x00});
-    file.Read(WPath("bom16.txt"));
-    EXPECT_EQ(file.GuessCodePage(), 1200u);
-    EXPECT_EQ(file.GetText(), L"");
+    // The GB 18030 and UTF-7 signatures are marks too, and stay in the text.
+    file.SetText("\x84\x31\x95\x33\xB0\xA1");
+    EXPECT_EQ(file.GetText(), L"\uFEFF\u554A");
+    file.SetText("+/v8-abc");
+    EXPECT_EQ(file.GetText(), L"\uFEFFabc");
+
+    // UTF-16 and UTF-32 texts are recognised by their marks but have no narrow conversion.
+    const Bytes wideMarks[] = {{0xFF, 0xFE, 'h', 0x00, 'i', 0x00},
+                               {0xFE, 0xFF, 0x00, 'h', 0x00, 'i'},
+                               {0xFF, 0xFE, 0x00, 0x00, 'h', 0x00, 0x00, 0x00},
+                               {0x00, 0x00, 0xFE, 0xFF, 0x00, 0x00, 0x00, 'h'}};
+    const unsigned int wideCodePages[] = {1200, 1201, 12000, 12001};
+    for (size_t i = 0; i < std::size(wideMarks); ++i) {
+        WriteBytes(Path("bom16.txt"), wideMarks[i]);
+        file.Read(WPath("bom16.txt"));
+        EXPECT_EQ(file.GuessCodePage(), wideCodePages[i]);
+        EXPECT_EQ(file.GetText(), L"") << wideCodePages[i];
+    }
 }
 
 TEST_F(TextFile, GuesserComesFirstAndSeesTheBytesWithTheirNul) {
@@ -327,6 +341,8 @@ TEST_F(TextFile, DetectionOverRealTexts) {
          L"\uFEFF" + russian},
         {"English, UTF-16LE with mark", utf16le, 1200, true, L""},
         {"English, UTF-16BE with mark", utf16be, 1201, true, L""},
+        // Escape sequences name this one for certain.
+        {"Chinese, ISO-2022-CN", encode(chinese, 50227), 50227, true, chinese},
     };
 
     int right = 0, unsure = 0, wrong = 0;
@@ -348,6 +364,15 @@ TEST_F(TextFile, DetectionOverRealTexts) {
     std::cout << "[ detector ] " << right << " of " << std::size(samples) << " named correctly, "
               << unsure << " not sure, " << wrong << " named wrongly\n";
     RecordProperty("detector_right", right);
+}
+
+// GetText() converts from whatever the detector names, so each code page it can name must
+// convert; these are the ones that are easy to miss (EBCDIC Arabic and Hebrew, ISO-2022-CN).
+TEST_F(TextFile, CodePagesTheDetectorNamesConvert) {
+    using Tavrin::Encodings::FromCodePage;
+    EXPECT_EQ(FromCodePage("\xC1\x42", 20420), L"A\u0651");
+    EXPECT_EQ(FromCodePage("\xC1\x41", 20424), L"A\u05D0");
+    EXPECT_EQ(FromCodePage("\x1B$)A\x0E\x30\x21\x0F", 50227), L"\u554A");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -484,6 +509,15 @@ TEST_F(TextFile, ReadFailuresRaiseAndDiscardTheOldText) {
     ExpectThrowsAt([&] { file.Read(WPath("missing/inner.txt")); }, 82, kRead);
     ExpectThrowsAt([&] { file.Read(static_cast<const wchar_t*>(nullptr)); }, 82, kRead);
     ExpectThrowsAt([&] { file.Read(std::wstring()); }, 82, kRead);
+
+    // 4 GiB and more do not fit the 32-bit size: refused, not read in part or allocated.
+    {
+        std::ofstream(Path("huge.bin")).put('x');
+        std::filesystem::resize_file(Path("huge.bin"), (std::uintmax_t{1} << 32) + 3);
+        file.SetText("old text");
+        ExpectThrowsAt([&] { file.Read(WPath("huge.bin")); }, 101, kRead);
+        EXPECT_EQ(file.GetTextRaw(), "");
+    }
 
     const std::string shortFile = ShortReadingFile();
     if (shortFile.empty()) {

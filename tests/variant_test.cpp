@@ -54,7 +54,6 @@ TEST(VariantText, IntegersFollowFormattedInput) {
     EXPECT_EQ(Narrow("-0X1f").ToInt64(), -31);
     EXPECT_EQ(Narrow("010").ToInt32(), 8);
     EXPECT_EQ(Narrow("08").ToInt32(), 0);  // octal stops at 8
-    EXPECT_EQ(Narrow("0x").ToInt32(), 0);
     EXPECT_EQ(Narrow("12abc").ToInt32(), 12);
     EXPECT_EQ(Narrow(" \t\n+7 z").ToInt32(), 7);
     EXPECT_EQ(Narrow("-1").ToUInt32(), 4294967295u);
@@ -71,6 +70,13 @@ TEST(VariantText, IntegersFollowFormattedInput) {
     ExpectThrowsAt([] { Narrow("  ").ToInt64(); }, 794, "stringToInt");
     ExpectThrowsAt([] { Wide(L"- 5").ToInt16(); }, 812, "stringToInt");
     ExpectThrowsAt([] { Narrow("x1").ToUInt16(); }, 830, "stringToUInt");
+    // "0x" is only a prefix: without a hexadecimal digit after it nothing was scanned.
+    EXPECT_EQ(Narrow("0xA").ToInt32(), 10);
+    EXPECT_EQ(Narrow("0").ToInt32(), 0);
+    ExpectThrowsAt([] { Narrow("0x").ToInt32(); }, 794, "stringToInt");
+    ExpectThrowsAt([] { Narrow(" -0Xg").ToInt64(); }, 794, "stringToInt");
+    ExpectThrowsAt([] { Wide(L"0x").ToInt8(); }, 812, "stringToInt");
+    EXPECT_EQ(Narrow("0x").ToUInt32(), 0u);  // decimal: the 0 is the number
     ExpectThrowsAt([] { Wide(L"").ToUInt64(); }, 848, "stringToUInt");
     // The text ends at its terminator.
     EXPECT_EQ(QvVariant::stringToInt(std::string_view("12\0" "34", 5)), 12);
@@ -346,7 +352,7 @@ TEST(VariantCopy, ValuesObjectsAndMoves) {
 TEST(VariantConvertText, MatchesTheVariant) {
     const char* texts[] = {"42", "-1", "0x1F", "010", "12abc", "70000", "", " ", "1.5", "1.5 ",
                            "true", "FALSE", "0", "A", "\xC3\xA9", "x", "2024-01-05T10:20:30",
-                           "99999999999999999999", "-2.5e0", "\xE2\x80\x83" "1"};
+                           "99999999999999999999", "-2.5e0", "\xE2\x80\x83" "1", "0x", "-0xg", "0x7f"};
     auto same = [](auto fromView, auto fromVariant, const std::string& what) {
         const SThrown a = Catch([&] { fromView(); });
         const SThrown b = Catch([&] { fromVariant(); });

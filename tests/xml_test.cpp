@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -168,9 +169,11 @@ TEST(XmlWriterLayout, BlobsAsCdataWithLineBreaks) {
         w.Write("p", bytes54.size(), bytes54.data());
     };
     const std::string b64(72, '/');
-    const std::string body = "\t<e><![CDATA[\n\n\t]]></e>\n"
-                             "\t<m><![CDATA[\nTWFu\n\t]]></m>\n"
-                             "\t<p><![CDATA[\n" + b64 + "\n\n\t]]></p>\n";
+    const std::string body =
+        "\t<e><![CDATA[\n\n\t]]></e>\n"
+        "\t<m><![CDATA[\nTWFu\n\t]]></m>\n"
+        "\t<p><![CDATA[\n" +
+        b64 + "\n\n\t]]></p>\n";
     EXPECT_EQ(WriteObject(object), Document("Obj", body));
 }
 
@@ -184,8 +187,9 @@ TEST(XmlWriterLayout, NestedElementsAndClassNames) {
     ScriptObject root;
     root.write = [&](IDataWriter& w) { w.Write("a", a); };
     EXPECT_EQ(WriteObject(root),
-              Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n\t\t\t</c>\n\t\t</b>\n"
-                              "\t</a>\n"));
+              Document("Obj",
+                       "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n\t\t\t</c>\n\t\t</b>\n"
+                       "\t</a>\n"));
 
     ScriptObject point;
     point.className = "Geo::Point";
@@ -204,16 +208,15 @@ TEST(XmlWriterLayout, NestedElementsAndClassNames) {
         w.Write('x');
         w.Write(false);
     };
-    EXPECT_EQ(WriteContainer(shapes),
-              Document("Shapes",
-                       "\t<Geo-Point>\n\t\t<x>1</x>\n\t</Geo-Point>\n"
-                       "\t<A-:B>\n\t\t<elt>7</elt>\n\t</A-:B>\n"
-                       "\t<elt><![CDATA[\nTWFu\n\t]]></elt>\n"
-                       "\t<elt>a&amp;b</elt>\n"
-                       "\t<elt>1999-12-31T23:59:58</elt>\n"
-                       "\t<elt>x</elt>\n"
-                       "\t<elt>false</elt>\n",
-                       false));
+    EXPECT_EQ(WriteContainer(shapes), Document("Shapes",
+                                               "\t<Geo-Point>\n\t\t<x>1</x>\n\t</Geo-Point>\n"
+                                               "\t<A-:B>\n\t\t<elt>7</elt>\n\t</A-:B>\n"
+                                               "\t<elt><![CDATA[\nTWFu\n\t]]></elt>\n"
+                                               "\t<elt>a&amp;b</elt>\n"
+                                               "\t<elt>1999-12-31T23:59:58</elt>\n"
+                                               "\t<elt>x</elt>\n"
+                                               "\t<elt>false</elt>\n",
+                                               false));
 
     // A named nested container uses the value name, not its class name.
     ScriptObject holder;
@@ -288,6 +291,13 @@ TEST(XmlWriterFailure, ExceptionsBecomeCExceptionOfWrite) {
     hungry.write = [](IDataWriter&) { throw std::bad_alloc(); };
     std::ostringstream fourth;
     EXPECT_THROW(CWriterXml(fourth).Write(hungry), CException);
+
+    // Null names are outside the contract; they must still not crash the writer.
+    struct NullNames : ScriptObject {
+        const char* GetClassName() const override { return nullptr; }
+    } nullNames;
+    nullNames.write = [](IDataWriter& w) { w.Write(nullptr, 1); };
+    EXPECT_EQ(WriteObject(nullNames), kObjectDeclaration + "<" + kNamespaces + ">\n\t<>1</>\n</>\n");
 
     // GetClassName itself failing: nothing is written.
     struct NoName : ScriptObject {
@@ -376,43 +386,25 @@ struct AllKinds : ISerializable {
     std::unique_ptr<AllKinds> child;
     IntList list;
 
+    // Calls f(name, member pointer) for every scalar, string and date-time member.
+    template <class F>
+    static void Fields(F&& f) {
+        f("b", &AllKinds::b), f("c", &AllKinds::c), f("i8", &AllKinds::i8);
+        f("u8", &AllKinds::u8), f("i16", &AllKinds::i16), f("u16", &AllKinds::u16);
+        f("i32", &AllKinds::i32), f("u32", &AllKinds::u32), f("i64", &AllKinds::i64);
+        f("u64", &AllKinds::u64), f("f", &AllKinds::f), f("d", &AllKinds::d);
+        f("s", &AllKinds::s), f("ws", &AllKinds::ws), f("dt", &AllKinds::dt);
+    }
+
     const char* GetClassName() const override { return "Test::AllKinds"; }
     void Write(IDataWriter& w) const override {
-        w.Write("b", b);
-        w.Write("c", c);
-        w.Write("i8", i8);
-        w.Write("u8", u8);
-        w.Write("i16", i16);
-        w.Write("u16", u16);
-        w.Write("i32", i32);
-        w.Write("u32", u32);
-        w.Write("i64", i64);
-        w.Write("u64", u64);
-        w.Write("f", f);
-        w.Write("d", d);
-        w.Write("s", s);
-        w.Write("ws", ws);
-        w.Write("dt", dt);
+        Fields([&](const char* name, auto member) { w.Write(name, this->*member); });
         w.Write("blob", blob.size(), blob.data());
         if (child) w.Write("child", *child);
         w.Write("list", list);
     }
     void Read(IDataReader& r) override {
-        EXPECT_TRUE(r.Read("b", b));
-        EXPECT_TRUE(r.Read("c", c));
-        EXPECT_TRUE(r.Read("i8", i8));
-        EXPECT_TRUE(r.Read("u8", u8));
-        EXPECT_TRUE(r.Read("i16", i16));
-        EXPECT_TRUE(r.Read("u16", u16));
-        EXPECT_TRUE(r.Read("i32", i32));
-        EXPECT_TRUE(r.Read("u32", u32));
-        EXPECT_TRUE(r.Read("i64", i64));
-        EXPECT_TRUE(r.Read("u64", u64));
-        EXPECT_TRUE(r.Read("f", f));
-        EXPECT_TRUE(r.Read("d", d));
-        EXPECT_TRUE(r.Read("s", s));
-        EXPECT_TRUE(r.Read("ws", ws));
-        EXPECT_TRUE(r.Read("dt", dt));
+        Fields([&](const char* name, auto member) { EXPECT_TRUE(r.Read(name, this->*member)); });
         const SBlobRange range = r.Read("blob");
         blob.assign(range.begin, range.end);
         auto nested = std::make_unique<AllKinds>();
@@ -422,21 +414,13 @@ struct AllKinds : ISerializable {
 };
 
 void ExpectSame(const AllKinds& a, const AllKinds& b) {
-    EXPECT_EQ(a.b, b.b);
-    EXPECT_EQ(a.c, b.c);
-    EXPECT_EQ(a.i8, b.i8);
-    EXPECT_EQ(a.u8, b.u8);
-    EXPECT_EQ(a.i16, b.i16);
-    EXPECT_EQ(a.u16, b.u16);
-    EXPECT_EQ(a.i32, b.i32);
-    EXPECT_EQ(a.u32, b.u32);
-    EXPECT_EQ(a.i64, b.i64);
-    EXPECT_EQ(a.u64, b.u64);
-    EXPECT_EQ(a.f, b.f);
-    EXPECT_EQ(a.d, b.d);
-    EXPECT_EQ(a.s, b.s);
-    EXPECT_EQ(a.ws, b.ws);
-    EXPECT_EQ(a.dt.ToFileTime(), b.dt.ToFileTime());
+    AllKinds::Fields([&](const char* name, auto member) {
+        if constexpr (std::is_same_v<decltype(member), QvDateTime AllKinds::*>) {
+            EXPECT_EQ((a.*member).ToFileTime(), (b.*member).ToFileTime());
+        } else {
+            EXPECT_EQ(a.*member, b.*member) << name;
+        }
+    });
     EXPECT_EQ(a.blob, b.blob);
     EXPECT_EQ(a.list.values, b.list.values);
     ASSERT_EQ(a.child != nullptr, b.child != nullptr);
@@ -566,6 +550,14 @@ TEST(XmlRoundTrip, TenLevelsOfObjectsAndContainers) {
     }
 }
 
+// Element `index` read as T; the read must succeed.
+template <class T>
+T At(IContainerReader& r, unsigned index) {
+    T value{};
+    EXPECT_TRUE(r.Read(index, value)) << index;
+    return value;
+}
+
 TEST(XmlRoundTrip, ContainerElementsOfEveryKind) {
     ScriptContainer list;
     const QvDateTime date = MakeDate(2030, 1, 2, 3, 4, 5);
@@ -592,51 +584,21 @@ TEST(XmlRoundTrip, ContainerElementsOfEveryKind) {
         const SBlobRange blob = r.Read(0u);
         EXPECT_EQ(std::string(blob.begin, blob.end), "\x01\x02\x03");
         EXPECT_EQ(r.Read(0u).begin, blob.begin);  // cached
-        QvDateTime d = MakeDate(1, 1, 1, 1, 1, 1);
-        EXPECT_TRUE(r.Read(1, d));
-        EXPECT_EQ(d.ToFileTime(), date.ToFileTime());
-        std::wstring w;
-        EXPECT_TRUE(r.Read(2, w));
-        EXPECT_EQ(w, L"\u00e9&");
-        std::string s;
-        EXPECT_TRUE(r.Read(3, s));
-        EXPECT_EQ(s, "padded");  // the parser trims every text segment
-        char c = 0;
-        EXPECT_TRUE(r.Read(4, c));
-        EXPECT_EQ(c, 'c');
-        double dbl = 0;
-        EXPECT_TRUE(r.Read(5, dbl));
-        EXPECT_EQ(dbl, 2.5);
-        float f = 0;
-        EXPECT_TRUE(r.Read(6, f));
-        EXPECT_EQ(f, 0.3f);
-        long long i64 = 0;
-        unsigned long long u64 = 0;
-        int i32 = 0;
-        unsigned u32 = 0;
-        short i16 = 0;
-        unsigned short u16 = 0;
-        signed char i8 = 0;
-        unsigned char u8 = 0;
-        bool b = false;
-        EXPECT_TRUE(r.Read(7, i64));
-        EXPECT_TRUE(r.Read(8, u64));
-        EXPECT_TRUE(r.Read(9, i32));
-        EXPECT_TRUE(r.Read(10, u32));
-        EXPECT_TRUE(r.Read(11, i16));
-        EXPECT_TRUE(r.Read(12, u16));
-        EXPECT_TRUE(r.Read(13, i8));
-        EXPECT_TRUE(r.Read(14, u8));
-        EXPECT_TRUE(r.Read(15, b));
-        EXPECT_EQ(i64, -7);
-        EXPECT_EQ(u64, 7u);
-        EXPECT_EQ(i32, -8);
-        EXPECT_EQ(u32, 8u);
-        EXPECT_EQ(i16, -9);
-        EXPECT_EQ(u16, 9);
-        EXPECT_EQ(i8, -10);
-        EXPECT_EQ(u8, 10);
-        EXPECT_TRUE(b);
+        EXPECT_EQ(At<QvDateTime>(r, 1).ToFileTime(), date.ToFileTime());
+        EXPECT_EQ(At<std::wstring>(r, 2), L"\u00e9&");
+        EXPECT_EQ(At<std::string>(r, 3), "padded");  // the parser trims every text segment
+        EXPECT_EQ(At<char>(r, 4), 'c');
+        EXPECT_EQ(At<double>(r, 5), 2.5);
+        EXPECT_EQ(At<float>(r, 6), 0.3f);
+        EXPECT_EQ(At<long long>(r, 7), -7);
+        EXPECT_EQ(At<unsigned long long>(r, 8), 7u);
+        EXPECT_EQ(At<int>(r, 9), -8);
+        EXPECT_EQ(At<unsigned>(r, 10), 8u);
+        EXPECT_EQ(At<short>(r, 11), -9);
+        EXPECT_EQ(At<unsigned short>(r, 12), 9);
+        EXPECT_EQ(At<signed char>(r, 13), -10);
+        EXPECT_EQ(At<unsigned char>(r, 14), 10);
+        EXPECT_TRUE(At<bool>(r, 15));
         // Past the end every read is false and leaves its target alone.
         int untouched = 99;
         EXPECT_FALSE(r.Read(16, untouched));
@@ -655,8 +617,9 @@ TEST(XmlRoundTrip, ContainerElementsOfEveryKind) {
 
 TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
     const std::string text =
-        Document("Obj", "\t<Count>5</Count>\n\t<count>6</count>\n\t<s>  spaced  </s>\n"
-                        "\t<flag>True</flag>\n\t<e></e>\n");
+        Document("Obj",
+                 "\t<Count>5</Count>\n\t<count>6</count>\n\t<s>  spaced  </s>\n"
+                 "\t<flag>True</flag>\n\t<e></e>\n");
     int count = 0;
     std::string s = "unchanged";
     std::string e = "unchanged";
@@ -724,8 +687,10 @@ TEST(XmlReader, DocumentsThatGiveNoValues) {
 }
 
 TEST(XmlReader, ContainerElementsMustBeNamedElt) {
-    const std::string text = Document("List", "\t<elt>true</elt>\n\t<item>2</item>\n"
-                                              "\t<elt>True</elt>\n", false);
+    const std::string text = Document("List",
+                                      "\t<elt>true</elt>\n\t<item>2</item>\n"
+                                      "\t<elt>True</elt>\n",
+                                      false);
     ScriptContainer list;
     list.read = [](IContainerReader& r) {
         bool b = false;
@@ -747,7 +712,10 @@ TEST(XmlReader, ContainerElementsMustBeNamedElt) {
         // As a nested object or container the element is accepted.
         ScriptObject o;
         int inner = 0;
-        o.read = [&](IDataReader& rr) { EXPECT_EQ(rr.GetNameCount(), 0u); ++inner; };
+        o.read = [&](IDataReader& rr) {
+            EXPECT_EQ(rr.GetNameCount(), 0u);
+            ++inner;
+        };
         EXPECT_TRUE(r.Read(1, o));
         ScriptContainer c;
         EXPECT_TRUE(r.Read(1, c));
@@ -847,42 +815,15 @@ void ProbeAll(IDataReader& r) {
         }
     };
     for (unsigned i = 0; i < r.GetNameCount(); ++i) (void)std::strlen(r.GetName(i));
-    bool b;
-    char c;
-    signed char i8;
-    unsigned char u8;
-    short i16;
-    unsigned short u16;
-    int i32;
-    unsigned u32;
-    long long i64;
-    unsigned long long u64;
-    float f;
-    double d;
-    std::string s;
-    std::wstring ws;
-    QvDateTime dt;
-    attempt([&] { r.Read("b", b); });
-    attempt([&] { r.Read("c", c); });
-    attempt([&] { r.Read("i8", i8); });
-    attempt([&] { r.Read("u8", u8); });
-    attempt([&] { r.Read("i16", i16); });
-    attempt([&] { r.Read("u16", u16); });
-    attempt([&] { r.Read("i32", i32); });
-    attempt([&] { r.Read("u32", u32); });
-    attempt([&] { r.Read("i64", i64); });
-    attempt([&] { r.Read("u64", u64); });
-    attempt([&] { r.Read("f", f); });
-    attempt([&] { r.Read("d", d); });
-    attempt([&] { r.Read("s", s); });
-    attempt([&] { r.Read("ws", ws); });
-    attempt([&] { r.Read("dt", dt); });
+    AllKinds sink;
+    AllKinds::Fields([&](const char* name, auto member) {
+        attempt([&] { r.Read(name, sink.*member); });
+    });
     attempt([&] { r.Read("blob"); });
     ScriptObject child;
     child.read = ProbeAll;
     attempt([&] { r.Read("child", child); });
-    IntList list;
-    attempt([&] { r.Read("list", list); });
+    attempt([&] { r.Read("list", sink.list); });
 }
 
 TEST(XmlReader, MangledDocumentsNeverCrash) {
@@ -898,7 +839,8 @@ TEST(XmlReader, MangledDocumentsNeverCrash) {
     std::mt19937 random(seed);
     for (int round = 0; round < 400; ++round) {
         std::string doc = text;
-        for (int k = 0; k < 4; ++k) doc[random() % doc.size()] = static_cast<char>(1 + random() % 255);
+        for (int k = 0; k < 4; ++k)
+            doc[random() % doc.size()] = static_cast<char>(1 + random() % 255);
         CReaderXml(doc).Read(probe);
     }
 }

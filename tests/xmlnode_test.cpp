@@ -252,11 +252,13 @@ TEST(XmlNodeHostile, TruncatedAndRandomTextsNeverCrash) {
             for (int i = 0; i < current.GetTextCount(); ++i) (void)std::strlen(current.GetText(i));
             for (int i = 0; i < current.GetClearCount(); ++i)
                 (void)std::strlen(current.GetClear(i).value);
-            for (int i = 0; i < current.GetChildCount(); ++i) pending.push_back(current.GetChild(i));
+            for (int i = 0; i < current.GetChildCount(); ++i)
+                pending.push_back(current.GetChild(i));
         }
     }
     // Lead bytes of multi-byte characters at the very end must not step over the terminator.
-    for (const char* tail : {"<a>\xF0", "<a b=\"\xE0", "<a>\xC3", "\xF4", "<\xE0"}) (void)Parse(tail);
+    for (const char* tail : {"<a>\xF0", "<a b=\"\xE0", "<a>\xC3", "\xF4", "<\xE0"})
+        (void)Parse(tail);
 
     const unsigned seed = 20240305;
     std::printf("random XML seed %u\n", seed);

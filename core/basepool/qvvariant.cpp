@@ -141,12 +141,14 @@ bool ScanInteger(const Ch* p, const Ch* end, bool prefixes, unsigned long long& 
     int base = 10;
     bool scanned = false;
     if (prefixes && p != end && *p == Ch('0')) {
-        scanned = true;  // the 0 itself is a digit, whatever follows
         ++p;
         if (p != end && (*p == Ch('x') || *p == Ch('X'))) {
+            // "0x" is a prefix, not a number: at least one hexadecimal digit must follow,
+            // otherwise nothing was scanned ("0x", "0xg" fail as formatted input does).
             base = 16;
             ++p;
         } else {
+            scanned = true;  // the 0 of an octal number is a digit, whatever follows
             base = 8;
         }
     }

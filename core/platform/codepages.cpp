@@ -61,6 +61,8 @@ constexpr SCodePageName kCodePages[] = {
     {10029, "macos-29-10.2"},            // Mac Central European
     {10081, "macos-35-10.2"},            // Mac Turkish
     {20127, "US-ASCII"},                 // US-ASCII
+    {20420, "ibm-420_X120-1999"},        // EBCDIC Arabic
+    {20424, "ibm-424_P100-1995"},        // EBCDIC Hebrew
     {20866, "ibm-878_P100-1996"},        // KOI8-R
     {21866, "ibm-1168_P100-2002"},       // KOI8-U
     {28591, "ISO-8859-1"},               // ISO 8859-1 Latin 1
@@ -77,6 +79,7 @@ constexpr SCodePageName kCodePages[] = {
     {38598, "ibm-5012_P100-1999"},       // ISO 8859-8 Hebrew, logical (same bytes)
     {50220, "ISO_2022,locale=ja,version=0"},  // ISO 2022 Japanese
     {50225, "ISO_2022,locale=ko,version=0"},  // ISO 2022 Korean
+    {50227, "ISO_2022,locale=zh,version=0"},  // ISO 2022 Simplified Chinese
     {51932, "euc-jp-2007"},              // EUC Japanese
     {51949, "ibm-970_P110_P110-2006_U2"},  // EUC Korean
     {52936, "HZ"},                       // HZ-GB2312 Simplified Chinese

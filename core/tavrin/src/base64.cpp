@@ -166,6 +166,9 @@ bool DecodePass(const unsigned char* p, const unsigned char* stop, unsigned char
         return kEnd;  // the stop point: end of text or an invalid character alike
     };
     for (;;) {
+        // Skip characters between groups (line breaks) are passed over as the first `next`
+        // below would, so that the block-wise loop can go on.
+        while (p < stop && kDecode[*p] == kSkip) ++p;
         // Whole groups of four value characters, written four bytes at a time while there is
         // room for the fourth (it is overwritten by the next group).
         if constexpr (std::endian::native == std::endian::little) {

@@ -38,6 +38,17 @@ constexpr unsigned kTagCount = 18;
 // Sections of a data record stand in this order; the character section follows double.
 constexpr uint8_t kSectionOrder[kTagCount] = {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 12, 13, 14, 15, 16, 17};
 
+// Position of each tag in that order.
+constexpr uint8_t kSectionRank[kTagCount] = {0, 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17};
+
+constexpr bool RanksMatchOrder() {
+    for (unsigned r = 0; r < kTagCount; ++r) {
+        if (kSectionRank[kSectionOrder[r]] != r) return false;
+    }
+    return true;
+}
+static_assert(RanksMatchOrder());
+
 // Width in bytes of the values of tags 0 to 11.
 constexpr uint8_t kScalarWidth[12] = {1, 1, 1, 1, 2, 2, 4, 4, 8, 8, 4, 8};
 

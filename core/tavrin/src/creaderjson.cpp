@@ -315,8 +315,11 @@ private:
 
     void CloseArray(SJsonElement& array, size_t base) {
         const size_t count = m_elements.size() - base;
-        void* storage = m_pool->Allocate(count * sizeof(SJsonElement));
-        std::memcpy(storage, m_elements.data() + base, count * sizeof(SJsonElement));
+        void* storage = nullptr;
+        if (count != 0) {
+            storage = m_pool->Allocate(count * sizeof(SJsonElement));
+            std::memcpy(storage, m_elements.data() + base, count * sizeof(SJsonElement));
+        }
         m_elements.erase(m_elements.begin() + static_cast<std::ptrdiff_t>(base), m_elements.end());
         SetChildren(array, SJsonElement::KindArray, storage, count);
     }
@@ -356,8 +359,11 @@ private:
                 }
             }
         }
-        void* storage = m_pool->Allocate(kept * sizeof(SJsonMember));
-        std::memcpy(storage, members, kept * sizeof(SJsonMember));
+        void* storage = nullptr;
+        if (kept != 0) {
+            storage = m_pool->Allocate(kept * sizeof(SJsonMember));
+            std::memcpy(storage, members, kept * sizeof(SJsonMember));
+        }
         m_members.erase(m_members.begin() + static_cast<std::ptrdiff_t>(base), m_members.end());
         SetChildren(object, SJsonElement::KindObject, storage, kept);
         if (kept > kIndexThreshold) object.m_index = BuildIndex(object);

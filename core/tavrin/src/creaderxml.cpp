@@ -74,6 +74,7 @@ bool BoolText(const char* text, bool& value) {
 }
 
 void AppendElementName(std::string& out, const char* className) {
+    if (className == nullptr) return;  // not allowed by the interfaces; finds nothing
     for (const char* p = className; *p != '\0'; ++p) {
         if (p[0] == ':' && p[1] == ':') {
             out.push_back('-');

@@ -110,9 +110,10 @@ CTextFile& CTextFile::Read(const wchar_t* path) {
     if (file.OpenRead(PathText(path)) != Platform::EFileError::None) {
         throw CException(__FILE__, kLineReadOpen, kFnRead);
     }
+    // The size is a 32-bit count: a file of 4 GiB or more is refused rather than read in part.
     std::uint64_t size = 0;
     if (file.GetSize(size) != Platform::EFileError::None ||
-        size >= std::numeric_limits<std::uint32_t>::max()) {
+        size > std::numeric_limits<std::uint32_t>::max()) {
         throw CException(__FILE__, kLineReadBytes, kFnRead);
     }
     const auto n = static_cast<std::size_t>(size);

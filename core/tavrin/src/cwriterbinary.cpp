@@ -372,28 +372,19 @@ class CContainerWriterBinary;
 // Name table of one document: text to identifier, identifiers from 0 in order of first use.
 class CNameTable {
 public:
-    CNameTable() : m_slots(kInitialSlots, 0) {}
+    CNameTable() : m_slots(kInitialSlots, 0), m_recent(kRecentSlots, SRecent{nullptr, 0}) {}
 
     uint32_t Id(const char* text) {
         if (!text) text = "";
-        uint64_t hash = 0;
-        const char* p = text;
-        for (; *p; ++p) {
-            hash = hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(*p)));
+        // Names are mostly literals, handed over at the same address each time: a table by
+        // address answers them after one comparison of the text (the address alone proves
+        // nothing, a buffer may hold another text by now).
+        const size_t slot = RecentSlot(text);
+        const SRecent& recent = m_recent[slot];
+        if (recent.text == text && std::strcmp(m_text.data() + m_names[recent.id].offset, text) == 0) {
+            return recent.id;
         }
-        const size_t length = static_cast<size_t>(p - text);
-        size_t slot = Spread(hash) & (m_slots.size() - 1);
-        for (;;) {
-            const uint32_t s = m_slots[slot];
-            if (s == 0) break;
-            const SName& name = m_names[s - 1];
-            if (name.hash == hash && name.length == length &&
-                std::memcmp(m_text.data() + name.offset, text, length) == 0) {
-                return s - 1;
-            }
-            slot = (slot + 1) & (m_slots.size() - 1);
-        }
-        return Add(text, length, hash, slot);
+        return IdSlow(text, slot);
     }
 
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
@@ -417,6 +408,36 @@ public:
 
 private:
     static constexpr size_t kInitialSlots = 64;
+    static constexpr size_t kRecentSlots = 128;
+    static constexpr size_t kRecentLimit = 8192;
+
+    struct SRecent {
+        const char* text;
+        uint32_t id;
+    };
+
+    void Remember(size_t slot, const char* text, uint32_t id) {
+        m_recent[slot] = {text, id};
+        if (++m_recentCount * 2 <= m_recent.size()) return;
+        // Full: grow while the addresses are few; names made afresh each time would only
+        // fill it, so past a limit it starts over.
+        std::vector<SRecent> old;
+        old.swap(m_recent);
+        m_recentCount = 0;
+        if (old.size() >= kRecentLimit) {
+            m_recent.assign(kRecentSlots, SRecent{nullptr, 0});
+            return;
+        }
+        m_recent.assign(old.size() * 2, SRecent{nullptr, 0});
+        const size_t mask = m_recent.size() - 1;
+        for (const SRecent& r : old) {
+            if (!r.text) continue;
+            size_t at = RecentSlot(r.text);
+            while (m_recent[at].text) at = (at + 1) & mask;
+            m_recent[at] = r;
+            ++m_recentCount;
+        }
+    }
 
     struct SName {
         uint64_t hash;
@@ -428,10 +449,53 @@ private:
         return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32);
     }
 
+    size_t RecentSlot(const char* text) const noexcept {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 40) &
+               (m_recent.size() - 1);
+    }
+
+    [[gnu::noinline]] uint32_t IdSlow(const char* text, size_t slot) {
+        const size_t mask = m_recent.size() - 1;
+        for (;; slot = (slot + 1) & mask) {
+            SRecent& recent = m_recent[slot];
+            if (recent.text == text) {
+                recent.id = Lookup(text);  // the same address now holds another text
+                return recent.id;
+            }
+            if (!recent.text) {
+                const uint32_t id = Lookup(text);
+                Remember(slot, text, id);
+                return id;
+            }
+        }
+    }
+
+    uint32_t Lookup(const char* text) {
+        uint64_t hash = 0;
+        const char* p = text;
+        for (; *p; ++p) {
+            hash = hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(*p)));
+        }
+        const size_t length = static_cast<size_t>(p - text);
+        size_t slot = Spread(hash) & (m_slots.size() - 1);
+        for (;;) {
+            const uint32_t s = m_slots[slot];
+            if (s == 0) break;
+            const SName& name = m_names[s - 1];
+            if (name.hash == hash && name.length == length &&
+                std::memcmp(m_text.data() + name.offset, text, length) == 0) {
+                return s - 1;
+            }
+            slot = (slot + 1) & (m_slots.size() - 1);
+        }
+        return Add(text, length, hash, slot);
+    }
+
     uint32_t Add(const char* text, size_t length, uint64_t hash, size_t slot) {
         const uint32_t id = Count();
         m_names.push_back({hash, m_text.size(), length});
         m_text.append(text, length);
+        m_text.push_back('\0');  // kept zero-terminated for the comparison of the cache
         m_slots[slot] = id + 1;
         if (m_names.size() * 2 > m_slots.size()) Rehash();
         return id;
@@ -451,6 +515,8 @@ private:
     std::vector<SName> m_names;
     std::string m_text;
     std::vector<uint32_t> m_slots;
+    std::vector<SRecent> m_recent;  // address of a name text -> identifier
+    size_t m_recentCount = 0;
 };
 
 // What one Write builds: the name table and the recycled value writers.
@@ -550,19 +616,43 @@ private:
     }
 
     // The value of this kind under this identifier, added at the end when new.
-    SValue& Slot(uint8_t tag, uint32_t id);
+    SValue& Slot(uint8_t tag, uint32_t id) {
+        std::vector<SValue>& values = m_values[tag];
+        if (values.size() < kIndexThreshold) {
+            for (SValue& v : values) {
+                if (v.id == id) return v;
+            }
+            if (values.size() < values.capacity()) {
+                if (values.empty()) {
+                    m_kinds |= 1u << tag;
+                    m_ranks |= 1u << kSectionRank[tag];
+                    ++m_sections;
+                }
+                values.push_back({0, 0, id, 0});
+                return values.back();
+            }
+        }
+        return AddSlot(tag, id);
+    }
+    SValue& AddSlot(uint8_t tag, uint32_t id);
     SValue* Find(uint8_t tag, uint32_t id) noexcept;
     void Index(uint8_t tag, uint32_t position);
     void ReleaseChild(uint8_t tag, const SValue& value) noexcept;
 
     template <class Sink>
     void WriteSection(Sink& sink, uint8_t tag) const;
+    template <class Sink>
+    void WriteEntries(Sink& sink, uint8_t tag) const;
+    template <class Sink>
+    void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
 
     CDocument& m_document;
     std::vector<SValue> m_values[kTagCount];
     // Open-addressed index of identifier to position, per kind, once a kind holds many values.
     std::vector<uint32_t> m_index[kTagCount];
-    uint32_t m_kinds = 0;  // bit per tag that holds values
+    uint32_t m_kinds = 0;     // bit per tag that holds values
+    uint32_t m_ranks = 0;     // the same by position in the section order
+    uint8_t m_sections = 0;   // number of those tags
     CByteVec m_bytes;
 };
 
@@ -697,17 +787,25 @@ void CDataWriterBinary::Index(uint8_t tag, uint32_t position) {
     index[slot] = position + 1;
 }
 
-SValue& CDataWriterBinary::Slot(uint8_t tag, uint32_t id) {
+SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     if (SValue* found = Find(tag, id)) return *found;
     std::vector<SValue>& values = m_values[tag];
     if (values.size() == kMaxCount) throw CException(__FILE__, kLineDataValueTooLarge, kFunctionDataWrite);
     values.push_back({0, 0, id, 0});
-    m_kinds |= 1u << tag;
+    if (values.size() == 1) {
+        m_kinds |= 1u << tag;
+        m_ranks |= 1u << kSectionRank[tag];
+        ++m_sections;
+    }
     try {
         Index(tag, static_cast<uint32_t>(values.size() - 1));
     } catch (...) {
         values.pop_back();
-        if (values.empty()) m_kinds &= ~(1u << tag);
+        if (values.empty()) {
+            m_kinds &= ~(1u << tag);
+            m_ranks &= ~(1u << kSectionRank[tag]);
+            --m_sections;
+        }
         throw;
     }
     return values.back();
@@ -803,16 +901,26 @@ void CDataWriterBinary::Write(const char* name, const std::string& value) {
 }
 
 template <class Sink>
-void CDataWriterBinary::WriteSection(Sink& sink, uint8_t tag) const {
+inline void CDataWriterBinary::WriteSection(Sink& sink, uint8_t tag) const {
     const std::vector<SValue>& values = m_values[tag];
     const uint32_t n = static_cast<uint32_t>(values.size());
     unsigned char* p = sink.Room(5);
     p[0] = tag;
     std::memcpy(p + 1, &n, 4);
     sink.Commit(5);
+    if (n == 1) {
+        WriteEntry(sink, tag, values[0]);
+    } else {
+        WriteEntries(sink, tag);
+    }
+}
 
-    // The keyed table's order; small sections (the usual case) without any allocation.
-    constexpr uint32_t kLocal = 32;
+// The entries of a section of several values, in the keyed table's order.
+template <class Sink>
+void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
+    const std::vector<SValue>& values = m_values[tag];
+    const uint32_t n = static_cast<uint32_t>(values.size());
+    constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
     uint32_t localHashes[kLocal];
     uint32_t localOrder[kLocal];
     std::vector<uint32_t> heapHashes;
@@ -825,67 +933,62 @@ void CDataWriterBinary::WriteSection(Sink& sink, uint8_t tag) const {
         hashes = heapHashes.data();
         order = heapOrder.data();
     }
-    if (n == 1) {
-        order[0] = 0;
-    } else {
-        for (uint32_t i = 0; i < n; ++i) hashes[i] = BucketHashOfId(values[i].id);
-        KeyedTableOrder(hashes, n, order);
-    }
+    for (uint32_t i = 0; i < n; ++i) hashes[i] = BucketHashOfId(values[i].id);
+    KeyedTableOrder(hashes, n, order);
+    for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[order[k]]);
+}
 
-    for (uint32_t k = 0; k < n; ++k) {
-        const SValue& v = values[order[k]];
-        if (tag < kTagString) {
-            const size_t width = kScalarWidth[tag];
-            unsigned char* q = sink.Room(12);
+template <class Sink>
+inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue& v) const {
+    if (tag < kTagString) {
+        unsigned char* q = sink.Room(12);
+        std::memcpy(q, &v.id, 4);
+        std::memcpy(q + 4, &v.bits, 8);  // little-endian: the low bytes are the value
+        sink.Commit(4 + kScalarWidth[tag]);
+        return;
+    }
+    switch (tag) {
+        case kTagString:
+        case kTagWString:
+        case kTagBlob:
+            Put(sink, v.id);
+            sink.Append(m_bytes.Data() + v.bits, v.size);
+            break;
+        case kTagDateTime: {
+            unsigned char* q = sink.Room(16);
+            const uint32_t version = 0;
             std::memcpy(q, &v.id, 4);
-            std::memcpy(q + 4, &v.bits, 8);  // little-endian: the low `width` bytes are the value
-            sink.Commit(4 + width);
-            continue;
+            std::memcpy(q + 4, &version, 4);
+            std::memcpy(q + 8, &v.bits, 8);
+            sink.Commit(16);
+            break;
         }
-        switch (tag) {
-            case kTagString:
-            case kTagWString:
-            case kTagBlob:
-                Put(sink, v.id);
-                sink.Append(m_bytes.Data() + v.bits, v.size);
-                break;
-            case kTagDateTime: {
-                unsigned char* q = sink.Room(16);
-                const uint32_t version = 0;
-                std::memcpy(q, &v.id, 4);
-                std::memcpy(q + 4, &version, 4);
-                std::memcpy(q + 8, &v.bits, 8);
-                sink.Commit(16);
-                break;
-            }
-            case kTagObject: {
-                unsigned char* q = sink.Room(8);
-                std::memcpy(q, &v.id, 4);
-                std::memcpy(q + 4, &v.classId, 4);
-                sink.Commit(8);
-                reinterpret_cast<const CDataWriterBinary*>(v.bits)->WriteRecord(sink);
-                break;
-            }
-            default:  // kTagContainer
-                Put(sink, v.id);
-                reinterpret_cast<const CContainerWriterBinary*>(v.bits)->WriteRecord(sink);
-                break;
+        case kTagObject: {
+            unsigned char* q = sink.Room(8);
+            std::memcpy(q, &v.id, 4);
+            std::memcpy(q + 4, &v.classId, 4);
+            sink.Commit(8);
+            reinterpret_cast<const CDataWriterBinary*>(v.bits)->WriteRecord(sink);
+            break;
         }
+        default:  // kTagContainer
+            Put(sink, v.id);
+            reinterpret_cast<const CContainerWriterBinary*>(v.bits)->WriteRecord(sink);
+            break;
     }
 }
 
 template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
-    Put(sink, static_cast<uint8_t>(std::popcount(m_kinds)));
-    if (!m_kinds) return;
-    for (uint8_t tag : kSectionOrder) {
-        if (m_kinds & (1u << tag)) WriteSection(sink, tag);
+    Put(sink, m_sections);
+    for (uint32_t ranks = m_ranks; ranks; ranks &= ranks - 1) {
+        WriteSection(sink, kSectionOrder[std::countr_zero(ranks)]);
     }
 }
 
 void CDataWriterBinary::Reset() noexcept {
-    for (uint8_t tag = 0; tag < kTagCount; ++tag) {
-        if (!(m_kinds & (1u << tag))) continue;
+    for (uint32_t kinds = m_kinds; kinds; kinds &= kinds - 1) {
+        const uint8_t tag = static_cast<uint8_t>(std::countr_zero(kinds));
         if (tag == kTagObject || tag == kTagContainer) {
             for (const SValue& v : m_values[tag]) ReleaseChild(tag, v);
         }
@@ -893,6 +996,8 @@ void CDataWriterBinary::Reset() noexcept {
         m_index[tag].clear();
     }
     m_kinds = 0;
+    m_ranks = 0;
+    m_sections = 0;
     m_bytes.Clear();
 }
 

@@ -30,6 +30,11 @@ constexpr std::string_view kNamespaces =
     " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"";
 constexpr std::string_view kElementName = "elt";
 
+// A value name as written; null (not allowed by the interfaces) is taken as empty.
+inline std::string_view Name(const char* name) {
+    return name != nullptr ? std::string_view(name) : std::string_view();
+}
+
 // The six bytes that string values escape, in the order of the replacement passes; since
 // "&" is replaced first, the ampersands of later replacements stay as they are, which a single
 // pass reproduces by replacing each byte once.
@@ -60,8 +65,10 @@ void AppendEscaped(std::string& out, std::string_view text) {
     out.append(run, end);
 }
 
-// Element name of a class: every "::" becomes "-", scanning from the left.
+// Element name of a class: every "::" becomes "-", scanning from the left. Null text, which
+// the interfaces do not allow, is taken as empty rather than crashing.
 void AppendClassElementName(std::string& out, const char* className) {
+    if (className == nullptr) return;
     for (const char* p = className; *p != '\0'; ++p) {
         if (p[0] == ':' && p[1] == ':') {
             out.push_back('-');
@@ -83,8 +90,8 @@ void AppendInteger(std::string& out, T value) {
 // what the stream's inserter produces with no float format field set.
 void AppendFloating(std::string& out, double value, int precision) {
     char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, precision);
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
+                                      std::chars_format::general, precision);
     out.append(buffer, result.ptr);
 }
 
@@ -203,9 +210,8 @@ protected:
 
     void Float(std::string_view name, float value) {
         m_output.Stream().precision(9);
-        Scalar(name, [&](std::string& line) {
-            AppendFloating(line, static_cast<double>(value), 9);
-        });
+        Scalar(name,
+               [&](std::string& line) { AppendFloating(line, static_cast<double>(value), 9); });
     }
 
     template <typename T>
@@ -230,26 +236,32 @@ class CDataWriterXml final : public IDataWriter, private CXmlValueLines {
 public:
     CDataWriterXml(CXmlOutput& output, size_t depth) : CXmlValueLines(output, depth) {}
 
-    void Write(const char* name, size_t size, const void* data) override { Blob(name, size, data); }
+    void Write(const char* name, size_t size, const void* data) override {
+        Blob(Name(name), size, data);
+    }
     void Write(const char* name, const ISerializableContainer& value) override;
     void Write(const char* name, const ISerializable& value) override;
-    void Write(const char* name, const IDateTime& value) override { DateTime(name, value); }
-    void Write(const char* name, const std::wstring& value) override { WideString(name, value); }
-    void Write(const char* name, const std::string& value) override { String(name, value); }
-    void Write(const char* name, char value) override { Char(name, value); }
-    void Write(const char* name, double value) override { Double(name, value); }
-    void Write(const char* name, float value) override { Float(name, value); }
-    void Write(const char* name, long long value) override { Integer(name, value); }
-    void Write(const char* name, unsigned long long value) override { Integer(name, value); }
-    void Write(const char* name, int value) override { Integer(name, value); }
-    void Write(const char* name, unsigned int value) override { Integer(name, value); }
-    void Write(const char* name, short value) override { Integer(name, value); }
-    void Write(const char* name, unsigned short value) override { Integer(name, value); }
-    void Write(const char* name, signed char value) override { Integer(name, static_cast<int>(value)); }
-    void Write(const char* name, unsigned char value) override {
-        Integer(name, static_cast<unsigned>(value));
+    void Write(const char* name, const IDateTime& value) override { DateTime(Name(name), value); }
+    void Write(const char* name, const std::wstring& value) override {
+        WideString(Name(name), value);
     }
-    void Write(const char* name, bool value) override { Bool(name, value); }
+    void Write(const char* name, const std::string& value) override { String(Name(name), value); }
+    void Write(const char* name, char value) override { Char(Name(name), value); }
+    void Write(const char* name, double value) override { Double(Name(name), value); }
+    void Write(const char* name, float value) override { Float(Name(name), value); }
+    void Write(const char* name, long long value) override { Integer(Name(name), value); }
+    void Write(const char* name, unsigned long long value) override { Integer(Name(name), value); }
+    void Write(const char* name, int value) override { Integer(Name(name), value); }
+    void Write(const char* name, unsigned int value) override { Integer(Name(name), value); }
+    void Write(const char* name, short value) override { Integer(Name(name), value); }
+    void Write(const char* name, unsigned short value) override { Integer(Name(name), value); }
+    void Write(const char* name, signed char value) override {
+        Integer(Name(name), static_cast<int>(value));
+    }
+    void Write(const char* name, unsigned char value) override {
+        Integer(Name(name), static_cast<unsigned>(value));
+    }
+    void Write(const char* name, bool value) override { Bool(Name(name), value); }
 };
 
 // The IContainerWriter handed to a container: "elt" elements, and elements named after their
@@ -285,17 +297,17 @@ private:
 };
 
 void CDataWriterXml::Write(const char* name, const ISerializableContainer& value) {
-    StartLine(name);
+    StartLine(Name(name));
     CContainerWriterXml writer(m_output, m_depth + 1);
     value.Write(writer);
-    EndLine(name);
+    EndLine(Name(name));
 }
 
 void CDataWriterXml::Write(const char* name, const ISerializable& value) {
-    StartLine(name);
+    StartLine(Name(name));
     CDataWriterXml writer(m_output, m_depth + 1);
     value.Write(writer);
-    EndLine(name);
+    EndLine(Name(name));
 }
 
 template <typename TValue, typename TWriter>

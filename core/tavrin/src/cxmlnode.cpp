@@ -84,11 +84,8 @@ struct SRawMarker {
 
 // Tried in this order wherever a token may start.
 constexpr SRawMarker kRawMarkers[] = {
-    {"<![CDATA[", 9, "]]>", 3},
-    {"<PRE>", 5, "</PRE>", 6},
-    {"<Script>", 8, "</Script>", 9},
-    {"<!--", 4, "-->", 3},
-    {"<!DOCTYPE", 9, ">", 1},
+    {"<![CDATA[", 9, "]]>", 3}, {"<PRE>", 5, "</PRE>", 6}, {"<Script>", 8, "</Script>", 9},
+    {"<!--", 4, "-->", 3},      {"<!DOCTYPE", 9, ">", 1},
 };
 
 inline bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -121,22 +118,43 @@ inline const char* SkipSpaces(const char* p) {
 }
 
 // Index of the raw-section marker that opens at `p`, or -1.
-int MatchRawMarker(const char* p) {
-    // Every marker is "<" and then "!", "P" or "S": most tags are ruled out by one byte.
-    const unsigned char second = Lower(static_cast<unsigned char>(p[1]));
-    if (second != '!' && second != 'p' && second != 's') return -1;
-    for (int i = 0; i < static_cast<int>(std::size(kRawMarkers)); ++i) {
-        const SRawMarker& marker = kRawMarkers[i];
-        size_t k = 0;
-        while (k < marker.openLength &&
-               Lower(static_cast<unsigned char>(p[k])) ==
-                   Lower(static_cast<unsigned char>(marker.open[k]))) {
-            ++k;
-        }
-        if (k == marker.openLength) return i;
+bool StartsWithIgnoringCase(const char* p, const SRawMarker& marker) {
+    for (size_t k = 0; k < marker.openLength; ++k) {
+        if (Lower(static_cast<unsigned char>(p[k])) !=
+            Lower(static_cast<unsigned char>(marker.open[k])))
+            return false;  // also stops at the terminating NUL
     }
-    return -1;
+    return true;
 }
+
+int MatchRawMarker(const char* p) {
+    // The byte after "<" tells which markers may follow; table order among them is kept.
+    switch (p[1]) {
+        case '!':
+            for (int i : {0, 3, 4}) {
+                if (StartsWithIgnoringCase(p, kRawMarkers[i])) return i;
+            }
+            return -1;
+        case 'P':
+        case 'p':
+            return StartsWithIgnoringCase(p, kRawMarkers[1]) ? 1 : -1;
+        case 'S':
+        case 's':
+            return StartsWithIgnoringCase(p, kRawMarkers[2]) ? 2 : -1;
+        default:
+            return -1;
+    }
+}
+
+// Bytes that a text token simply steps over: ASCII other than the bytes that may end it.
+struct STextByteTable {
+    bool plain[256] = {};
+    constexpr STextByteTable() {
+        for (int c = 1; c < 0x80; ++c) plain[c] = true;
+        for (unsigned char c : {' ', '\t', '\n', '\r', '<', '=', '>', '/'}) plain[c] = false;
+    }
+};
+constexpr STextByteTable kTextByte;
 
 enum class ETokenKind {
     End,
@@ -164,61 +182,65 @@ SToken NextToken(const char*& p) {
     token.begin = p;
     const char c = *p;
     switch (c) {
-    case '\0':
-        token.kind = ETokenKind::End;
-        token.end = p;
-        return token;
-    case '<':
-        if (MatchRawMarker(p) >= 0) {
-            token.kind = ETokenKind::Raw;
-        } else if (p[1] == '/') {
-            token.kind = ETokenKind::EndTagStart;
-        } else if (p[1] == '?') {
-            token.kind = ETokenKind::DeclarationStart;
-        } else {
-            token.kind = ETokenKind::TagStart;
-            p += 1;
+        case '\0':
+            token.kind = ETokenKind::End;
             token.end = p;
             return token;
-        }
-        // A raw token is refused by every caller of this function, so its length is moot.
-        p += 2;
-        token.end = p;
-        return token;
-    case '"':
-    case '\'': {
-        const char* q = p + 1;
-        while (*q != c && *q != '<' && *q != '\0') q = Step(q);
-        if (*q == c) {
-            token.kind = ETokenKind::Quoted;
-            p = q + 1;
-            token.end = p;
-            return token;
-        }
-        break;  // no closing quote before "<" or the end: an ordinary text token
-    }
-    case '/':
-        if (p[1] == '>') {
-            token.kind = ETokenKind::ShortClose;
+        case '<':
+            if (MatchRawMarker(p) >= 0) {
+                token.kind = ETokenKind::Raw;
+            } else if (p[1] == '/') {
+                token.kind = ETokenKind::EndTagStart;
+            } else if (p[1] == '?') {
+                token.kind = ETokenKind::DeclarationStart;
+            } else {
+                token.kind = ETokenKind::TagStart;
+                p += 1;
+                token.end = p;
+                return token;
+            }
+            // A raw token is refused by every caller of this function, so its length is moot.
             p += 2;
             token.end = p;
             return token;
+        case '"':
+        case '\'': {
+            const char* q = p + 1;
+            while (*q != c && *q != '<' && *q != '\0') q = Step(q);
+            if (*q == c) {
+                token.kind = ETokenKind::Quoted;
+                p = q + 1;
+                token.end = p;
+                return token;
+            }
+            break;  // no closing quote before "<" or the end: an ordinary text token
         }
-        break;
-    case '=':
-        token.kind = ETokenKind::Equals;
-        token.end = ++p;
-        return token;
-    case '>':
-        token.kind = ETokenKind::TagClose;
-        token.end = ++p;
-        return token;
-    default:
-        break;
+        case '/':
+            if (p[1] == '>') {
+                token.kind = ETokenKind::ShortClose;
+                p += 2;
+                token.end = p;
+                return token;
+            }
+            break;
+        case '=':
+            token.kind = ETokenKind::Equals;
+            token.end = ++p;
+            return token;
+        case '>':
+            token.kind = ETokenKind::TagClose;
+            token.end = ++p;
+            return token;
+        default:
+            break;
     }
     token.kind = ETokenKind::Text;
     for (;;) {
         const unsigned char d = static_cast<unsigned char>(*p);
+        if (kTextByte.plain[d]) {
+            ++p;
+            continue;
+        }
         if (d == '\0' || IsSpace(d) || d == '<' || d == '=' || d == '>') break;
         if (d == '/' && p[1] == '>') break;
         p = d < 0x80 ? p + 1 : Step(p);
@@ -237,17 +259,17 @@ bool EndTagMatches(const char* name, const char* tag) {
             return false;
     }
     switch (tag[k]) {
-    case ' ':
-    case '\t':
-    case '\n':
-    case '\r':
-    case '/':
-    case '<':
-    case '=':
-    case '>':
-        return true;
-    default:
-        return false;
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+        case '/':
+        case '<':
+        case '=':
+        case '>':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -284,7 +306,8 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
     char* o = out;
     const char* p = begin;
     while (p < end) {
-        const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+        const char* amp =
+            static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
         if (amp == nullptr) {
             std::memcpy(o, p, static_cast<size_t>(end - p));
             o += end - p;
@@ -316,7 +339,8 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
         static constexpr struct {
             std::string_view text;
             char replacement;
-        } kEntities[] = {{"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
+        } kEntities[] = {
+            {"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
         bool known = false;
         for (const auto& entity : kEntities) {
             if (StartsWithEntity(p, end, entity.text)) {
@@ -414,24 +438,32 @@ private:
 void CParser::CloseCurrent() {
     const SOpen open = m_open.back();
     SXmlNodeData& node = *open.node;
-    node.childCount = static_cast<int>(m_children.size() - open.childStart);
-    node.children = m_arena.CopyArray(m_children.data() + open.childStart,
-                                      m_children.size() - open.childStart);
-    node.textCount = static_cast<int>(m_texts.size() - open.textStart);
-    node.texts = m_arena.CopyArray(m_texts.data() + open.textStart, m_texts.size() - open.textStart);
-    node.clearCount = static_cast<int>(m_clears.size() - open.clearStart);
-    node.clears =
-        m_arena.CopyArray(m_clears.data() + open.clearStart, m_clears.size() - open.clearStart);
-    node.attributeCount = static_cast<int>(m_attributes.size() - open.attributeStart);
-    node.attributes = m_arena.CopyArray(m_attributes.data() + open.attributeStart,
-                                        m_attributes.size() - open.attributeStart);
-    node.orderCount = static_cast<int>(m_order.size() - open.orderStart);
-    node.order = m_arena.CopyArray(m_order.data() + open.orderStart, m_order.size() - open.orderStart);
-    m_children.resize(open.childStart);
-    m_texts.resize(open.textStart);
-    m_clears.resize(open.clearStart);
-    m_attributes.resize(open.attributeStart);
-    m_order.resize(open.orderStart);
+    // Most elements hold one text and nothing else: copy and trim only what is there.
+    if (const size_t n = m_children.size() - open.childStart; n != 0) {
+        node.childCount = static_cast<int>(n);
+        node.children = m_arena.CopyArray(m_children.data() + open.childStart, n);
+        m_children.resize(open.childStart);
+    }
+    if (const size_t n = m_texts.size() - open.textStart; n != 0) {
+        node.textCount = static_cast<int>(n);
+        node.texts = m_arena.CopyArray(m_texts.data() + open.textStart, n);
+        m_texts.resize(open.textStart);
+    }
+    if (const size_t n = m_clears.size() - open.clearStart; n != 0) {
+        node.clearCount = static_cast<int>(n);
+        node.clears = m_arena.CopyArray(m_clears.data() + open.clearStart, n);
+        m_clears.resize(open.clearStart);
+    }
+    if (const size_t n = m_attributes.size() - open.attributeStart; n != 0) {
+        node.attributeCount = static_cast<int>(n);
+        node.attributes = m_arena.CopyArray(m_attributes.data() + open.attributeStart, n);
+        m_attributes.resize(open.attributeStart);
+    }
+    if (const size_t n = m_order.size() - open.orderStart; n != 0) {
+        node.orderCount = static_cast<int>(n);
+        node.order = m_arena.CopyArray(m_order.data() + open.orderStart, n);
+        m_order.resize(open.orderStart);
+    }
     m_open.pop_back();
     if (!m_open.empty()) {
         AddEntry(CurrentOpen().childStart, m_children.size(), 0);
@@ -456,46 +488,46 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     SToken token = NextToken(p);
     for (;;) {
         switch (token.kind) {
-        case ETokenKind::TagClose:
-            return true;
-        case ETokenKind::ShortClose:
-            CloseCurrent();
-            return true;
-        case ETokenKind::Text: {
-            const char* nameBegin = token.begin;
-            const char* nameEnd = token.end;
-            const SToken next = NextToken(p);
-            if (next.kind == ETokenKind::Equals) {
-                const SToken value = NextToken(p);
-                const char* decoded = nullptr;
-                if (value.kind == ETokenKind::Quoted) {
-                    decoded = DecodeString(value.begin + 1, value.end - 1);
-                } else if (value.kind == ETokenKind::Text) {
-                    const char* valueEnd = value.end;
-                    if (declaration && valueEnd[-1] == '?') --valueEnd;
-                    decoded = DecodeString(value.begin, valueEnd);
+            case ETokenKind::TagClose:
+                return true;
+            case ETokenKind::ShortClose:
+                CloseCurrent();
+                return true;
+            case ETokenKind::Text: {
+                const char* nameBegin = token.begin;
+                const char* nameEnd = token.end;
+                const SToken next = NextToken(p);
+                if (next.kind == ETokenKind::Equals) {
+                    const SToken value = NextToken(p);
+                    const char* decoded = nullptr;
+                    if (value.kind == ETokenKind::Quoted) {
+                        decoded = DecodeString(value.begin + 1, value.end - 1);
+                    } else if (value.kind == ETokenKind::Text) {
+                        const char* valueEnd = value.end;
+                        if (declaration && valueEnd[-1] == '?') --valueEnd;
+                        decoded = DecodeString(value.begin, valueEnd);
+                    } else {
+                        return false;
+                    }
+                    if (decoded == nullptr) return false;
+                    AddAttribute(nameBegin, nameEnd, decoded);
+                    token = NextToken(p);
+                    continue;
+                }
+                if (next.kind == ETokenKind::TagClose || next.kind == ETokenKind::ShortClose) {
+                    // "?>" ends a declaration: the "?" belongs to no attribute.
+                    if (declaration && nameEnd[-1] == '?') --nameEnd;
+                    if (nameEnd != nameBegin) AddAttribute(nameBegin, nameEnd, nullptr);
+                } else if (next.kind == ETokenKind::Text) {
+                    AddAttribute(nameBegin, nameEnd, nullptr);
                 } else {
                     return false;
                 }
-                if (decoded == nullptr) return false;
-                AddAttribute(nameBegin, nameEnd, decoded);
-                token = NextToken(p);
+                token = next;
                 continue;
             }
-            if (next.kind == ETokenKind::TagClose || next.kind == ETokenKind::ShortClose) {
-                // "?>" ends a declaration: the "?" belongs to no attribute.
-                if (declaration && nameEnd[-1] == '?') --nameEnd;
-                if (nameEnd != nameBegin) AddAttribute(nameBegin, nameEnd, nullptr);
-            } else if (next.kind == ETokenKind::Text) {
-                AddAttribute(nameBegin, nameEnd, nullptr);
-            } else {
-                return false;
-            }
-            token = next;
-            continue;
-        }
-        default:
-            return false;  // also the end of the text inside a start tag
+            default:
+                return false;  // also the end of the text inside a start tag
         }
     }
 }
@@ -550,7 +582,8 @@ SXmlNodeData* CParser::Run() {
             if (hasText) AddText(CopyString(segmentBegin, segmentEnd));
             const SRawMarker& marker = kRawMarkers[raw];
             const char* contentBegin = p + marker.openLength;
-            const std::string_view rest(contentBegin, static_cast<size_t>(m_textEnd - contentBegin));
+            const std::string_view rest(contentBegin,
+                                        static_cast<size_t>(m_textEnd - contentBegin));
             const size_t close = rest.find(std::string_view(marker.close, marker.closeLength));
             if (close == std::string_view::npos) return nullptr;
             AddEntry(CurrentOpen().clearStart, m_clears.size(), 3);

@@ -330,15 +330,7 @@ std::string ToCodePage(const wchar_t* text, unsigned int codePage) {
     return result;
 }
 
-// The same result as ToCodePage(text, 65001), without the second scan for the NUL.
-std::string ToUTF8(const wchar_t* text) {
-    std::string result;
-    if (text == nullptr) return result;
-    const size_t length = std::wcslen(text);
-    result.resize(Utf8Length(text, length));
-    EncodeUtf8(text, length, result.data(), result.size());
-    return result;
-}
+std::string ToUTF8(const wchar_t* text) { return ToCodePage(text, kCodePageUtf8); }
 
 void AppendUTF8(std::string& out, std::wstring_view text) {
     if (text.empty()) return;
