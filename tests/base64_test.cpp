@@ -66,20 +66,6 @@ TEST(Base64, KnownVectors) {
     }
 }
 
-TEST(Base64, EveryByteValueAndLengthRoundTrips) {
-    std::mt19937 random(20240517);
-    std::string all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-    EXPECT_EQ(DecodeText(EncodeText(all)), all);
-    for (size_t size = 1; size < 400; ++size) {
-        std::string bytes(size, '\0');
-        for (auto& b : bytes) b = static_cast<char>(random());
-        SCOPED_TRACE(size);
-        ASSERT_EQ(DecodeText(EncodeText(bytes)), bytes);
-        ASSERT_EQ(DecodeText(EncodeText(bytes, true)), bytes);
-    }
-}
-
 TEST(Base64, LineBreaksFollowEvery18thFullGroup) {
     const std::string line(72, 'A');
     EXPECT_EQ(EncodeText(std::string(53, '\0'), true), std::string(68, 'A') + "AAA=");
@@ -200,22 +186,27 @@ TEST(Base64, EncodeOfNoBytesIsEmptyAndOfNullDataThrows) {
     }
 }
 
-// Skip characters at random places must not change the result, whichever of the block-wise
-// and the character-wise paths reads them.
-TEST(Base64, WhiteSpaceAnywhereDecodesTheSame) {
+// Random bytes of every length round-trip; skip characters at random places, read by the
+// block-wise or the character-wise path, do not change the result.
+TEST(Base64, RandomBytesRoundTripWithWhiteSpaceAnywhere) {
     std::mt19937 random(7);
     const char spaces[] = {' ', '\t', '\r', '\n'};
-    for (int round = 0; round < 200; ++round) {
-        std::string bytes(1 + random() % 300, '\0');
+    for (size_t size = 1; size < 300; ++size) {
+        std::string bytes(size, '\0');
         for (auto& b : bytes) b = static_cast<char>(random());
+        if (size == 256) {
+            for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i);
+        }
         const std::string text = EncodeText(bytes);
+        ASSERT_EQ(DecodeText(text), bytes);
+        ASSERT_EQ(DecodeText(EncodeText(bytes, true)), bytes);
         std::string spaced;
         for (char c : text) {
             while (random() % 5 == 0) spaced.push_back(spaces[random() % 4]);
             spaced.push_back(c);
         }
         SCOPED_TRACE(spaced);
-        // Trailing white space after a pad makes the size rule over-count, so compare the prefix.
+        // White space after a pad makes the size rule over-count: zeros follow the bytes.
         const std::string decoded = DecodeText(spaced);
         ASSERT_GE(decoded.size(), bytes.size());
         ASSERT_EQ(decoded.substr(0, bytes.size()), bytes);

@@ -231,6 +231,7 @@ const SCodePageSample kSamples[] = {
     {865, L"\u00F8\u00C6", L"\u00F8", Bytes({0x9B})},
     {866, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", Bytes({0x8F})},
     {869, L"\u0391\u03C9", L"\u0391", Bytes({0xA4})},
+    {870, L"\u017B\u00F3\u0142\u0107", L"A", Bytes({0xC1})},
     {874, L"\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35", L"\u0E01", Bytes({0xA1})},
     {875, L"\u0391\u0392", L"\u0391", Bytes({0x41})},
     {932, L"\u65E5\u672C\u8A9E\u30C6\u30AD\u30B9\u30C8 \uFF71", L"\u3042", Bytes({0x82, 0xA0})},
@@ -240,6 +241,15 @@ const SCodePageSample kSamples[] = {
     {1026, L"ABC", L"A", Bytes({0xC1})},
     {1047, L"abc", L"a", Bytes({0x81})},
     {1140, L"\u20AC1", L"\u20AC", Bytes({0x9F})},
+    {1141, L"Gr\u00FC\u00DFe \u20AC", L"\u20AC", Bytes({0x9F})},
+    {1142, L"\u00C6\u00D8\u00C5 \u20AC", L"\u00C6", Bytes({0x7B})},
+    {1143, L"\u00C4\u00D6\u00C5 \u20AC", L"\u00C4", Bytes({0x7B})},
+    {1144, L"citt\u00E0 \u20AC", L"\u20AC", Bytes({0x9F})},
+    {1145, L"Espa\u00F1a \u20AC", L"\u00D1", Bytes({0x7B})},
+    {1146, L"\u00A3 \u20AC", L"\u00A3", Bytes({0x5B})},
+    {1147, L"fran\u00E7ais \u20AC", L"\u00E0", Bytes({0x7C})},
+    {1148, L"\u20AC 100", L"\u20AC", Bytes({0x9F})},
+    {1149, L"\u00DEorn \u20AC", L"\u20AC", Bytes({0x9F})},
     {1250, L"\u017B\u00F3\u0142\u0107", L"\u0141", Bytes({0xA3})},
     {1251, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", Bytes({0xCF})},
     {1252, L"Caf\u00E9 \u20AC \u0152", L"\u20AC", Bytes({0x80})},
@@ -255,7 +265,20 @@ const SCodePageSample kSamples[] = {
     {10029, L"\u0104\u0105", L"\u0104", Bytes({0x84})},
     {10081, L"\u011E\u011F", L"\u011E", Bytes({0xDA})},
     {20127, L"Plain ASCII ~", L"~", Bytes({0x7E})},
+    {20273, L"Gr\u00FC\u00DFe \u00C4\u00D6\u00DC", L"\u00E4", Bytes({0xC0})},
+    {20277, L"\u00C6\u00D8\u00C5 bl\u00E5", L"\u00C6", Bytes({0x7B})},
+    {20278, L"\u00C4\u00D6\u00C5 \u00E5", L"\u00C4", Bytes({0x7B})},
+    {20280, L"citt\u00E0", L"A", Bytes({0xC1})},
+    {20284, L"Espa\u00F1a", L"\u00D1", Bytes({0x7B})},
+    {20285, L"\u00A3 5", L"\u00A3", Bytes({0x5B})},
+    {20290, L"\uFF71\uFF72 ABC", L"\uFF71", Bytes({0x81})},
+    {20297, L"fran\u00E7ais \u00E0 \u00E9", L"\u00E0", Bytes({0x7C})},
+    {20420, L"\u0627\u0644", L"\u0627", Bytes({0x56})},
+    {20424, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", Bytes({0x41})},
+    {20838, L"\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35", L"\u0E01", Bytes({0x42})},
     {20866, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", Bytes({0xF0})},
+    {20871, L"\u00DEorn", L"A", Bytes({0xC1})},
+    {21025, L"\u0417\u0434\u0440\u0430\u0432\u043E", L"A", Bytes({0xC1})},
     {21866, L"\u0423\u043A\u0440\u0430\u0457\u043D\u0430", L"\u0457", Bytes({0xA7})},
     {28591, L"Caf\u00E9 \u00FF", L"\u00FF", Bytes({0xFF})},
     {28592, L"\u017B\u00F3\u0142\u0107", L"\u0141", Bytes({0xA3})},
@@ -271,6 +294,7 @@ const SCodePageSample kSamples[] = {
     {38598, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", Bytes({0xE0})},
     {50220, L"\u65E5\u672C\u8A9E and ASCII", L"\u3042", Bytes({0x1B, 0x24, 0x42, 0x24, 0x22, 0x1B, 0x28, 0x42})},
     {50225, L"\uD55C\uAD6D\uC5B4", L"\uD55C", Bytes({0x1B, 0x24, 0x29, 0x43, 0x0E, 0x47, 0x51, 0x0F})},
+    {50227, L"\u4E2D\u6587", L"\u4E2D", Bytes({0x1B, 0x24, 0x29, 0x41, 0x0E, 0x56, 0x50, 0x0F})},
     {51932, L"\u65E5\u672C\u8A9E", L"\u3042", Bytes({0xA4, 0xA2})},
     {51949, L"\uD55C\uAD6D\uC5B4", L"\uD55C", Bytes({0xC7, 0xD1})},
     {52936, L"\u4E2D\u6587", L"\u4E2D", Bytes({0x7E, 0x7B, 0x56, 0x50, 0x7E, 0x7D})},
@@ -299,6 +323,42 @@ TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) {
     EXPECT_EQ(ToCodePage(Wide({0x61, 0xD800, 0x62}).c_str(), 1252), "a?b");  // lone surrogate
 }
 
+// The mark is the code page's own "?" (0x6F in EBCDIC), written in the mode of stateful code
+// pages, and no unmappable character is dropped, not even one Unicode calls ignorable.
+TEST(CodePages, UnmappableCharactersBecomeTheCodePagesOwnQuestionMark) {
+    EXPECT_EQ(ToCodePage(L"a\u4E2Db", 37), Bytes({0x81, 0x6F, 0x82}));
+    EXPECT_EQ(ToCodePage(L"a\u4E2Db", 1047), Bytes({0x81, 0x6F, 0x82}));
+    EXPECT_EQ(ToCodePage(L"\uFEFFa\u2060", 1252), "?a?");
+    // ISO 2022 Japanese has no half-width Katakana: they are written full-width.
+    EXPECT_EQ(ToCodePage(L"\uFF71", 50220), "\x1B$B%\"\x1B(B");
+    for (const auto& s : kSamples) {
+        if (s.codePage == 54936 || s.codePage == 65000) continue;  // these map every character
+        SCOPED_TRACE(s.codePage);
+        const std::wstring probe = s.probe;
+        const std::wstring marked = probe + L"?" + probe + L"?";
+        const std::string expected = ToCodePage(marked.c_str(), s.codePage);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(FromCodePage(expected.c_str(), s.codePage), marked);
+        for (unsigned int unmappable : {0x0378u, 0xFEFFu, 0x2060u, 0xFE0Fu, 0xD800u}) {
+            SCOPED_TRACE(unmappable);
+            const std::wstring text = probe + Wide({unmappable}) + probe + L"\U0001F600";
+            EXPECT_EQ(ToCodePage(text.c_str(), s.codePage), expected);
+        }
+    }
+}
+
+// HZ switches mode only where GB text starts and ends, and a text always ends in ASCII mode.
+TEST(CodePages, HzWritesModeSwitchesOnlyWhereTheModeChanges) {
+    EXPECT_EQ(ToCodePage(L"", 52936), "");
+    EXPECT_EQ(ToCodePage(L"a", 52936), "a");
+    EXPECT_EQ(ToCodePage(L"~", 52936), "~~");
+    EXPECT_EQ(ToCodePage(L"a\u4E2D\u6587b", 52936), "a~{VPND~}b");
+    EXPECT_EQ(ToCodePage(L"\u4E2D", 52936), "~{VP~}");
+    EXPECT_EQ(ToCodePage(L"\u4E2D\u0E01\u4E2D", 52936), "~{VP~}?~{VP~}");
+    EXPECT_EQ(ToCodePage(L"\u0E01", 52936), "?");
+    EXPECT_EQ(FromCodePage("a~{VPND~}b~~", 52936), L"a\u4E2D\u6587b~");
+}
+
 TEST(CodePages, InvalidInputBecomesReplacementCharacter) {
     EXPECT_EQ(FromCodePage("a\x80z", 20127), L"a\uFFFDz");
     EXPECT_EQ(FromCodePage("\x82\xA0\x81", 932), L"\u3042\uFFFD");  // lead byte cut short
@@ -312,7 +372,7 @@ TEST(CodePages, InvalidInputBecomesReplacementCharacter) {
 }
 
 TEST(CodePages, UnknownAndUnicodeCodePagesGiveEmptyText) {
-    for (unsigned int codePage : {1200u, 1201u, 12000u, 12001u, 42u, 99999u, 65002u}) {
+    for (unsigned int codePage : {1200u, 1201u, 12000u, 12001u, 5u, 99999u, 65002u}) {
         SCOPED_TRACE(codePage);
         EXPECT_EQ(FromCodePage("text", codePage), L"");
         EXPECT_EQ(ToCodePage(L"text", codePage), "");

@@ -38,7 +38,7 @@ TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
     Tavrin::CException original("file.cpp", 12, "Tavrin::X::Y");
     QvExceptionConversion conversion("c.cpp", 3, "conv");
     LogCapture log;
-    unsigned int seenCopy = 0, seenClone = 0, seenAssigned = 0, seenQvClone = 0;
+    unsigned int seenCopy = 0, seenClone = 0, seenAssigned = 0, seenQvClone = 0, seenQvAssigned = 0;
     unsigned int otherThread = 0;
     std::thread t([&] {
         Tavrin::CException copy(original);
@@ -51,6 +51,11 @@ TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
         EXPECT_STREQ(assigned.GetFilename(), "file.cpp");
         EXPECT_EQ(assigned.GetCodeLine(), 12u);
         seenQvClone = ThreadIdOf(*conversion.Clone());
+        QvExceptionConversion assignedQv("other.cpp", 2, "H");  // logs once, on this thread
+        assignedQv = conversion;
+        seenQvAssigned = assignedQv.GetThreadID();
+        EXPECT_STREQ(assignedQv.GetFunctionName(), "conv");
+        EXPECT_EQ(assignedQv.GetCodeLine(), 3u);
     });
     t.join();
     EXPECT_NE(otherThread, original.GetThreadID());
@@ -58,7 +63,8 @@ TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
     EXPECT_EQ(seenClone, original.GetThreadID());
     EXPECT_EQ(seenAssigned, original.GetThreadID());
     EXPECT_EQ(seenQvClone, conversion.GetThreadID());
-    EXPECT_EQ(log.Count(), 1u);  // only the construction of `assigned`
+    EXPECT_EQ(seenQvAssigned, conversion.GetThreadID());
+    EXPECT_EQ(log.Count(), 2u);  // only the constructions of `assigned` and `assignedQv`
 }
 
 TEST(Exceptions, SelfAssignmentAndEmptyTexts) {

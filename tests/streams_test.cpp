@@ -36,11 +36,11 @@ public:
     IStreamWrite& WriteBytes(const void* data, uint64_t count) override {
         const auto* p = static_cast<const unsigned char*>(data);
         bytes.insert(bytes.end(), p, p + count);
-        ++calls;
+        sizes.push_back(count);
         return *this;
     }
     Bytes bytes;
-    int calls = 0;
+    std::vector<uint64_t> sizes;  // one per WriteBytes call
 };
 
 // A caller's read stream that implements ReadBytes alone, so the typed reads of the base run.
@@ -113,10 +113,31 @@ TEST(StreamWrite, PrimitiveBytes) {
         c.write(collecting);
         EXPECT_EQ(collecting.bytes, c.bytes) << c.name;
     }
-    CCollectingStream counted;
-    counted.WriteUInt64(1);
-    counted.WriteBool(true);
-    EXPECT_EQ(counted.calls, 2);
+}
+
+// Text goes out as the typed writes of its prefix followed by one WriteBytes of the whole
+// payload, however long; a stream that counts or frames WriteBytes calls relies on that.
+TEST(StreamWrite, WriteBytesCallsPerOperation) {
+    using Sizes = std::vector<uint64_t>;
+    auto sizesOf = [](const std::function<void(IStreamWrite&)>& write) {
+        CCollectingStream stream;
+        write(stream);
+        return stream.sizes;
+    };
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteUInt64(1).WriteBool(true); }), (Sizes{8, 1}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteVersion(0); }), (Sizes{4}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteSzA(""); }), (Sizes{4, 0}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteStdString(std::string(5000, 'n')); }),
+              (Sizes{4, 5000}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteStdWString(L""); }), (Sizes{1, 2, 1, 0}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteSzW(L"ab"); }), (Sizes{1, 2, 1, 4}));
+    // 3000 units, one of them a pair: the prefix escapes to two bytes, the payload is one call.
+    std::wstring longText(2999, L'w');
+    longText.back() = L'\U0001F600';
+    EXPECT_EQ(sizesOf([&](IStreamWrite& s) { s.WriteStdWString(longText); }),
+              (Sizes{1, 2, 1, 2, 6000}));
+    EXPECT_EQ(sizesOf([](IStreamWrite& s) { s.WriteStdWString(std::wstring(70000, L'x')); }),
+              (Sizes{1, 2, 1, 2, 4, 140000}));
 }
 
 TEST(StreamWrite, WideLengthPrefixWidths) {

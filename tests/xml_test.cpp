@@ -224,6 +224,50 @@ TEST(XmlWriterLayout, NestedElementsAndClassNames) {
     EXPECT_EQ(WriteObject(holder), Document("Obj", "\t<items>\n\t\t<elt>7</elt>\n\t</items>\n"));
 }
 
+// Objects and containers without values keep their start and end lines; class names are
+// asked for the root and for container elements only, once each.
+TEST(XmlWriterLayout, EmptyContentAndClassNameQueries) {
+    struct CountingObject : ScriptObject {
+        mutable int asked = 0;
+        const char* GetClassName() const override {
+            ++asked;
+            return "Geo::Point";
+        }
+    };
+    struct CountingContainer : ScriptContainer {
+        mutable int asked = 0;
+        const char* GetClassName() const override {
+            ++asked;
+            return "Bag";
+        }
+    };
+    CountingObject point;
+    CountingContainer bag;
+    CountingContainer root;
+    root.write = [&](IContainerWriter& w) {
+        w.Write(point);
+        w.Write(bag);
+    };
+    EXPECT_EQ(WriteContainer(root),
+              Document("Bag", "\t<Geo-Point>\n\t</Geo-Point>\n\t<Bag>\n\t</Bag>\n", false));
+    EXPECT_EQ(root.asked, 1);
+    EXPECT_EQ(point.asked, 1);
+    EXPECT_EQ(bag.asked, 1);
+
+    CountingContainer empty;
+    EXPECT_EQ(WriteContainer(empty), kContainerDeclaration + "<Bag" + kNamespaces + ">\n</Bag>\n");
+
+    point.asked = bag.asked = 0;
+    ScriptObject holder;
+    holder.write = [&](IDataWriter& w) {
+        w.Write("p", point);
+        w.Write("b", bag);
+    };
+    EXPECT_EQ(WriteObject(holder), Document("Obj", "\t<p>\n\t</p>\n\t<b>\n\t</b>\n"));
+    EXPECT_EQ(point.asked, 0);
+    EXPECT_EQ(bag.asked, 0);
+}
+
 TEST(XmlWriterStream, PropertiesAndDocumentsInSequence) {
     std::ostringstream stream;
     stream << "head|";
@@ -308,9 +352,8 @@ TEST(XmlWriterFailure, ExceptionsBecomeCExceptionOfWrite) {
     EXPECT_EQ(third.str(), "");
 }
 
-// Numbers are written and read with "." whatever locale the application runs in, and the
-// thread gets its own locale (or the global one) back, also when Write fails.
-TEST(XmlLocale, CLocaleDuringCallsAndRestoredAfter) {
+// Numbers are written and read with "." whatever locale the application runs in.
+TEST(XmlLocale, NumbersUseThePointUnderACommaLocale) {
     const locale_t german = newlocale(LC_ALL_MASK, "de_DE.utf8", static_cast<locale_t>(nullptr));
     if (german == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "de_DE.utf8 not installed";
     const locale_t previous = uselocale(german);
@@ -326,7 +369,6 @@ TEST(XmlLocale, CLocaleDuringCallsAndRestoredAfter) {
     const std::string text = WriteObject(object);
     EXPECT_EQ(pointDuringWrite, ".");
     EXPECT_NE(text.find("<d>1.5</d>"), std::string::npos);
-    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
 
     double d = 0;
     float f = 0;
@@ -337,17 +379,54 @@ TEST(XmlLocale, CLocaleDuringCallsAndRestoredAfter) {
     CReaderXml(text).Read(object);
     EXPECT_EQ(d, 1.5);
     EXPECT_EQ(f, 2.25f);
-    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
-
-    object.write = [](IDataWriter&) { throw 1; };
-    EXPECT_THROW(WriteObject(object), CException);
-    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), german);
-
-    uselocale(LC_GLOBAL_LOCALE);
-    EXPECT_THROW(WriteObject(object), CException);
-    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), LC_GLOBAL_LOCALE);
     uselocale(previous);
     freelocale(german);
+}
+
+// Writer and reader give the thread back its own locale, or the global-locale mode, on every
+// exit: after success, after a failing Write and after an application Read that throws.
+TEST(XmlLocale, ThreadLocaleRestoredOnEveryExit) {
+    // Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
+    const locale_t own = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const locale_t previous = uselocale(LC_GLOBAL_LOCALE);
+    const std::string text = Document("Obj", "\t<v>1</v>\n");
+
+    std::vector<locale_t> modes = {LC_GLOBAL_LOCALE};
+    if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
+    for (const locale_t mode : modes) {
+        uselocale(mode);
+        locale_t during = mode;
+        ScriptObject object;
+        object.write = [&](IDataWriter& w) {
+            during = uselocale(static_cast<locale_t>(nullptr));
+            w.Write("v", 1);
+        };
+        object.read = [&](IDataReader&) { during = uselocale(static_cast<locale_t>(nullptr)); };
+        WriteObject(object);
+        EXPECT_NE(during, mode);  // switched for the call
+        EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), mode);
+
+        during = mode;
+        CReaderXml(text).Read(object);
+        EXPECT_NE(during, mode);
+        EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), mode);
+
+        object.write = [](IDataWriter&) { throw 1; };
+        EXPECT_THROW(WriteObject(object), CException);
+        EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), mode);
+
+        during = mode;
+        ScriptContainer list;
+        list.read = [&](IContainerReader&) {
+            during = uselocale(static_cast<locale_t>(nullptr));
+            throw std::runtime_error("application");
+        };
+        EXPECT_THROW(CReaderXml(text).Read(list), std::runtime_error);
+        EXPECT_NE(during, mode);
+        EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), mode);
+    }
+    uselocale(previous);
+    if (own != static_cast<locale_t>(nullptr)) freelocale(own);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -726,6 +805,57 @@ TEST(XmlReader, ContainerElementsMustBeNamedElt) {
         EXPECT_FALSE(b);
     };
     CReaderXml(text).Read(list);
+}
+
+// Where the text of a read comes from. Named values: first text segment, else the first raw
+// section, trimmed of all six white-space characters; bools and date-times take the first
+// text segment only. Container elements: the same sources untrimmed, for every kind.
+TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
+    const std::string cdataDate = "<![CDATA[2024-01-05T10:20:30]]>";
+    const std::string object = Document("Obj",
+                                        "\t<s><![CDATA[ \v raw \f]]></s>\n"
+                                        "\t<n><![CDATA[\n42\n]]></n>\n"
+                                        "\t<b><![CDATA[true]]></b>\n"
+                                        "\t<dt>" + cdataDate + "</dt>\n"
+                                        "\t<e>&#10;x&#11;&#13;</e>\n");
+    ScriptObject named;
+    named.read = [](IDataReader& r) {
+        std::string s;
+        EXPECT_TRUE(r.Read("s", s));
+        EXPECT_EQ(s, "raw");
+        int n = 0;
+        EXPECT_TRUE(r.Read("n", n));
+        EXPECT_EQ(n, 42);
+        bool b = false;
+        EXPECT_FALSE(r.Read("b", b));
+        EXPECT_FALSE(b);
+        QvDateTime dt;
+        try {
+            r.Read("dt", dt);
+            ADD_FAILURE() << "a date-time in a raw section only reads as empty text";
+        } catch (const QvExceptionConversion& e) {
+            EXPECT_EQ(e.GetCodeLine(), 225u);
+        }
+        std::string e;
+        EXPECT_TRUE(r.Read("e", e));
+        EXPECT_EQ(e, "x");
+    };
+    CReaderXml(object).Read(named);
+
+    const std::string list = Document("List",
+                                      "\t<elt><![CDATA[ \v raw \f]]></elt>\n"
+                                      "\t<elt><![CDATA[true]]></elt>\n"
+                                      "\t<elt>" + cdataDate + "</elt>\n"
+                                      "\t<elt>&#10;x&#11;&#13;</elt>\n",
+                                      false);
+    ScriptContainer elements;
+    elements.read = [](IContainerReader& r) {
+        EXPECT_EQ(At<std::string>(r, 0), " \v raw \f");
+        EXPECT_TRUE(At<bool>(r, 1));
+        EXPECT_EQ(At<QvDateTime>(r, 2).ToFileTime(), MakeDate(2024, 1, 5, 10, 20, 30).ToFileTime());
+        EXPECT_EQ(At<std::string>(r, 3), "\nx\v\r");
+    };
+    CReaderXml(list).Read(elements);
 }
 
 TEST(XmlReader, BlobsAreDecodedOnceAndEmptyOnesAreAbsent) {

@@ -97,6 +97,9 @@ TEST(XmlNodeText, SegmentsAreTrimmedAndSplitByMarkup) {
     const CXmlNode raw = Parse("<a>x &amp; y<![CDATA[ z ]]>&amp;</a>");
     EXPECT_EQ(Texts(raw), "x &amp; y|&|");
     EXPECT_STREQ(Parse("<a></a>").GetText(0), nullptr);
+    // A malformed lead byte steps over the space after it; the space is still cut off.
+    EXPECT_STREQ(Parse("<a> x\xC3 </a>").GetText(0), "x\xC3");
+    EXPECT_STREQ(Parse("<a>\xE0\t\n</a>").GetText(0), "\xE0");
 }
 
 TEST(XmlNodeRaw, SectionsKeepTheirContentAndMarkers) {
@@ -158,7 +161,7 @@ TEST(XmlNodeTags, AttributesAndDeclarations) {
     EXPECT_STREQ(nested.GetChild(0).GetChild(0).GetName(), "R");
 
     for (const char* bad : {"<>", "< ", "<a \"x\">", "<a b=>", "<a b=/>", "<a =1>", "<a b", "</>",
-                            "<a></a x>", "<a></a", "<'q'>"}) {
+                            "<a></a x>", "<a></a", "<'q'>", "<a>x < y</a>"}) {
         EXPECT_TRUE(Parse(bad).IsEmpty()) << bad;
     }
 }
@@ -216,10 +219,25 @@ TEST(XmlNodeHandles, SubtreeOutlivesTheRootHandle) {
     EXPECT_STREQ(child.GetText(0), "kept");
     EXPECT_STREQ(name, "k");
     EXPECT_STREQ(child.GetParent().GetName(), "r");
-    CXmlNode empty;
-    EXPECT_EQ(empty.GetChildCount(), 0);
-    EXPECT_EQ(empty.GetText(0), nullptr);
-    EXPECT_EQ(empty.GetName(), nullptr);
+}
+
+TEST(XmlNodeHandles, EmptyNodeAnswersEveryQuery) {
+    for (const CXmlNode& empty : {CXmlNode(), Parse("<a>&bad;</a>")}) {
+        ASSERT_TRUE(empty.IsEmpty());
+        EXPECT_EQ(empty.GetName(), nullptr);
+        EXPECT_EQ(empty.GetChildCount(), 0);
+        EXPECT_TRUE(empty.GetChild(0).IsEmpty());
+        int start = 0;
+        EXPECT_TRUE(empty.GetChild("a", &start).IsEmpty());
+        EXPECT_EQ(start, 0);
+        EXPECT_TRUE(empty.GetChild("a", nullptr).IsEmpty());
+        EXPECT_EQ(empty.GetTextCount(), 0);
+        EXPECT_EQ(empty.GetText(0), nullptr);
+        const SXmlClear clear = empty.GetClear(0);
+        EXPECT_EQ(clear.value, nullptr);
+        EXPECT_EQ(clear.openMarker, nullptr);
+        EXPECT_EQ(clear.closeMarker, nullptr);
+    }
 }
 
 TEST(XmlNodeHostile, DepthLimit) {

@@ -18,6 +18,10 @@ const Logging::CLogger g_versionLogger(L"Exception");
                      m_fields.function.c_str(), message);                                 \
     }                                                                                     \
     Name::Name(const Name& other) : IException(other), m_fields(other.m_fields) {}        \
+    Name& Name::operator=(const Name& other) {                                            \
+        if (this != &other) m_fields = other.m_fields;                                    \
+        return *this;                                                                     \
+    }                                                                                     \
     Name::~Name() = default;                                                              \
     std::unique_ptr<IException> Name::Clone() const { return std::make_unique<Name>(*this); } \
     const char* Name::GetFilename() const { return m_fields.file.c_str(); }               \

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "core/basepool/qvutf16.h"
@@ -75,24 +76,26 @@ IStreamWrite& QvStreamWrite::WriteSzW(const wchar_t* text) {
         }
     }
 
-    // The units, converted in pieces.
-    constexpr size_t kPieceUnits = 1024;
-    unsigned char piece[2 * (kPieceUnits + 1)];
+    // The units go out in one WriteBytes of 2 * n bytes, as a stream that sees only WriteBytes
+    // expects; short texts are converted on the stack.
+    constexpr size_t kStackUnits = 512;
+    unsigned char local[2 * kStackUnits];
+    std::unique_ptr<unsigned char[]> heap;
+    unsigned char* out = local;
+    if (units > kStackUnits) {
+        heap.reset(new unsigned char[static_cast<size_t>(units) * 2]);
+        out = heap.get();
+    }
     size_t used = 0;
     for (size_t i = 0; i < chars; ++i) {
         uint16_t u[2];
         const unsigned n = QvDetail::EncodeUtf16(text[i], u);
         for (unsigned k = 0; k < n; ++k) {
-            piece[used++] = static_cast<unsigned char>(u[k] & 0xFF);
-            piece[used++] = static_cast<unsigned char>(u[k] >> 8);
-        }
-        if (used >= 2 * kPieceUnits) {
-            WriteBytes(piece, used);
-            used = 0;
+            out[used++] = static_cast<unsigned char>(u[k] & 0xFF);
+            out[used++] = static_cast<unsigned char>(u[k] >> 8);
         }
     }
-    if (used) WriteBytes(piece, used);
-    return *this;
+    return WriteBytes(out, used);
 }
 
 IStreamWrite& QvStreamWrite::WriteSzA(const char* text) {

@@ -709,7 +709,7 @@ std::string QvVariant::stringAValue() const {
     std::string out;
     switch (m_kind) {
         case KindEmpty: Fail(kLineToStringEmpty, "convertToString");
-        case KindBool: out = m_value.b ? "1" : "0"; break;
+        case KindBool: out.push_back(m_value.b ? '1' : '0'); break;
         case KindChar: AppendUnitUtf8(out, CharUnit(m_value.c)); break;
         case KindInt8: AppendInteger(out, static_cast<int>(m_value.i8)); break;
         case KindUInt8: AppendInteger(out, static_cast<unsigned int>(m_value.u8)); break;
@@ -733,7 +733,7 @@ std::wstring QvVariant::stringWValue() const {
     std::wstring out;
     switch (m_kind) {
         case KindEmpty: Fail(kLineToStringEmpty, "convertToString");
-        case KindBool: out = m_value.b ? L"1" : L"0"; break;
+        case KindBool: out.push_back(m_value.b ? L'1' : L'0'); break;
         case KindChar: out.assign(1, CharUnit(m_value.c)); break;
         case KindInt8: AppendInteger(out, static_cast<int>(m_value.i8)); break;
         case KindUInt8: AppendInteger(out, static_cast<unsigned int>(m_value.u8)); break;

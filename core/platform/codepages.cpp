@@ -1,11 +1,14 @@
 #include "codepages.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/utf16.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace Tavrin::Platform {
@@ -37,6 +40,7 @@ constexpr SCodePageName kCodePages[] = {
     {865, "ibm-865_P100-1995"},          // Nordic (DOS)
     {866, "ibm-866_P100-1995"},          // Cyrillic (DOS, Russian)
     {869, "ibm-869_P100-1995"},          // Modern Greek (DOS)
+    {870, "ibm-870_P100-1995"},          // EBCDIC Multilingual Latin 2
     {874, "windows-874-2000"},           // Thai
     {875, "ibm-875_P100-1995"},          // EBCDIC Greek
     {932, "ibm-943_P15A-2003"},          // Japanese Shift-JIS
@@ -46,6 +50,15 @@ constexpr SCodePageName kCodePages[] = {
     {1026, "ibm-1026_P100-1995"},        // EBCDIC Turkish
     {1047, "ibm-1047_P100-1995"},        // EBCDIC Latin 1
     {1140, "ibm-1140_P100-1997"},        // EBCDIC US-Canada with euro
+    {1141, "ibm-1141_P100-1997"},        // EBCDIC Germany with euro
+    {1142, "ibm-1142_P100-1997"},        // EBCDIC Denmark-Norway with euro
+    {1143, "ibm-1143_P100-1997"},        // EBCDIC Finland-Sweden with euro
+    {1144, "ibm-1144_P100-1997"},        // EBCDIC Italy with euro
+    {1145, "ibm-1145_P100-1997"},        // EBCDIC Latin America-Spain with euro
+    {1146, "ibm-1146_P100-1997"},        // EBCDIC United Kingdom with euro
+    {1147, "ibm-1147_P100-1997"},        // EBCDIC France with euro
+    {1148, "ibm-1148_P100-1997"},        // EBCDIC International with euro
+    {1149, "ibm-1149_P100-1997"},        // EBCDIC Icelandic with euro
     {1250, "ibm-5346_P100-1998"},        // Central European
     {1251, "ibm-5347_P100-1998"},        // Cyrillic
     {1252, "ibm-5348_P100-1997"},        // Western European
@@ -61,9 +74,20 @@ constexpr SCodePageName kCodePages[] = {
     {10029, "macos-29-10.2"},            // Mac Central European
     {10081, "macos-35-10.2"},            // Mac Turkish
     {20127, "US-ASCII"},                 // US-ASCII
+    {20273, "ibm-273_P100-1995"},        // EBCDIC Germany
+    {20277, "ibm-277_P100-1995"},        // EBCDIC Denmark-Norway
+    {20278, "ibm-278_P100-1995"},        // EBCDIC Finland-Sweden
+    {20280, "ibm-280_P100-1995"},        // EBCDIC Italy
+    {20284, "ibm-284_P100-1995"},        // EBCDIC Latin America-Spain
+    {20285, "ibm-285_P100-1995"},        // EBCDIC United Kingdom
+    {20290, "ibm-290_P100-1995"},        // EBCDIC Japanese Katakana Extended
+    {20297, "ibm-297_P100-1995"},        // EBCDIC France
     {20420, "ibm-420_X120-1999"},        // EBCDIC Arabic
     {20424, "ibm-424_P100-1995"},        // EBCDIC Hebrew
+    {20838, "ibm-838_P100-1995"},        // EBCDIC Thai
     {20866, "ibm-878_P100-1996"},        // KOI8-R
+    {20871, "ibm-871_P100-1995"},        // EBCDIC Icelandic
+    {21025, "ibm-1025_P100-1995"},       // EBCDIC Cyrillic Serbian-Bulgarian
     {21866, "ibm-1168_P100-2002"},       // KOI8-U
     {28591, "ISO-8859-1"},               // ISO 8859-1 Latin 1
     {28592, "ibm-912_P100-1995"},        // ISO 8859-2 Central European
@@ -87,11 +111,30 @@ constexpr SCodePageName kCodePages[] = {
     {65000, "UTF-7"},                    // UTF-7
 };
 
+constexpr bool IsSorted() {
+    for (size_t i = 1; i < std::size(kCodePages); ++i) {
+        if (kCodePages[i - 1].codePage >= kCodePages[i].codePage) return false;
+    }
+    return true;
+}
+static_assert(IsSorted(), "the code-page table is searched by halves");
+
 const SCodePageName* Find(unsigned int codePage) noexcept {
     const auto it = std::lower_bound(
         std::begin(kCodePages), std::end(kCodePages), codePage,
         [](const SCodePageName& e, unsigned int cp) { return e.codePage < cp; });
     return (it != std::end(kCodePages) && it->codePage == codePage) ? it : nullptr;
+}
+
+constexpr unsigned int kCodePageIso2022Jp = 50220;
+
+// Writes the substitution for every character that cannot be converted.
+void SubstituteEveryCharacter(const void* /*context*/, UConverterFromUnicodeArgs* args,
+                              const UChar* /*units*/, int32_t /*length*/, UChar32 /*codePoint*/,
+                              UConverterCallbackReason reason, UErrorCode* error) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
+    *error = U_ZERO_ERROR;
+    ucnv_cbFromUWriteSub(args, 0, error);
 }
 
 // Converters opened by this thread, closed when the thread ends. ucnv_open is far slower than
@@ -115,6 +158,7 @@ public:
                 return entry.converter;
             }
         }
+        m_entries.reserve(m_entries.size() + 1);  // so that the push below cannot throw
         UConverter* converter = Open(codePage);
         m_entries.push_back({codePage, converter});  // a failure is remembered too
         return converter;
@@ -132,10 +176,23 @@ private:
         UErrorCode error = U_ZERO_ERROR;
         UConverter* converter = ucnv_open(name->converter, &error);
         if (U_FAILURE(error)) return nullptr;
-        // Unmappable characters become "?" in every code page, as the Windows converters
-        // do; with a one-byte substitution ICU also turns invalid input into U+FFFD.
+        // An unmappable character becomes the code page's own question mark, as with the
+        // Windows converters: 0x6F in EBCDIC, not ICU's default substitution byte. Given as
+        // text, it is converted as any character is, so stateful code pages switch mode for
+        // it. Replacing the substitution also makes ICU turn invalid input into U+FFFD.
         UErrorCode substError = U_ZERO_ERROR;
-        ucnv_setSubstChars(converter, "?", 1, &substError);
+        static constexpr UChar kQuestionMark[] = {u'?'};
+        ucnv_setSubstString(converter, kQuestionMark, 1, &substError);
+        // ICU's own substitution callback drops unmappable characters that Unicode calls
+        // ignorable by default (U+FEFF, U+200B, variation selectors, ...); they get "?" too.
+        ucnv_setFromUCallBack(converter, SubstituteEveryCharacter, nullptr, nullptr, nullptr,
+                              &substError);
+        if (U_FAILURE(substError)) {
+            ucnv_close(converter);
+            return nullptr;
+        }
+        // ISO 2022 Japanese without half-width Katakana writes those as full-width Katakana.
+        if (codePage == kCodePageIso2022Jp) ucnv_setFallback(converter, true);
         return converter;
     }
 
@@ -149,6 +206,34 @@ UConverter* ConverterFor(unsigned int codePage) {
 
 constexpr size_t kChunk = 1024;
 constexpr unsigned int kCodePageHz = 52936;
+
+// ICU's HZ converter writes the mode switches differently from the Windows one: "~}" before
+// the first ASCII character although a text starts in ASCII mode (for an empty text or a lone
+// "~" too), and no "~}" at the end of a text that ends in GB mode. Rewrites its output so that
+// it holds a switch only where the mode changes and ends in ASCII mode. In GB mode the text
+// is made of byte pairs, none of which starts with "~".
+std::string RewriteHz(std::string_view in) {
+    std::string out;
+    out.reserve(in.size() + 2);
+    bool gb = false;
+    size_t i = 0;
+    while (i < in.size()) {
+        if (in[i] == '~' && i + 1 < in.size() && (in[i + 1] == '{' || in[i + 1] == '}')) {
+            const bool toGb = in[i + 1] == '{';
+            if (toGb != gb) out.append(in.substr(i, 2));
+            gb = toGb;
+            i += 2;
+        } else if (gb || in[i] == '~') {
+            // A GB pair, or an escaped "~" or line continuation in ASCII mode.
+            out.append(in.substr(i, 2));
+            i += 2;
+        } else {
+            out.push_back(in[i++]);
+        }
+    }
+    if (gb) out.append("~}");
+    return out;
+}
 
 // Appends code points to `out` (or only counts them), pairing UTF-16 surrogates that may be
 // split across the chunks ICU produces; an unpaired surrogate becomes U+FFFD.
@@ -236,30 +321,37 @@ size_t WideToCodePage(unsigned int codePage, const wchar_t* text, size_t length,
     if (converter == nullptr) return kConversionFailed;
 
     size_t count = 0;
+    // Counts the bytes or stores them after those already stored.
+    auto put = [&](const char* bytes, size_t n) -> bool {
+        if (out != nullptr) {
+            if (n > capacity - count) return false;
+            std::copy_n(bytes, n, out + count);
+        }
+        count += n;
+        return true;
+    };
+    // HZ text is collected whole and rewritten before it is stored (see RewriteHz).
+    const bool isHz = codePage == kCodePageHz;
+    std::string hz;
+
     std::array<char, kChunk * 4> bytes;
-    // Converts [source, sourceEnd) and counts or stores the bytes, all but `drop` final ones.
-    auto convert = [&](const UChar* source, const UChar* sourceEnd, bool flush,
-                       size_t drop) -> bool {
+    auto convert = [&](const UChar* source, const UChar* sourceEnd, bool flush) -> bool {
         for (;;) {
             char* target = bytes.data();
             UErrorCode error = U_ZERO_ERROR;
             ucnv_fromUnicode(converter, &target, bytes.data() + bytes.size(), &source, sourceEnd,
                              nullptr, flush, &error);
             if (U_FAILURE(error) && error != U_BUFFER_OVERFLOW_ERROR) return false;
-            auto produced = static_cast<size_t>(target - bytes.data());
-            if (error != U_BUFFER_OVERFLOW_ERROR) produced -= std::min(drop, produced);
-            if (out != nullptr) {
-                if (produced > capacity - count) return false;
-                std::copy_n(bytes.data(), produced, out + count);
+            const auto produced = static_cast<size_t>(target - bytes.data());
+            if (isHz) {
+                hz.append(bytes.data(), produced);
+            } else if (!put(bytes.data(), produced)) {
+                return false;
             }
-            count += produced;
             if (error != U_BUFFER_OVERFLOW_ERROR) return true;
         }
     };
 
-    // ICU's HZ converter does not leave GB mode when the text ends there; converting a NUL
-    // after the text makes it write the "~}" that does, and the NUL itself is dropped.
-    const bool closeWithNul = codePage == kCodePageHz;
     std::array<UChar, kChunk> units;
     size_t next = 0;
     do {
@@ -276,12 +368,13 @@ size_t WideToCodePage(unsigned int codePage, const wchar_t* text, size_t length,
                 units[unitCount++] = 0xFFFD;
             }
         }
-        const bool flush = next == length && !closeWithNul;
-        if (!convert(units.data(), units.data() + unitCount, flush, 0)) return kConversionFailed;
+        if (!convert(units.data(), units.data() + unitCount, next == length)) {
+            return kConversionFailed;
+        }
     } while (next < length);
-    if (closeWithNul) {
-        const UChar nul = 0;
-        if (!convert(&nul, &nul + 1, true, 1)) return kConversionFailed;
+    if (isHz) {
+        const std::string rewritten = RewriteHz(hz);
+        if (!put(rewritten.data(), rewritten.size())) return kConversionFailed;
     }
     return count;
 }

@@ -2,7 +2,8 @@
 // WideCharToMultiByte (flags 0, no default character) for every code page except UTF-8.
 //
 // Wide text holds code points. Invalid input bytes become U+FFFD; a character with no mapping in
-// the target code page becomes "?". Converters are opened once per thread and kept.
+// the target code page becomes that code page's "?". Converters are opened once per thread and
+// kept.
 #pragma once
 
 #include <cstddef>

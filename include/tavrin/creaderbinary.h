@@ -43,6 +43,7 @@ public:
     // ("Tavrin::CReaderBinary::Read") when the root is a container.
     void Read(ISerializable& object) const override;
 
+    // The decoded document (internal to the reader's implementation).
     struct SDocument;
 
 private:

@@ -18,9 +18,10 @@ class TAVRIN_API CReaderJson : public IReader {
 public:
     // Remembers `text` (zero-terminated), which is neither owned nor copied and must stay
     // unchanged while the reader is used. A null text reads as an empty text.
-    explicit CReaderJson(const char* text);
+    // Implicit, so that a reader can be initialised from its text.
+    CReaderJson(const char* text);  // NOLINT(google-explicit-constructor)
     // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
-    explicit CReaderJson(const std::string& text);
+    CReaderJson(const std::string& text);  // NOLINT(google-explicit-constructor)
     CReaderJson(const CReaderJson& other);
     CReaderJson& operator=(const CReaderJson& other);
     ~CReaderJson() override;

@@ -54,7 +54,7 @@ protected:
 };
 
 // An application object with named values.
-class ISerializable {
+class TAVRIN_API ISerializable {
 public:
     virtual ~ISerializable() = default;
     // A class name that stays valid at least until the writer's Write (or XML Read) returns.
@@ -67,7 +67,7 @@ public:
 };
 
 // An application container: an ordered sequence of unnamed elements.
-class ISerializableContainer {
+class TAVRIN_API ISerializableContainer {
 public:
     virtual ~ISerializableContainer() = default;
     virtual const char* GetClassName() const = 0;
@@ -78,7 +78,7 @@ public:
 };
 
 // Top-level writer of one document per Write call.
-class IWriter {
+class TAVRIN_API IWriter {
 public:
     virtual ~IWriter() = default;
     virtual void Write(const ISerializableContainer& container) = 0;
@@ -86,7 +86,7 @@ public:
 };
 
 // Top-level reader of one document.
-class IReader {
+class TAVRIN_API IReader {
 public:
     virtual ~IReader() = default;
     virtual void Read(ISerializableContainer& container) const = 0;
@@ -94,7 +94,7 @@ public:
 };
 
 // The values of one object, each with its name.
-class IDataWriter {
+class TAVRIN_API IDataWriter {
 public:
     virtual ~IDataWriter() = default;
     virtual void Write(const char* name, size_t size, const void* data) = 0;
@@ -118,7 +118,7 @@ public:
 };
 
 // The elements of one container, appended in call order.
-class IContainerWriter {
+class TAVRIN_API IContainerWriter {
 public:
     virtual ~IContainerWriter() = default;
     virtual void Write(size_t size, const void* data) = 0;
@@ -143,7 +143,7 @@ public:
 
 // The values of one object, looked up by name. A typed read returns true and stores the
 // value when the name is present; otherwise it returns false and leaves `value` untouched.
-class IDataReader {
+class TAVRIN_API IDataReader {
 public:
     virtual ~IDataReader() = default;
     // Number of value names the object holds.
@@ -172,7 +172,7 @@ public:
 
 // The elements of one container, by position. A typed read returns false, leaving the target
 // untouched, when `index` is not below the number of elements.
-class IContainerReader {
+class TAVRIN_API IContainerReader {
 public:
     virtual ~IContainerReader() = default;
     virtual SBlobRange Read(unsigned int index) = 0;

@@ -7,13 +7,14 @@
 #include <tavrin/iexception.h>
 
 // Each constructor from (file, line, function) logs one entry on the channel "Exception"
-// with the class's message text; copies and clones do not log.
+// with the class's message text; copies, clones and assignments do not log and keep the
+// raising thread's identifier.
 #define TAVRIN_DECLARE_QV_EXCEPTION(Name)                                        \
     class TAVRIN_API Name : public IException {                                  \
     public:                                                                      \
         Name(const char* file, unsigned int line, const char* function);         \
         Name(const Name& other);                                                 \
-        Name& operator=(const Name& other) = delete;                             \
+        Name& operator=(const Name& other);                                      \
         ~Name() override;                                                        \
         std::unique_ptr<IException> Clone() const override;                      \
         const char* GetFilename() const override;                                \

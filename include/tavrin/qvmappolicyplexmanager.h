@@ -34,9 +34,10 @@ public:
         if (static_cast<const TMap*>(this)->GetCount() != 0) {
             QvDetail::ThrowMapPolicyError(
                 kLineSetOnNonEmptyMap,
-                "QvMapPolicyPlexManager<" + QvDetail::TypeName<TMap>() + ", " +
-                    QvDetail::TypeName<TAssoc>() + ", " + std::to_string(N1) + ", " +
-                    std::to_string(N2) + ", " + QvDetail::TypeName<TSize>() + ">",
+                QvDetail::TemplateName("QvMapPolicyPlexManager",
+                                       {QvDetail::TypeName<TMap>(), QvDetail::TypeName<TAssoc>(),
+                                        std::to_string(N1), std::to_string(N2),
+                                        QvDetail::TypeName<TSize>()}),
                 "SetPlexManager");
         }
         m_pPool = pool ? pool.get() : &m_own;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <string>
@@ -57,6 +58,20 @@ std::string TypeName() {
     return std::string(pretty.substr(start + 4, end - start - 4));
 }
 
+// "name<arg1, arg2, ...>", the spelling of an instantiated class template in exception data.
+inline std::string TemplateName(const char* name, std::initializer_list<std::string> args) {
+    std::string out(name);
+    out += '<';
+    const char* separator = "";
+    for (const std::string& arg : args) {
+        out += separator;
+        out += arg;
+        separator = ", ";
+    }
+    out += '>';
+    return out;
+}
+
 // Throws QvExceptionContainer raised in the pool's own source file with the given line and
 // the function name "<typeName>::<member>".
 [[noreturn]] TAVRIN_API void ThrowPlexManagerError(unsigned int line, const std::string& typeName,
@@ -92,15 +107,16 @@ public:
     // Uninitialised storage for one entry, suitably aligned. Entries of a new block are handed
     // out from its last to its first. Throws QvExceptionContainer (line 313, function
     // "...QvPlexManager<...>::getFreeElement") when no block can be obtained.
-    void* getFreeElement() {
+    TAssoc* getFreeElement() {
         if (m_pFree) {
             SFreeNode* node = m_pFree;
             m_pFree = node->pNext;
-            return node;
+            return static_cast<TAssoc*>(static_cast<void*>(node));
         }
         if (m_remaining == 0) AllocateBlock();
         --m_remaining;
-        return m_pCursor + static_cast<size_t>(m_remaining) * kElementSize;
+        void* slot = m_pCursor + static_cast<size_t>(m_remaining) * kElementSize;
+        return static_cast<TAssoc*>(slot);
     }
 
     // Gives storage obtained from getFreeElement back to the pool (its content must already be
@@ -140,8 +156,9 @@ private:
     static constexpr size_t kHeaderSize = (sizeof(SBlock) + kAlign - 1) / kAlign * kAlign;
 
     static std::string FullName() {
-        return "QvPlexManager<" + QvDetail::TypeName<TAssoc>() + ", " + std::to_string(N1) +
-               ", " + std::to_string(N2) + ", " + QvDetail::TypeName<TSize>() + ">";
+        return QvDetail::TemplateName("QvPlexManager",
+                                      {QvDetail::TypeName<TAssoc>(), std::to_string(N1),
+                                       std::to_string(N2), QvDetail::TypeName<TSize>()});
     }
 
     TSize BlockSizeAt(TSize blocksSoFar) const noexcept {

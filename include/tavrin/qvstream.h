@@ -77,14 +77,36 @@ public:
     IStreamWrite& WriteBytes(const void* data, uint64_t count) override = 0;
 };
 
-// Base of the read streams; holds the version check.
+// Base of the read streams: the read operations, in the order of their table slots, and the
+// version check. Each read stores the value that the matching write of the write side produced.
 class TAVRIN_API QvStreamRead {
 public:
     virtual ~QvStreamRead() = default;
+    virtual void ReadStringW(QvStringW& value) = 0;
+    virtual void ReadStringA(QvStringA& value) = 0;
+    virtual void ReadStdWString(std::wstring& value) = 0;
+    virtual void ReadStdString(std::string& value) = 0;
+    virtual void ReadLong(int32_t& value) = 0;
+    virtual void ReadULong(uint32_t& value) = 0;
+    virtual void ReadChar(char& value) = 0;
+    virtual void ReadDouble(double& value) = 0;
+    virtual void ReadFloat(float& value) = 0;
+    virtual void ReadInt64(int64_t& value) = 0;
+    virtual void ReadUInt64(uint64_t& value) = 0;
+    virtual void ReadInt32(int32_t& value) = 0;
+    // Also reads what WriteVersion and WriteULong wrote (all 4 bytes).
     virtual void ReadUInt32(uint32_t& value) = 0;
+    virtual void ReadInt16(int16_t& value) = 0;
+    virtual void ReadUInt16(uint16_t& value) = 0;
+    virtual void ReadInt8(int8_t& value) = 0;
+    virtual void ReadUInt8(uint8_t& value) = 0;
+    virtual void ReadBool(bool& value) = 0;
+    // Copies up to `count` bytes into `data`; returns how many were delivered (fewer only at
+    // the end of the data).
+    virtual uint64_t ReadBytes(void* data, uint64_t count) = 0;
 
-    // Reads a 4-byte version; throws QvExceptionWrongFileVersion when it is greater than
-    // `expected`.
+    // Reads a 4-byte version (through ReadUInt32); throws QvExceptionWrongFileVersion when it
+    // is greater than `expected`. Nothing beyond the 4 bytes is consumed.
     void ReadAndCompareVersion(uint32_t expected);
 
 protected:
@@ -92,30 +114,29 @@ protected:
 };
 
 // A binary read stream. Each read consumes exactly the bytes that the matching write produced.
-// The typed reads are implemented over ReadBytes: a read that cannot be completed raises an
-// exception derived from IException and stores nothing.
+// The typed reads are implemented over ReadBytes, so a caller's stream may implement ReadBytes
+// alone: a read that cannot be completed raises an exception derived from IException and stores
+// nothing.
 class TAVRIN_API QvStreamReadBinary : public QvStreamRead {
 public:
-    virtual void ReadStringW(QvStringW& value);
-    virtual void ReadStringA(QvStringA& value);
+    void ReadStringW(QvStringW& value) override;
+    void ReadStringA(QvStringA& value) override;
     // Wide text: units beyond the BMP arrive as surrogate pairs; an unpaired one becomes U+FFFD.
-    virtual void ReadStdWString(std::wstring& value);
-    virtual void ReadStdString(std::string& value);
-    virtual void ReadLong(int32_t& value);
-    virtual void ReadULong(uint32_t& value);
-    virtual void ReadChar(char& value);
-    virtual void ReadDouble(double& value);
-    virtual void ReadFloat(float& value);
-    virtual void ReadInt64(int64_t& value);
-    virtual void ReadUInt64(uint64_t& value);
-    virtual void ReadInt32(int32_t& value);
+    void ReadStdWString(std::wstring& value) override;
+    void ReadStdString(std::string& value) override;
+    void ReadLong(int32_t& value) override;
+    void ReadULong(uint32_t& value) override;
+    void ReadChar(char& value) override;
+    void ReadDouble(double& value) override;
+    void ReadFloat(float& value) override;
+    void ReadInt64(int64_t& value) override;
+    void ReadUInt64(uint64_t& value) override;
+    void ReadInt32(int32_t& value) override;
     void ReadUInt32(uint32_t& value) override;
-    virtual void ReadInt16(int16_t& value);
-    virtual void ReadUInt16(uint16_t& value);
-    virtual void ReadInt8(int8_t& value);
-    virtual void ReadUInt8(uint8_t& value);
-    virtual void ReadBool(bool& value);
-    // Copies up to `count` bytes into `data`; returns how many were delivered (fewer only at
-    // the end of the data).
-    virtual uint64_t ReadBytes(void* data, uint64_t count) = 0;
+    void ReadInt16(int16_t& value) override;
+    void ReadUInt16(uint16_t& value) override;
+    void ReadInt8(int8_t& value) override;
+    void ReadUInt8(uint8_t& value) override;
+    void ReadBool(bool& value) override;
+    uint64_t ReadBytes(void* data, uint64_t count) override = 0;
 };

@@ -133,6 +133,7 @@ struct SName {
     const char* text;
     size_t length;
     uint64_t hash;
+    bool plain;  // no zero byte inside: the text compares as a zero-terminated one
 };
 
 inline uint64_t HashText(const char* text, size_t length) noexcept {
@@ -234,8 +235,8 @@ private:
     // The last value of this kind stored under this name (the last one wins), or null.
     const SEntry* Find(uint8_t tag, const char* name) const noexcept {
         if (!name) name = "";
-        const size_t length = std::strlen(name);
         if (m_index) {
+            const size_t length = std::strlen(name);
             const uint64_t hash = HashText(name, length);
             for (uint32_t slot = IndexHash(tag, hash) & m_indexMask; m_index[slot];
                  slot = (slot + 1) & m_indexMask) {
@@ -248,11 +249,13 @@ private:
             }
             return nullptr;
         }
+        // Few values: a scan from the end (the last value of a name wins) comparing the kind
+        // first and the text only for values of that kind.
         for (uint32_t i = m_count; i-- > 0;) {
             const SEntry& e = m_entries[i];
             if (e.tag != tag) continue;
             const SName& n = m_names[e.name];
-            if (n.length == length && std::memcmp(n.text, name, length) == 0) return &e;
+            if (n.text[0] == name[0] && n.plain && std::strcmp(n.text, name) == 0) return &e;
         }
         return nullptr;
     }
@@ -485,7 +488,7 @@ void CLoader::ReadNameTable() {
             if (!s.empty()) std::memcpy(copy, s.data(), s.size());
             copy[s.size()] = '\0';
             name = static_cast<uint32_t>(names.size());
-            names.push_back({copy, s.size(), HashText(copy, s.size())});
+            names.push_back({copy, s.size(), HashText(copy, s.size()), std::strlen(copy) == s.size()});
             byText.emplace(std::string_view(copy, s.size()), name);
         }
         pairs.emplace_back(id, name);

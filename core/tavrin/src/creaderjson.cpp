@@ -581,17 +581,11 @@ private:
         unsigned int size;
     };
 
-    static SBlob Decode(const SJsonElement& value) {
-        // A quoted text is followed by its closing quote, where Base64 stops as at the end of
-        // the text, so it is decoded in place; a bare value is copied to end it.
-        std::string copy;
-        const char* text;
-        if (value.IsQuoted()) {
-            text = value.GetText().data();
-        } else {
-            NarrowText(value, copy);
-            text = copy.c_str();
-        }
+    SBlob Decode(const SJsonElement& value) {
+        // Base64 wants zero-terminated text, and may measure it, so the text is copied out of
+        // the document rather than decoded in place.
+        NarrowText(value, m_text);
+        const char* text = m_text.c_str();
         const auto size = static_cast<unsigned int>(Base64::GetDecodedSize(text));
         SBlob blob{size != 0 ? std::make_unique_for_overwrite<unsigned char[]>(size) : nullptr,
                    size};
@@ -601,6 +595,7 @@ private:
 
     std::vector<unsigned int> m_slots;  // per index: 1 + position in m_blobs, 0 while not decoded
     std::vector<SBlob> m_blobs;
+    std::string m_text;
 };
 
 // The order in which a member map (128 buckets to start, growing at three quarters load by

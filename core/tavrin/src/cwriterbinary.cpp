@@ -391,18 +391,15 @@ public:
 
     // Each entry as narrow text and identifier, in the iteration order of the keyed table
     // that the format's name table is.
-    template <class Sink>
-    void WriteEntries(Sink& sink) const {
+    void WriteEntries(QvStreamWriteBinary& stream) const {
         const uint32_t n = Count();
         std::vector<uint32_t> hashes(n);
         for (uint32_t i = 0; i < n; ++i) hashes[i] = static_cast<uint32_t>(m_names[i].hash);
         std::vector<uint32_t> order(n);
         KeyedTableOrder(hashes.data(), n, order.data());
         for (uint32_t id : order) {
-            const SName& name = m_names[id];
-            Put(sink, static_cast<uint32_t>(name.length));
-            sink.Append(m_text.data() + name.offset, name.length);
-            Put(sink, id);
+            stream.WriteStringA(QvStringA(m_text.data() + m_names[id].offset));
+            stream.WriteUInt32(id);
         }
     }
 
@@ -921,8 +918,8 @@ void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
     const std::vector<SValue>& values = m_values[tag];
     const uint32_t n = static_cast<uint32_t>(values.size());
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
-    uint32_t localHashes[kLocal];
-    uint32_t localOrder[kLocal];
+    uint32_t localHashes[kLocal] = {};
+    uint32_t localOrder[kLocal] = {};
     std::vector<uint32_t> heapHashes;
     std::vector<uint32_t> heapOrder;
     uint32_t* hashes = localHashes;
@@ -1118,15 +1115,13 @@ void CContainerWriterBinary::Reset() noexcept {
 constexpr uint8_t kRootObject = kTagObject;
 constexpr uint8_t kRootContainer = kTagContainer;
 
-void WriteHead(COutSink& out, uint8_t rootKind, const CNameTable& names) {
-    unsigned char* p = out.Room(9);
-    const uint32_t version = 0;
-    const uint32_t count = names.Count();
-    std::memcpy(p, &version, 4);
-    p[4] = rootKind;
-    std::memcpy(p + 5, &count, 4);
-    out.Commit(9);
-    names.WriteEntries(out);
+// The head of a document through the stream's own operations; the records that follow go
+// through WriteBytes in runs, with the same bytes that the typed operations would produce.
+void WriteHead(QvStreamWriteBinary& stream, uint8_t rootKind, const CNameTable& names) {
+    stream.WriteVersion(0);
+    stream.WriteUInt8(rootKind);
+    stream.WriteUInt32(names.Count());
+    names.WriteEntries(stream);
 }
 
 }  // namespace
@@ -1137,8 +1132,8 @@ void CWriterBinary::Write(const ISerializable& object) {
     CDocument document;
     CDataWriterBinary* root = document.AcquireData();
     object.Write(*root);
+    WriteHead(m_stream, kRootObject, document.Names());
     COutSink out(m_stream);
-    WriteHead(out, kRootObject, document.Names());
     root->WriteRecord(out);
     out.Flush();
 }
@@ -1147,8 +1142,8 @@ void CWriterBinary::Write(const ISerializableContainer& container) {
     CDocument document;
     CContainerWriterBinary* root = document.AcquireContainer();
     container.Write(*root);
+    WriteHead(m_stream, kRootContainer, document.Names());
     COutSink out(m_stream);
-    WriteHead(out, kRootContainer, document.Names());
     root->WriteRecord(out);
     out.Flush();
 }

@@ -91,11 +91,15 @@ struct SJsonOutput {
                stream->width() == 0;
     }
 
+    // Sends the text of the value to the stream in one piece. The text is dropped even when
+    // the stream fails, so that the failure handler does not send it twice.
     void Flush() {
-        if (!line.empty()) {
-            stream->write(line.data(), static_cast<std::streamsize>(line.size()));
-            line.clear();
-        }
+        if (line.empty()) return;
+        struct SClear {
+            std::string& text;
+            ~SClear() { text.clear(); }
+        } clear{line};
+        stream->write(line.data(), static_cast<std::streamsize>(line.size()));
     }
 };
 
@@ -114,11 +118,8 @@ void AppendGeneral(std::string& out, double value, int precision) {
     out.append(buffer, result.ptr);
 }
 
-class CDataWriterJson;
-class CContainerWriterJson;
-
 // What the object and the container writer share: the separator rule and the value texts.
-// A null name writes an array element, any other name an object member.
+// The object writer passes each value's name, the container writer passes null.
 template <class I>
 class CWriterJsonBase : public I {
 public:

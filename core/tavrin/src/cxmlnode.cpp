@@ -569,6 +569,9 @@ SXmlNodeData* CParser::Run() {
                 segmentEnd = p;
             }
         }
+        // A malformed lead byte may have stepped over white space: cut that off as well.
+        while (segmentEnd != segmentBegin && IsSpace(static_cast<unsigned char>(segmentEnd[-1])))
+            --segmentEnd;
         const bool hasText = segmentEnd != segmentBegin;
 
         if (*p == '\0') {
