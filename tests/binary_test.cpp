@@ -80,6 +80,13 @@ Bytes Hex(const char* text) {
     return out;
 }
 
+// prefix followed by the number (built by appending: GCC 12 warns falsely on "k" + string)
+std::string Key(const char* prefix, int number) {
+    std::string key(prefix);
+    key += std::to_string(number);
+    return key;
+}
+
 std::string ToHex(const Bytes& bytes) {
     std::string s;
     char piece[4];
@@ -401,7 +408,7 @@ CObject Replay(const std::vector<SWrite>& writes) {
 TEST(BinaryOrder, ManyNamesAndValuesOfOneKindFollowTheGrowingTables) {
     // 200 names and 200 ints: both tables grow twice (at 96 and 192 entries).
     std::vector<SWrite> writes;
-    for (int i = 0; i < 200; ++i) writes.push_back({"v" + std::to_string(i), 'i', i});
+    for (int i = 0; i < 200; ++i) writes.push_back({Key("v", i), 'i', i});
     EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceDocument(writes)));
 
     // Exactly 95 and 96 entries: the boundary of the first growth.
@@ -842,9 +849,9 @@ TEST(BinaryRoundTrip, AnyReadStream) {
 TEST(BinaryRoundTrip, ManyValuesInOneObject) {
     // Large objects are looked up through an index; the last value of a name still wins.
     CObject o([](IDataWriter& w) {
-        for (int i = 0; i < 500; ++i) w.Write(("k" + std::to_string(i)).c_str(), i);
+        for (int i = 0; i < 500; ++i) w.Write(Key("k", i).c_str(), i);
         w.Write("k7", 700);
-        for (int i = 0; i < 50; ++i) w.Write(("k" + std::to_string(i)).c_str(), i * 0.5);
+        for (int i = 0; i < 50; ++i) w.Write(Key("k", i).c_str(), i * 0.5);
     });
     auto reader = Load(Document(o));
     CObject probe;
@@ -853,7 +860,7 @@ TEST(BinaryRoundTrip, ManyValuesInOneObject) {
         int v = -1;
         double d = -1;
         for (int i = 0; i < 500; ++i) {
-            ASSERT_TRUE(r.Read(("k" + std::to_string(i)).c_str(), v));
+            ASSERT_TRUE(r.Read(Key("k", i).c_str(), v));
             EXPECT_EQ(v, i == 7 ? 700 : i);
         }
         EXPECT_TRUE(r.Read("k49", d));
