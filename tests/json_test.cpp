@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iomanip>
 #include <limits>
 #include <locale>
 #include <new>
@@ -263,6 +264,33 @@ TEST(JsonWriter, StreamOwnFormattingIsHonoured) {
         w.Write("b", std::string("s"));
     }));
     EXPECT_EQ(hex.str(), "{\t\"a\":0xff,\n\t\"b\":\"s\"\n}\n");
+
+    // Sign, fixed or exponent form, trailing zeros, a precision or boolalpha left from before:
+    // whatever the caller set, the texts are those of the stream's own inserters.
+    using StreamSetup = void (*)(std::ostream&);
+    const StreamSetup setups[] = {
+        [](std::ostream& s) { s << std::showpos; },
+        [](std::ostream& s) { s << std::fixed; },
+        [](std::ostream& s) { s << std::scientific << std::uppercase; },
+        [](std::ostream& s) { s << std::showpoint; },
+        [](std::ostream& s) { s << std::setprecision(3) << std::boolalpha; },
+    };
+    for (const StreamSetup setup : setups) {
+        std::ostringstream actual, expected;
+        setup(actual);
+        setup(expected);
+        CWriterJson(actual).Write(Obj([](IDataWriter& w) {
+            w.Write("i", 42);
+            w.Write("d", 0.1);
+            w.Write("f", 2.5f);
+            w.Write("b", true);
+            w.Write("u", static_cast<unsigned char>(7));
+        }));
+        expected << "{\t\"i\":" << 42 << ",\n\t\"d\":" << std::setprecision(17) << 0.1
+                 << ",\n\t\"f\":" << std::setprecision(9) << 2.5 << ",\n\t\"b\":" << std::boolalpha
+                 << true << ",\n\t\"u\":" << 7u << "\n}\n";
+        EXPECT_EQ(actual.str(), expected.str());
+    }
 
     std::locale german;
     try {
@@ -705,6 +733,15 @@ TEST(JsonReader, AbsentNullAndWrongKindReadFalseAndLeaveTheTarget) {
         EXPECT_EQ(r.Read("o").begin, nullptr);
         EXPECT_EQ(r.GetName(3), nullptr);
     });
+    ReadObject(R"({"a":1,"b":null})", [](IDataReader& r) {
+        ASSERT_EQ(r.GetNameCount(), 1u);
+        EXPECT_STREQ(r.GetName(0), "a");
+    });
+    ReadContainer("[1,2]", [](IContainerReader& r) {
+        int i = 9;
+        EXPECT_FALSE(r.Read(2, i));
+        EXPECT_EQ(i, 9);
+    });
     ReadContainer(R"([1,null,"x",{"z":5},[2]])", [](IContainerReader& r) {
         int i = 9;
         EXPECT_TRUE(r.Read(0, i));
@@ -1012,6 +1049,29 @@ TEST(JsonLocale, LocaleIsBackAfterFailures) {
         EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), LC_GLOBAL_LOCALE);
     });
     plain.join();
+}
+
+// Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
+TEST(JsonReader, ReaderMadeFromATemporaryKeepsItsText) {
+    const Obj written([](IDataWriter& w) {
+        w.Write("id", 7);
+        w.Write("name", std::string(100, 'x'));
+    });
+    std::ostringstream out;
+    CWriterJson(out).Write(written);
+    const CReaderJson reader(out.str());
+    const CReaderJson copy = reader;
+    out.str("{}");
+    int id = 0;
+    std::string name;
+    Obj target;
+    target.read = [&](IDataReader& r) {
+        r.Read("id", id);
+        r.Read("name", name);
+    };
+    copy.Read(target);
+    EXPECT_EQ(id, 7);
+    EXPECT_EQ(name, std::string(100, 'x'));
 }
 
 }  // namespace

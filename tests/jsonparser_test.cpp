@@ -48,6 +48,9 @@ TEST(JsonParser, LenientObjects) {
 
     EXPECT_EQ(ParseObjectText(R"({"a":1,})")->root.GetMemberCount(), 1u);
     EXPECT_EQ(ParseObjectText(R"({"a":null})")->root.GetMemberCount(), 0u);
+    p = ParseObjectText(R"({"a":1,"a":2})");
+    ASSERT_EQ(p->root.GetMemberCount(), 1u);
+    EXPECT_EQ(Member(*p, "a"), "2");
 
     // A later member replaces the value of an earlier one in its place; null replaces nothing.
     p = ParseObjectText(R"({"a":1,"b":2,"a":3,"b":null})");

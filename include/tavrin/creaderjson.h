@@ -7,6 +7,7 @@
 // value reader returns.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <tavrin/export.h>
@@ -22,6 +23,9 @@ public:
     CReaderJson(const char* text);  // NOLINT(google-explicit-constructor)
     // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
     CReaderJson(const std::string& text);  // NOLINT(google-explicit-constructor)
+    // Takes over a temporary string (for example `stream.str()`), which the reader and its
+    // copies then keep alive.
+    CReaderJson(std::string&& text);  // NOLINT(google-explicit-constructor)
     CReaderJson(const CReaderJson& other);
     CReaderJson& operator=(const CReaderJson& other);
     ~CReaderJson() override;
@@ -38,6 +42,7 @@ public:
     void Read(ISerializable& object) const override;
 
 private:
+    std::shared_ptr<const std::string> m_owned;  // only for a text taken over from a temporary
     const char* m_text;
 };
 

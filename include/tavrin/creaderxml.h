@@ -9,6 +9,7 @@
 // values.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <tavrin/export.h>
@@ -23,6 +24,9 @@ public:
     explicit CReaderXml(const char* text);
     // Keeps `text.c_str()`: the string must stay alive and unchanged while the reader is used.
     explicit CReaderXml(const std::string& text);
+    // Takes over a temporary string (for example `stream.str()`), which the reader and its
+    // copies then keep alive.
+    explicit CReaderXml(std::string&& text);
     CReaderXml(const CReaderXml& other);
     CReaderXml& operator=(const CReaderXml& other);
     ~CReaderXml() override;
@@ -39,6 +43,7 @@ public:
     void Read(ISerializable& object) const override;
 
 private:
+    std::shared_ptr<const std::string> m_owned;  // only for a text taken over from a temporary
     const char* m_text;
 };
 

@@ -820,6 +820,8 @@ bool CContainerReaderJson::Read(unsigned int index, ISerializable& value) {
 
 CReaderJson::CReaderJson(const char* text) : m_text(text) {}
 CReaderJson::CReaderJson(const std::string& text) : m_text(text.c_str()) {}
+CReaderJson::CReaderJson(std::string&& text)
+    : m_owned(std::make_shared<const std::string>(std::move(text))), m_text(m_owned->c_str()) {}
 CReaderJson::CReaderJson(const CReaderJson& other) = default;
 CReaderJson& CReaderJson::operator=(const CReaderJson& other) = default;
 CReaderJson::~CReaderJson() = default;

@@ -324,6 +324,8 @@ bool CContainerReaderXml::Read(unsigned int index, bool& value) {
 
 CReaderXml::CReaderXml(const char* text) : m_text(text) {}
 CReaderXml::CReaderXml(const std::string& text) : m_text(text.c_str()) {}
+CReaderXml::CReaderXml(std::string&& text)
+    : m_owned(std::make_shared<const std::string>(std::move(text))), m_text(m_owned->c_str()) {}
 CReaderXml::CReaderXml(const CReaderXml& other) = default;
 CReaderXml& CReaderXml::operator=(const CReaderXml& other) = default;
 CReaderXml::~CReaderXml() = default;
