@@ -1,6 +1,7 @@
 // The binary writer and reader: exact document bytes, the order of names and entries (checked
 // against the real keyed tables), round trips of every kind, the raising places, and damaged
 // or hostile documents.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -144,6 +146,8 @@ Bytes Document(const Root& root) {
     return Bytes(buffer.GetData(), buffer.GetData() + buffer.GetCount());
 }
 
+Bytes RichDocument();
+
 std::unique_ptr<Tavrin::CReaderBinary> Load(const Bytes& bytes) {
     QvStreamReadBinaryBuffer stream(bytes.data(), bytes.size());
     return std::make_unique<Tavrin::CReaderBinary>(stream);
@@ -265,6 +269,47 @@ TEST(BinaryLayout, RepeatedNamesAndZeroBytes) {
                         "00 00 00 03 07 01 00 00 00 00 00 00 00 02 00 00 00 0b 01 00 00 00 00 00 "
                         "00 00 00 00 00 00 00 00 00 40 0c 01 00 00 00 01 00 00 00 02 00 00 00 61 "
                         "62")));
+
+    // A nested object or container written again under its name replaces the first one; the
+    // names that the first one asked for stay in the table. n 0, C 1, x 2, D 3, y 4, k 5, L 6,
+    // M 7; the table lists them by bucket: C D L M k n x y.
+    CObject replaced([](IDataWriter& w) {
+        w.Write("n", CObject([](IDataWriter& d) { d.Write("x", 1); }, "C"));
+        w.Write("n", CObject([](IDataWriter& d) { d.Write("y", 2); }, "D"));
+        w.Write("k", CContainer([](IContainerWriter& c) { c.Write(1); }, "L"));
+        w.Write("k", CContainer({}, "M"));
+    });
+    const Bytes doc = Document(replaced);
+    EXPECT_EQ(ToHex(doc),
+              ToHex(Hex("00 00 00 00 10 08 00 00 00 "
+                        "01 00 00 00 43 01 00 00 00 01 00 00 00 44 03 00 00 00 "
+                        "01 00 00 00 4c 06 00 00 00 01 00 00 00 4d 07 00 00 00 "
+                        "01 00 00 00 6b 05 00 00 00 01 00 00 00 6e 00 00 00 00 "
+                        "01 00 00 00 78 02 00 00 00 01 00 00 00 79 04 00 00 00 "
+                        "02 10 01 00 00 00 00 00 00 00 03 00 00 00 01 07 01 00 00 00 04 00 00 00 "
+                        "02 00 00 00 11 01 00 00 00 05 00 00 00 00 00 00 00 00")));
+    CObject back;
+    back.read = [](IDataReader& r) {
+        EXPECT_EQ(r.GetNameCount(), 2u);
+        int x = -1, y = -1, element = -1;
+        CObject n;
+        n.read = [&](IDataReader& d) {
+            d.Read("x", x);
+            d.Read("y", y);
+        };
+        EXPECT_TRUE(r.Read("n", n));
+        CContainer k;
+        bool seen = false;
+        k.read = [&](IContainerReader& c) {
+            seen = true;
+            EXPECT_FALSE(c.Read(0, element));
+        };
+        EXPECT_TRUE(r.Read("k", k));
+        EXPECT_TRUE(seen);
+        EXPECT_EQ(x, -1);
+        EXPECT_EQ(y, 2);
+    };
+    Load(doc)->Read(back);
 }
 
 TEST(BinaryLayout, ClassListOfObjectElements) {
@@ -331,108 +376,6 @@ TEST(BinaryLayout, SuccessiveWritesMakeIndependentDocuments) {
     two.Read(probe);
     EXPECT_EQ(a, 3);
     EXPECT_EQ(b, 2);
-}
-
-// ---- Order of names and entries, against the real keyed tables -------------------------------
-
-// The obvious encoder of a flat object through QvMapEx: the document that the format defines.
-struct SWrite {
-    std::string name;
-    char kind;  // 'i' int, 'd' double, 'c' char, 'b' bool
-    int value;
-};
-
-Bytes ReferenceDocument(const std::vector<SWrite>& writes) {
-    QvMapEx<QvStringA, unsigned int> names;
-    QvMapEx<unsigned int, int> ints;
-    QvMapEx<unsigned int, double> doubles;
-    QvMapEx<unsigned int, char> chars;
-    QvMapEx<unsigned int, bool> bools;
-    for (const SWrite& w : writes) {
-        bool added = false;
-        auto* a = names.GetOrAddAssociation(QvStringA(w.name), &added);
-        if (added) a->value = names.GetCount() - 1;
-        const unsigned id = a->value;
-        switch (w.kind) {
-            case 'i': ints.GetOrAdd(id) = w.value; break;
-            case 'd': doubles.GetOrAdd(id) = w.value + 0.5; break;
-            case 'c': chars.GetOrAdd(id) = static_cast<char>(w.value); break;
-            default: bools.GetOrAdd(id) = (w.value & 1) != 0; break;
-        }
-    }
-    Bytes out;
-    auto put = [&out](const void* p, size_t n) {
-        const unsigned char* b = static_cast<const unsigned char*>(p);
-        out.insert(out.end(), b, b + n);
-    };
-    auto u32 = [&](uint32_t v) { put(&v, 4); };
-    u32(0);
-    out.push_back(0x10);
-    u32(names.GetCount());
-    for (const auto& a : names) {
-        u32(a.key.GetLength());
-        put(a.key.GetString(), a.key.GetLength());
-        u32(a.value);
-    }
-    out.push_back(static_cast<unsigned char>((bools.GetCount() > 0) + (ints.GetCount() > 0) +
-                                             (doubles.GetCount() > 0) + (chars.GetCount() > 0)));
-    auto section = [&](uint8_t tag, const auto& map) {
-        if (map.IsEmpty()) return;
-        out.push_back(tag);
-        u32(map.GetCount());
-        for (const auto& a : map) {
-            u32(a.key);
-            put(&a.value, sizeof a.value);
-        }
-    };
-    section(0, bools);
-    section(7, ints);
-    section(11, doubles);
-    section(1, chars);
-    return out;
-}
-
-CObject Replay(const std::vector<SWrite>& writes) {
-    return CObject([writes](IDataWriter& w) {
-        for (const SWrite& s : writes) {
-            switch (s.kind) {
-                case 'i': w.Write(s.name.c_str(), s.value); break;
-                case 'd': w.Write(s.name.c_str(), s.value + 0.5); break;
-                case 'c': w.Write(s.name.c_str(), static_cast<char>(s.value)); break;
-                default: w.Write(s.name.c_str(), (s.value & 1) != 0); break;
-            }
-        }
-    });
-}
-
-TEST(BinaryOrder, ManyNamesAndValuesOfOneKindFollowTheGrowingTables) {
-    // 200 names and 200 ints: both tables grow twice (at 96 and 192 entries).
-    std::vector<SWrite> writes;
-    for (int i = 0; i < 200; ++i) writes.push_back({Key("v", i), 'i', i});
-    EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceDocument(writes)));
-
-    // Exactly 95 and 96 entries: the boundary of the first growth.
-    for (int n : {95, 96, 97}) {
-        std::vector<SWrite> w(writes.begin(), writes.begin() + n);
-        EXPECT_EQ(ToHex(Document(Replay(w))), ToHex(ReferenceDocument(w))) << n;
-    }
-}
-
-TEST(BinaryOrder, RandomObjectsMatchTheReference) {
-    for (uint64_t seed : {1u, 2u, 3u, 4u}) {
-        SCOPED_TRACE(seed);
-        TavrinBench::CGenerator random(seed);
-        std::vector<std::string> pool;
-        for (int i = 0; i < 300; ++i) pool.push_back(random.Letters(1, 6) + "\xE9");
-        std::vector<SWrite> writes;
-        const uint64_t count = random.Between(50, 900);
-        for (uint64_t i = 0; i < count; ++i) {
-            static const char kKinds[] = {'i', 'd', 'c', 'b'};
-            writes.push_back({pool[random.Between(0, 299)], kKinds[random.Between(0, 3)],
-                              static_cast<int>(random.Between(0, 100000))});
-        }
-        EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceDocument(writes)));
-    }
 }
 
 // ---- Round trips -----------------------------------------------------------------------------
@@ -819,7 +762,8 @@ TEST(BinaryRoundTrip, Orders) {
     EXPECT_EQ(doc, Document(orders));
 }
 
-// A read stream that implements only ReadBytes: the reader must rely on nothing else.
+// A read stream that implements only ReadBytes: the reader must rely on nothing else. It also
+// notes calls of the read operations that the reader has no use for.
 class CPlainStream : public QvStreamReadBinary {
 public:
     explicit CPlainStream(const Bytes& bytes) : m_bytes(bytes) {}
@@ -827,8 +771,23 @@ public:
         const size_t take = static_cast<size_t>(std::min<uint64_t>(count, m_bytes.size() - m_at));
         if (take) std::memcpy(data, m_bytes.data() + m_at, take);
         m_at += take;
-        return take;
+        return take + (count == claimOneMoreFor ? 1 : 0);
     }
+    void ReadLong(int32_t& value) override {
+        ++unexpectedCalls;
+        QvStreamReadBinary::ReadLong(value);
+    }
+    void ReadULong(uint32_t& value) override {
+        ++unexpectedCalls;
+        QvStreamReadBinary::ReadULong(value);
+    }
+    void ReadStringW(QvStringW& value) override {
+        ++unexpectedCalls;
+        QvStreamReadBinary::ReadStringW(value);
+    }
+
+    int unexpectedCalls = 0;
+    uint64_t claimOneMoreFor = 0;  // a count for which ReadBytes reports one byte more
 
 private:
     const Bytes& m_bytes;
@@ -844,6 +803,20 @@ TEST(BinaryRoundTrip, AnyReadStream) {
     reader.Read(back);
     ASSERT_EQ(back.items.size(), 20u);
     EXPECT_EQ(TavrinBench::CountMismatches(orders, back), 0u);
+
+    const Bytes rich = RichDocument();
+    CPlainStream richStream(rich);
+    Tavrin::CReaderBinary richReader(richStream);
+    EXPECT_EQ(stream.unexpectedCalls + richStream.unexpectedCalls, 0);
+
+    // A named blob for which the stream reports more bytes than were asked for is refused as
+    // one that reports fewer.
+    const Bytes blob = Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
+                           "01 0f 01 00 00 00 00 00 00 00 03 00 00 00 aa bb cc");
+    CPlainStream claiming(blob);
+    claiming.claimOneMoreFor = 3;
+    ExpectRaisedAt([&] { Tavrin::CReaderBinary r(claiming); }, kReaderFile, 476,
+                   "Tavrin::CDataReader::readBlobs");
 }
 
 TEST(BinaryRoundTrip, ManyValuesInOneObject) {
@@ -869,6 +842,464 @@ TEST(BinaryRoundTrip, ManyValuesInOneObject) {
         EXPECT_FALSE(r.Read("k500", v));
     };
     reader->Read(probe);
+}
+
+// ---- Order of names and entries, against a writer built the plain way --------------------------
+
+// A writer that follows the document's definition step by step with the library's own keyed
+// tables and buffer stream: one table per kind and object, the nested writers kept in them, the
+// elements of a container encoded into a buffer as they arrive.
+struct SRefValue {
+    Bytes bytes;  // the encoded value (tags 0 to 15)
+    unsigned int classId = 0;
+    std::shared_ptr<class CRefDataWriter> object;
+    std::shared_ptr<class CRefContainerWriter> container;
+};
+
+class CRefNames {
+public:
+    unsigned int Id(const char* text) {
+        bool added = false;
+        auto* a = m_table.GetOrAddAssociation(QvStringA(text), &added);
+        if (added) a->value = m_table.GetCount() - 1;
+        return a->value;
+    }
+    const QvMapEx<QvStringA, unsigned int>& Table() const { return m_table; }
+
+private:
+    QvMapEx<QvStringA, unsigned int> m_table;
+};
+
+template <class F>
+Bytes Encoded(F&& write) {
+    QvStreamWriteBinaryBuffer buffer;
+    write(buffer);
+    return Bytes(buffer.GetData(), buffer.GetData() + buffer.GetCount());
+}
+
+class CRefDataWriter : public IDataWriter {
+public:
+    explicit CRefDataWriter(CRefNames& names) : m_names(names) {}
+
+    void Write(const char* n, size_t size, const void* data) override {
+        Store(15, n, Encoded([&](QvStreamWriteBinary& s) {
+                  s.WriteUInt32(static_cast<uint32_t>(size));
+                  s.WriteBytes(data, size);
+              }));
+    }
+    void Write(const char* n, const Tavrin::ISerializableContainer& value) override;
+    void Write(const char* n, const Tavrin::ISerializable& value) override {
+        const unsigned int id = m_names.Id(n);
+        const unsigned int classId = m_names.Id(value.GetClassName());
+        SRefValue& v = m_tables[16].GetOrAdd(id);
+        v.classId = classId;
+        v.object = std::make_shared<CRefDataWriter>(m_names);
+        value.Write(*v.object);
+    }
+    void Write(const char* n, const Tavrin::IDateTime& value) override {
+        Store(14, n, Encoded([&](QvStreamWriteBinary& s) { QvDateTime(value).WriteToStream(s); }));
+    }
+    void Write(const char* n, const std::wstring& value) override {
+        Store(13, n, Encoded([&](QvStreamWriteBinary& s) { s.WriteStdWString(value); }));
+    }
+    void Write(const char* n, const std::string& value) override {
+        Store(12, n, Encoded([&](QvStreamWriteBinary& s) { s.WriteStdString(value); }));
+    }
+    void Write(const char* n, char v) override {
+        Store(1, n, Encoded([&](auto& s) { s.WriteChar(v); }));
+    }
+    void Write(const char* n, double v) override {
+        Store(11, n, Encoded([&](auto& s) { s.WriteDouble(v); }));
+    }
+    void Write(const char* n, float v) override {
+        Store(10, n, Encoded([&](auto& s) { s.WriteFloat(v); }));
+    }
+    void Write(const char* n, long long v) override {
+        Store(9, n, Encoded([&](auto& s) { s.WriteInt64(v); }));
+    }
+    void Write(const char* n, unsigned long long v) override {
+        Store(8, n, Encoded([&](auto& s) { s.WriteUInt64(v); }));
+    }
+    void Write(const char* n, int v) override {
+        Store(7, n, Encoded([&](auto& s) { s.WriteInt32(v); }));
+    }
+    void Write(const char* n, unsigned int v) override {
+        Store(6, n, Encoded([&](auto& s) { s.WriteUInt32(v); }));
+    }
+    void Write(const char* n, short v) override {
+        Store(5, n, Encoded([&](auto& s) { s.WriteInt16(v); }));
+    }
+    void Write(const char* n, unsigned short v) override {
+        Store(4, n, Encoded([&](auto& s) { s.WriteUInt16(v); }));
+    }
+    void Write(const char* n, signed char v) override {
+        Store(3, n, Encoded([&](auto& s) { s.WriteInt8(v); }));
+    }
+    void Write(const char* n, unsigned char v) override {
+        Store(2, n, Encoded([&](auto& s) { s.WriteUInt8(v); }));
+    }
+    void Write(const char* n, bool v) override {
+        Store(0, n, Encoded([&](auto& s) { s.WriteBool(v); }));
+    }
+
+    void WriteRecord(QvStreamWriteBinary& s) const;
+
+private:
+    void Store(int tag, const char* n, Bytes bytes) {
+        m_tables[tag].GetOrAdd(m_names.Id(n)).bytes = std::move(bytes);
+    }
+
+    CRefNames& m_names;
+    QvMapEx<unsigned int, SRefValue> m_tables[18];
+};
+
+class CRefContainerWriter : public IContainerWriter {
+public:
+    explicit CRefContainerWriter(CRefNames& names) : m_names(names) {}
+
+    void Write(size_t size, const void* data) override {
+        Element(15).WriteUInt32(static_cast<uint32_t>(size));
+        m_buffer.WriteBytes(data, size);
+    }
+    void Write(const Tavrin::ISerializableContainer& value) override {
+        Element(17);
+        CRefContainerWriter element(m_names);
+        value.Write(element);
+        element.WriteRecord(m_buffer);
+    }
+    void Write(const Tavrin::ISerializable& value) override {
+        Element(16);
+        const unsigned int classId = m_names.Id(value.GetClassName());
+        m_classIds.push_back(classId);
+        m_buffer.WriteUInt32(classId);
+        CRefDataWriter element(m_names);
+        value.Write(element);
+        element.WriteRecord(m_buffer);
+    }
+    void Write(const Tavrin::IDateTime& value) override { QvDateTime(value).WriteToStream(Element(14)); }
+    void Write(const std::wstring& value) override { Element(13).WriteStdWString(value); }
+    void Write(const std::string& value) override { Element(12).WriteStdString(value); }
+    void Write(char v) override { Element(1).WriteChar(v); }
+    void Write(double v) override { Element(11).WriteDouble(v); }
+    void Write(float v) override { Element(10).WriteFloat(v); }
+    void Write(long long v) override { Element(9).WriteInt64(v); }
+    void Write(unsigned long long v) override { Element(8).WriteUInt64(v); }
+    void Write(int v) override { Element(7).WriteInt32(v); }
+    void Write(unsigned int v) override { Element(6).WriteUInt32(v); }
+    void Write(short v) override { Element(5).WriteInt16(v); }
+    void Write(unsigned short v) override { Element(4).WriteUInt16(v); }
+    void Write(signed char v) override { Element(3).WriteInt8(v); }
+    void Write(unsigned char v) override { Element(2).WriteUInt8(v); }
+    void Write(bool v) override { Element(0).WriteBool(v); }
+
+    void WriteRecord(QvStreamWriteBinary& s) const {
+        s.WriteUInt8(m_tag);
+        s.WriteUInt32(m_count);
+        if (m_count == 0) return;
+        if (m_tag == 16) {
+            bool same = true;
+            for (unsigned int id : m_classIds) same = same && id == m_classIds[0];
+            s.WriteBool(same);
+            if (same) {
+                s.WriteUInt32(m_classIds[0]);
+            } else {
+                for (unsigned int id : m_classIds) s.WriteUInt32(id);
+            }
+        }
+        s.WriteBytes(m_buffer.GetData(), m_buffer.GetCount());
+    }
+
+private:
+    // Counted before the element is encoded; the generated trees never fail.
+    QvStreamWriteBinary& Element(uint8_t tag) {
+        m_tag = tag;
+        ++m_count;
+        return m_buffer;
+    }
+
+    CRefNames& m_names;
+    std::vector<unsigned int> m_classIds;
+    uint8_t m_tag = 0;
+    uint32_t m_count = 0;
+    QvStreamWriteBinaryBuffer m_buffer;
+};
+
+void CRefDataWriter::Write(const char* n, const Tavrin::ISerializableContainer& value) {
+    const unsigned int id = m_names.Id(n);
+    m_names.Id(value.GetClassName());
+    SRefValue& v = m_tables[17].GetOrAdd(id);
+    v.container = std::make_shared<CRefContainerWriter>(m_names);
+    value.Write(*v.container);
+}
+
+void CRefDataWriter::WriteRecord(QvStreamWriteBinary& s) const {
+    static const int kOrder[] = {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 12, 13, 14, 15, 16, 17};
+    uint8_t sections = 0;
+    for (const auto& table : m_tables) sections += table.IsEmpty() ? 0 : 1;
+    s.WriteUInt8(sections);
+    for (int tag : kOrder) {
+        const auto& table = m_tables[tag];
+        if (table.IsEmpty()) continue;
+        s.WriteUInt8(static_cast<uint8_t>(tag));
+        s.WriteUInt32(table.GetCount());
+        for (const auto& a : table) {
+            s.WriteUInt32(a.key);
+            if (tag == 16) {
+                s.WriteUInt32(a.value.classId);
+                a.value.object->WriteRecord(s);
+            } else if (tag == 17) {
+                a.value.container->WriteRecord(s);
+            } else {
+                s.WriteBytes(a.value.bytes.data(), a.value.bytes.size());
+            }
+        }
+    }
+}
+
+template <class Root>
+Bytes ReferenceTreeDocument(const Root& root) {
+    CRefNames names;
+    constexpr bool kObject = std::is_base_of_v<Tavrin::ISerializable, Root>;
+    std::conditional_t<kObject, CRefDataWriter, CRefContainerWriter> writer(names);
+    root.Write(writer);
+    QvStreamWriteBinaryBuffer out;
+    out.WriteVersion(0);
+    out.WriteUInt8(kObject ? 16 : 17);
+    out.WriteUInt32(names.Table().GetCount());
+    for (const auto& a : names.Table()) {
+        out.WriteStringA(a.key);
+        out.WriteUInt32(a.value);
+    }
+    writer.WriteRecord(out);
+    return Bytes(out.GetData(), out.GetData() + out.GetCount());
+}
+
+// A random tree of objects and containers, described as data so that it can be written to
+// both writers.
+struct STreeList;
+struct STreeValue {
+    std::string name;
+    uint8_t tag = 0;
+    uint64_t bits = 0;  // scalars
+    std::string text;
+    std::wstring wide;
+    Bytes blob;
+    QvDateTime date;
+    std::string className;
+    std::shared_ptr<struct STreeNode> object;
+    std::shared_ptr<STreeList> list;
+};
+struct STreeNode {
+    std::vector<STreeValue> values;
+};
+struct STreeList {
+    uint8_t tag = 0;
+    std::vector<STreeValue> elements;
+};
+
+class CTreeObject;
+class CTreeContainer;
+
+// Hands one value to a data writer (with its name) or a container writer.
+template <class W, class... Name>
+void EmitValue(W& w, const STreeValue& v, Name... name);
+
+class CTreeObject : public Tavrin::ISerializable {
+public:
+    CTreeObject(const STreeNode& node, std::string className)
+        : m_node(node), m_class(std::move(className)) {}
+    const char* GetClassName() const override { return m_class.c_str(); }
+    void Write(IDataWriter& w) const override {
+        for (const STreeValue& v : m_node.values) EmitValue(w, v, v.name.c_str());
+    }
+    void Read(IDataReader&) override {}
+
+private:
+    const STreeNode& m_node;
+    std::string m_class;
+};
+
+class CTreeContainer : public Tavrin::ISerializableContainer {
+public:
+    CTreeContainer(const STreeList& list, std::string className)
+        : m_list(list), m_class(std::move(className)) {}
+    const char* GetClassName() const override { return m_class.c_str(); }
+    void Write(IContainerWriter& w) const override {
+        for (const STreeValue& v : m_list.elements) EmitValue(w, v);
+    }
+    void Read(IContainerReader&) override {}
+
+private:
+    const STreeList& m_list;
+    std::string m_class;
+};
+
+template <class T>
+T Bits(const STreeValue& v) {
+    T value;
+    std::memcpy(&value, &v.bits, sizeof(T));
+    return value;
+}
+
+template <class W, class... Name>
+void EmitValue(W& w, const STreeValue& v, Name... name) {
+    switch (v.tag) {
+        case 0: w.Write(name..., (v.bits & 1) != 0); break;
+        case 1: w.Write(name..., Bits<char>(v)); break;
+        case 2: w.Write(name..., Bits<unsigned char>(v)); break;
+        case 3: w.Write(name..., Bits<signed char>(v)); break;
+        case 4: w.Write(name..., Bits<unsigned short>(v)); break;
+        case 5: w.Write(name..., Bits<short>(v)); break;
+        case 6: w.Write(name..., Bits<unsigned int>(v)); break;
+        case 7: w.Write(name..., Bits<int>(v)); break;
+        case 8: w.Write(name..., Bits<unsigned long long>(v)); break;
+        case 9: w.Write(name..., Bits<long long>(v)); break;
+        case 10: w.Write(name..., Bits<float>(v)); break;
+        case 11: w.Write(name..., Bits<double>(v)); break;
+        case 12: w.Write(name..., v.text); break;
+        case 13: w.Write(name..., v.wide); break;
+        case 14: w.Write(name..., static_cast<const Tavrin::IDateTime&>(v.date)); break;
+        case 15: w.Write(name..., v.blob.size(), static_cast<const void*>(v.blob.data())); break;
+        case 16:
+            w.Write(name...,
+                    static_cast<const Tavrin::ISerializable&>(CTreeObject(*v.object, v.className)));
+            break;
+        default:
+            w.Write(name..., static_cast<const Tavrin::ISerializableContainer&>(
+                                 CTreeContainer(*v.list, v.className)));
+            break;
+    }
+}
+
+class CTreeGenerator {
+public:
+    explicit CTreeGenerator(uint64_t seed) : m_random(seed) {
+        for (int i = 0; i < 30; ++i) m_names.push_back(m_random.Letters(0, 4) + (i % 3 ? "" : "\xC3\xA9"));
+    }
+
+    std::shared_ptr<STreeNode> Node(int depth) {
+        auto node = std::make_shared<STreeNode>();
+        // Now and then an object large enough to make its tables and the name table grow.
+        const bool large = m_random.Between(0, 9) == 0;
+        const uint64_t count = large ? m_random.Between(100, 260) : m_random.Between(0, 12);
+        for (uint64_t i = 0; i < count; ++i) {
+            STreeValue v = Value(depth, large ? 7 : Tag(depth));
+            v.name = large && i % 2 ? Key("big", static_cast<int>(m_random.Between(0, 400)))
+                                    : m_names[m_random.Between(0, m_names.size() - 1)];
+            node->values.push_back(std::move(v));
+        }
+        return node;
+    }
+
+    std::shared_ptr<STreeList> List(int depth) {
+        auto list = std::make_shared<STreeList>();
+        list->tag = Tag(depth);
+        const uint64_t count = m_random.Between(0, 6);
+        for (uint64_t i = 0; i < count; ++i) list->elements.push_back(Value(depth, list->tag));
+        return list;
+    }
+
+private:
+    uint8_t Tag(int depth) { return static_cast<uint8_t>(m_random.Between(0, depth < 3 ? 17 : 15)); }
+
+    STreeValue Value(int depth, uint8_t tag) {
+        static const char* const kClasses[] = {"A", "B", "Kl\xC3\xA4sse", ""};
+        STreeValue v;
+        v.tag = tag;
+        v.bits = m_random.Next();
+        if (tag == 10) v.bits &= ~(uint64_t(0xFF) << 23);  // no NaN
+        if (tag == 11) v.bits &= ~(uint64_t(0x7FF) << 52);
+        v.text = m_random.Letters(0, 8);
+        if (m_random.Between(0, 5) == 0) v.text += std::string("\0tail", 5);
+        v.wide = m_random.Note(0, 8);
+        if (m_random.Between(0, 5) == 0) v.wide += static_cast<wchar_t>(0x1F600);
+        v.blob.resize(m_random.Between(0, 9));
+        for (unsigned char& b : v.blob) b = static_cast<unsigned char>(m_random.Next());
+        v.date = Date(static_cast<unsigned short>(m_random.Between(1601, 2400)),
+                      static_cast<unsigned short>(m_random.Between(1, 12)),
+                      static_cast<unsigned short>(m_random.Between(1, 28)),
+                      static_cast<unsigned short>(m_random.Between(0, 23)),
+                      static_cast<unsigned short>(m_random.Between(0, 59)),
+                      static_cast<unsigned short>(m_random.Between(0, 59)),
+                      static_cast<unsigned short>(m_random.Between(0, 999)));
+        v.className = kClasses[m_random.Between(0, 3)];
+        if (tag == 16) v.object = Node(depth + 1);
+        if (tag == 17) v.list = List(depth + 1);
+        return v;
+    }
+
+    TavrinBench::CGenerator m_random;
+    std::vector<std::string> m_names;
+};
+
+TEST(BinaryOrder, RandomTreesMatchThePlainWriter) {
+    // Nested objects and containers of every kind, repeated and replaced names, names and
+    // classes with bytes above 0x7F: the identifiers, the name table, every section and record
+    // must come out as the plain writer makes them, and the reader must take the document.
+    auto check = [](const auto& root) {
+        const Bytes doc = Document(root);
+        ASSERT_EQ(ToHex(doc), ToHex(ReferenceTreeDocument(root)));
+        EXPECT_NO_THROW(Load(doc));
+    };
+    for (uint64_t seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        CTreeGenerator generator(seed);
+        if (seed % 4 == 0) {
+            check(CTreeContainer(*generator.List(1), "Root"));
+        } else {
+            check(CTreeObject(*generator.Node(1), "Root"));
+        }
+    }
+}
+
+// Flat objects of a few kinds, for many names of one kind.
+struct SWrite {
+    std::string name;
+    char kind;  // 'i' int, 'd' double, 'c' char, 'b' bool
+    int value;
+};
+
+CObject Replay(const std::vector<SWrite>& writes) {
+    return CObject([writes](IDataWriter& w) {
+        for (const SWrite& s : writes) {
+            switch (s.kind) {
+                case 'i': w.Write(s.name.c_str(), s.value); break;
+                case 'd': w.Write(s.name.c_str(), s.value + 0.5); break;
+                case 'c': w.Write(s.name.c_str(), static_cast<char>(s.value)); break;
+                default: w.Write(s.name.c_str(), (s.value & 1) != 0); break;
+            }
+        }
+    });
+}
+
+TEST(BinaryOrder, ManyNamesAndValuesOfOneKindFollowTheGrowingTables) {
+    // 200 names and 200 ints: both tables grow twice (at 96 and 192 entries).
+    std::vector<SWrite> writes;
+    for (int i = 0; i < 200; ++i) writes.push_back({Key("v", i), 'i', i});
+    EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceTreeDocument(Replay(writes))));
+
+    // Exactly 95 and 96 entries: the boundary of the first growth.
+    for (int n : {95, 96, 97}) {
+        std::vector<SWrite> w(writes.begin(), writes.begin() + n);
+        EXPECT_EQ(ToHex(Document(Replay(w))), ToHex(ReferenceTreeDocument(Replay(w)))) << n;
+    }
+}
+
+TEST(BinaryOrder, RandomObjectsMatchTheReference) {
+    for (uint64_t seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        TavrinBench::CGenerator random(seed);
+        std::vector<std::string> pool;
+        for (int i = 0; i < 300; ++i) pool.push_back(random.Letters(1, 6) + "\xE9");
+        std::vector<SWrite> writes;
+        const uint64_t count = random.Between(50, 900);
+        for (uint64_t i = 0; i < count; ++i) {
+            static const char kKinds[] = {'i', 'd', 'c', 'b'};
+            writes.push_back({pool[random.Between(0, 299)], kKinds[random.Between(0, 3)],
+                              static_cast<int>(random.Between(0, 100000))});
+        }
+        EXPECT_EQ(ToHex(Document(Replay(writes))), ToHex(ReferenceTreeDocument(Replay(writes))));
+    }
 }
 
 // ---- Raising places and failures passing through ---------------------------------------------

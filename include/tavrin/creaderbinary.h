@@ -21,11 +21,12 @@ namespace Tavrin {
 // Failures: a stored version above 0 raises QvExceptionWrongFileVersion; a root kind other
 // than object or container ("Tavrin::CReaderBinary::CReaderBinary"), an unknown section tag
 // ("Tavrin::CDataReader::Read"), an unknown element tag ("Tavrin::CContainerReader::Read"), a
-// named blob shorter than its byte count ("Tavrin::CDataReader::readBlobs"), an identifier
-// missing from the name table and nesting deeper than 1,000 levels raise CException. What the
-// stream raises (a document cut short, for instance) passes through unchanged. A damaged
-// document either raises one of these or reads as what it holds; memory use stays in
-// proportion to the bytes actually read, whatever counts the document claims.
+// named blob for which the stream's ReadBytes reports another number of bytes than its byte
+// count ("Tavrin::CDataReader::readBlobs"), an identifier missing from the name table and
+// nesting deeper than 1,000 levels raise CException. What the stream raises (a document cut
+// short, for instance) passes through unchanged. A damaged document either raises one of
+// these or reads as what it holds; memory use stays in proportion to the bytes actually read,
+// whatever counts the document claims.
 //
 // After construction the reader does not change; Read may be called from several threads at
 // once as long as the objects being filled are distinct.

@@ -447,8 +447,10 @@ private:
     SRun ReadString();
     SRun ReadWString();
     SFields ReadDateTime();
-    // Reads up to `count` bytes into the arena; `delivered` tells how many came.
-    const unsigned char* ReadBytes(uint32_t count, uint64_t& delivered);
+    // Reads up to `count` bytes into the arena; `delivered` tells how many came, `exact` whether
+    // the stream reported exactly the number asked for (a stream may claim more than it was
+    // asked for; only the bytes asked for are kept).
+    const unsigned char* ReadBytes(uint32_t count, uint64_t& delivered, bool& exact);
 
     QvStreamReadBinary& m_stream;
     CReaderBinary::SDocument& m_document;
@@ -606,7 +608,8 @@ SFields CLoader::ReadDateTime() {
              m_dateTime.GetMinute(), m_dateTime.GetSecond(), m_dateTime.GetMilliseconds(), 0}};
 }
 
-const unsigned char* CLoader::ReadBytes(uint32_t count, uint64_t& delivered) {
+const unsigned char* CLoader::ReadBytes(uint32_t count, uint64_t& delivered, bool& exact) {
+    exact = true;
     if (count == 0) {
         delivered = 0;
         return kNoBytes;
@@ -615,7 +618,8 @@ const unsigned char* CLoader::ReadBytes(uint32_t count, uint64_t& delivered) {
     if (count <= kPiece) {
         unsigned char* p = static_cast<unsigned char*>(m_arena.Allocate(count, 1));
         delivered = m_stream.ReadBytes(p, count);
-        if (delivered > count) delivered = count;  // a stream that claims more than asked
+        exact = delivered == count;
+        if (delivered > count) delivered = count;
         return p;
     }
     // A large count is trusted only as far as the bytes arrive: read in growing pieces.
@@ -624,9 +628,10 @@ const unsigned char* CLoader::ReadBytes(uint32_t count, uint64_t& delivered) {
         const size_t have = m_blob.size();
         const size_t take = std::min<size_t>(count - have, std::max<size_t>(have, kPiece));
         m_blob.resize(have + take);
-        const uint64_t got = std::min<uint64_t>(m_stream.ReadBytes(m_blob.data() + have, take), take);
-        if (got < take) {
-            m_blob.resize(have + static_cast<size_t>(got));
+        const uint64_t got = m_stream.ReadBytes(m_blob.data() + have, take);
+        if (got != take) {
+            exact = false;
+            m_blob.resize(have + static_cast<size_t>(std::min<uint64_t>(got, take)));
             break;
         }
     }
@@ -666,8 +671,9 @@ CDataReader* CLoader::ReadObject(unsigned int depth) {
                     case kTagBlob: {
                         const uint32_t size = U32();
                         uint64_t delivered = 0;
-                        const unsigned char* bytes = ReadBytes(size, delivered);
-                        if (delivered != size) {
+                        bool exact = true;
+                        const unsigned char* bytes = ReadBytes(size, delivered, exact);
+                        if (!exact) {
                             throw CException(__FILE__, kLineShortBlob, kFunctionReadBlobs);
                         }
                         e.a = reinterpret_cast<uintptr_t>(bytes);
@@ -759,7 +765,8 @@ CContainerReader* CLoader::ReadContainer(unsigned int depth) {
             case kTagBlob: {
                 const uint32_t size = U32();
                 SRun run{nullptr, 0};
-                run.data = ReadBytes(size, run.length);
+                bool exact = true;  // not checked for elements: what arrived is kept
+                run.data = ReadBytes(size, run.length, exact);
                 width = sizeof run;
                 push(&run, width);
                 break;
