@@ -1,5 +1,4 @@
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -11,195 +10,143 @@
 #include <tavrin/cxmlnode.h>
 
 using Tavrin::CXmlNode;
-using Tavrin::SXmlAttribute;
 using Tavrin::SXmlClear;
 
 namespace {
 
 CXmlNode Parse(const std::string& text) { return CXmlNode::Parse(text.c_str()); }
 
-std::string Texts(const CXmlNode& node) {
-    std::string all;
-    for (int i = 0; i < node.GetTextCount(); ++i) all += std::string(node.GetText(i)) + "|";
-    return all;
+// The tree as one line, entries in document order: a declaration's name after "?", children
+// as name(...), attributes as @name=value, texts in quotes, raw sections with their markers.
+std::string Dump(const CXmlNode& node) {
+    if (node.IsEmpty()) return "EMPTY";
+    std::string s = std::string(node.IsDeclaration() ? "?" : "") +
+                    (node.GetName() ? node.GetName() : "#") + "(";
+    for (int i = 0; i < node.GetEntryCount(); ++i) {
+        const int index = node.GetEntry(i) / 4;
+        s += i == 0 ? "" : " ";
+        switch (node.GetEntry(i) % 4) {
+            case 0: s += Dump(node.GetChild(index)); break;
+            case 1: {
+                const Tavrin::SXmlAttribute a = node.GetAttribute(index);
+                s += std::string("@") + a.name + (a.value ? std::string("=") + a.value : "");
+                break;
+            }
+            case 2: s += std::string("'") + node.GetText(index) + "'"; break;
+            default: {
+                const SXmlClear c = node.GetClear(index);
+                s += std::string(c.openMarker) + c.value + c.closeMarker;
+            }
+        }
+    }
+    return s + ")";
 }
 
-TEST(XmlNodeDocument, DeclarationHoldsTheDocumentElement) {
-    const CXmlNode doc = Parse("<?xml version=\"1.0\"?>\n<R>\n\t<a>1</a>\n\t<b>2</b>\n</R>\n");
-    ASSERT_FALSE(doc.IsEmpty());
-    EXPECT_STREQ(doc.GetName(), "xml");
-    EXPECT_TRUE(doc.IsDeclaration());
-    ASSERT_EQ(doc.GetAttributeCount(), 1);  // the "?" before ">" is no attribute
-    EXPECT_STREQ(doc.GetAttribute(0).name, "version");
-    EXPECT_STREQ(doc.GetAttribute(0).value, "1.0");
-    ASSERT_EQ(doc.GetChildCount(), 1);
-    const CXmlNode root = doc.GetChild(0);
-    EXPECT_STREQ(root.GetName(), "R");
-    EXPECT_FALSE(root.IsDeclaration());
-    ASSERT_EQ(root.GetChildCount(), 2);
-    EXPECT_STREQ(root.GetChild(1).GetText(0), "2");
-    EXPECT_STREQ(root.GetParent().GetName(), "xml");
+std::string Repeat(const char* part, int times) {
+    std::string s;
+    while (times-- > 0) s += part;
+    return s;
 }
 
-TEST(XmlNodeDocument, TopRecordOnlyWhenTheTextIsNotOneElement) {
-    const CXmlNode single = Parse("  <R><a/></R>  ");
-    EXPECT_STREQ(single.GetName(), "R");
+std::string Nested(int depth) { return Repeat("<a>", depth) + "x" + Repeat("</a>", depth); }
 
-    const CXmlNode empty = Parse("");
-    ASSERT_FALSE(empty.IsEmpty());
-    EXPECT_EQ(empty.GetName(), nullptr);
-    EXPECT_EQ(empty.GetChildCount(), 0);
-    EXPECT_EQ(empty.GetEntryCount(), 0);
+TEST(XmlNodeParse, BuildsTheTree) {
+    const struct {
+        const char* xml;
+        const char* tree;
+    } cases[] = {
+        // The declaration holds the document element; the "?" before ">" is no attribute.
+        {"<?xml version=\"1.0\"?>\n<R>\n\t<a>1</a>\n\t<b>2</b>\n</R>\n",
+         "?xml(@version=1.0 R(a('1') b('2')))"},
+        {"  <R><a/></R>  ", "R(a())"},  // one element is the result itself
+        {"", "#()"},
+        {"<a/><b/>", "#(a() b())"},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\"?><R/>", "#('\xEF\xBB\xBF' ?xml(@version=1.0 R()))"},
+        {"<e k=v>t1<c/><!--x-->t2<d/></e>", "e(@k=v 't1' c() <!--x--> 't2' d())"},
+        // Texts: decoded, trimmed, split by markup.
+        {"<a>&lt;a&#37;b&#x41;</a>", "a('<a%bA')"},
+        {"<a>&#233;</a>", "a('\xE9')"},
+        {"<a>&#X4a;&#x4A;&#321;</a>", "a('JJA')"},  // 321 = 0x141: the low byte
+        {"<a>&AMP;&Quot;&apos;&gt;</a>", "a('&\"'>')"},
+        {"<a>caf\xC3\xA9 \xE4\xB8\xAD</a>", "a('caf\xC3\xA9 \xE4\xB8\xAD')"},
+        {"<a>  a b  </a>", "a('a b')"},
+        {"<a>\r\n x <b/> y\t</a>", "a('x' b() 'y')"},
+        // Quotes, "=", ">" and "/>" in content are text; so is a quote without its partner.
+        {"<a>\"q = 1\" > /> it's</a>", "a('\"q = 1\" > /> it's')"},
+        {"<a>say \"hi</a>", "a('say \"hi')"},
+        // Text before a raw section is stored without decoding.
+        {"<a>x &amp; y<![CDATA[ z ]]>&amp;</a>", "a('x &amp; y' <![CDATA[ z ]]> '&')"},
+        // A malformed lead byte steps over the space after it; the space is still cut off.
+        {"<a> x\xC3 </a>", "a('x\xC3')"},
+        {"<a>\xE0\t\n</a>", "a('\xE0')"},
+        // Raw sections: open markers ignore letter case, close markers are exact.
+        {"<a><![CDATA[\n  line <b> &x;\n]]></a>", "a(<![CDATA[\n  line <b> &x;\n]]>)"},
+        {"<r><!-- note --><!doctype html><pre>a<b</PRE><SCRIPT>if(a<b)</Script></r>",
+         "r(<!-- note --> <!DOCTYPE html> <PRE>a<b</PRE> <Script>if(a<b)</Script>)"},
+        // Attributes; only declarations lose a trailing "?".
+        {"<a  x = '1' y z=w/>", "a(@x=1 @y @z=w)"},
+        {"<a b=\"x&amp;y\" c='&#65;'/>", "a(@b=x&y @c=A)"},
+        {"<?xml version=1.0? standalone?><R/>", "?xml(@version=1.0 @standalone R())"},
+        {"<a b?>x</a>", "a(@b? 'x')"},
+        {"<?xml?><?pi a='1'?><R/>", "?xml?(?pi(@a=1 R()))"},  // declarations have no end tag
+        // End tags: any case; missing ones accepted; one naming an outer element closes both.
+        {"<ITEM>v</item>", "ITEM('v')"},
+        {"<a><b>text", "a(b('text'))"},
+        {"<r><a><b>1</a><c/></r>", "r(a(b('1')) c())"},
+        {"<r><a>1</a/x></r>", "r(a('1'))"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Dump(Parse(c.xml)), c.tree) << c.xml;
+}
 
-    const CXmlNode two = Parse("<a/><b/>");
-    EXPECT_EQ(two.GetName(), nullptr);
-    EXPECT_EQ(two.GetChildCount(), 2);
-
-    // A byte-order mark is a text segment beside the declaration.
-    const CXmlNode bom = Parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><R/>");
-    EXPECT_EQ(bom.GetName(), nullptr);
-    EXPECT_STREQ(bom.GetText(0), "\xEF\xBB\xBF");
-    EXPECT_STREQ(bom.GetChild(0).GetName(), "xml");
-
+TEST(XmlNodeErrors, MalformedTextsGiveTheEmptyNode) {
+    const std::string bad[] = {
+        // entities and character references
+        "<a>x & y</a>", "<a>&nbsp;</a>", "<a>&#12a;</a>", "<a>&#x;</a>", "<a>&#65</a>",
+        "<a>&amp</a>", "<a b=\"&x;\"/>", "<r>&</r>",
+        // raw sections without their exact-case close marker, or where a name is expected
+        "<r><pre>x</pre></r>", "<r><![CDATA[ open", "<!-- x --", "<a <!-- x -->/>",
+        // start tags and end tags
+        "<>", "< ", "<a \"x\">", "<a b=>", "<a b=/>", "<a =1>", "<a b", "</>", "<a></a x>",
+        "<a></a", "<'q'>", "<a>x < y</a>",
+        // end-tag names neither longer nor shorter; stray end tags
+        "<r><a>1</ab></r>", "<r><ab>1</a></r>", "<a></a></b>",
+        "<?xml version=\"1.0\"?><R></R></X>",
+        // nesting deeper than the parser follows
+        Nested(1001), Repeat("<a>", 100000),
+    };
+    for (const std::string& text : bad) EXPECT_TRUE(Parse(text).IsEmpty()) << text.substr(0, 40);
     EXPECT_TRUE(CXmlNode::Parse(nullptr).IsEmpty());
+    EXPECT_FALSE(Parse(Nested(1000)).IsEmpty());
 }
 
-TEST(XmlNodeDocument, EntriesKeepDocumentOrder) {
-    const CXmlNode node = Parse("<e k=v>t1<c/><!--x-->t2<d/></e>");
-    const int expected[] = {0 * 4 + 1, 0 * 4 + 2, 0 * 4 + 0, 0 * 4 + 3, 1 * 4 + 2, 1 * 4 + 0};
-    ASSERT_EQ(node.GetEntryCount(), 6);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(node.GetEntry(i), expected[i]) << i;
-    EXPECT_EQ(node.GetEntry(6), -1);
-}
-
-TEST(XmlNodeText, EntitiesAndCharacterReferences) {
-    EXPECT_STREQ(Parse("<a>&lt;a&#37;b&#x41;</a>").GetText(0), "<a%bA");
-    EXPECT_STREQ(Parse("<a>&#233;</a>").GetText(0), "\xE9");
-    EXPECT_STREQ(Parse("<a>&#X4a;&#x4A;&#321;</a>").GetText(0), "JJA");  // 321 = 0x141, low byte
-    EXPECT_STREQ(Parse("<a>&AMP;&Quot;&apos;&gt;</a>").GetText(0), "&\"'>");
-    EXPECT_STREQ(Parse("<a>caf\xC3\xA9 \xE4\xB8\xAD</a>").GetText(0), "caf\xC3\xA9 \xE4\xB8\xAD");
-    EXPECT_STREQ(Parse("<a b=\"x&amp;y\" c='&#65;'/>").GetAttribute(0).value, "x&y");
-    EXPECT_STREQ(Parse("<a b=\"x&amp;y\" c='&#65;'/>").GetAttribute(1).value, "A");
-
-    for (const char* bad : {"<a>x & y</a>", "<a>&nbsp;</a>", "<a>&#12a;</a>", "<a>&#x;</a>",
-                            "<a>&#65</a>", "<a>&amp</a>", "<a b=\"&x;\"/>", "<r>&</r>"}) {
-        EXPECT_TRUE(Parse(bad).IsEmpty()) << bad;
-    }
-}
-
-TEST(XmlNodeText, SegmentsAreTrimmedAndSplitByMarkup) {
-    EXPECT_STREQ(Parse("<a>  a b  </a>").GetText(0), "a b");
-    EXPECT_EQ(Texts(Parse("<a>\r\n x <b/> y\t</a>")), "x|y|");
-    // Quotes, "=", ">" and "/>" in content are text; a quote without its partner before "<" too.
-    EXPECT_STREQ(Parse("<a>\"q = 1\" > /> it's</a>").GetText(0), "\"q = 1\" > /> it's");
-    EXPECT_STREQ(Parse("<a>say \"hi</a>").GetText(0), "say \"hi");
-    // Text before a raw section is stored without decoding.
-    const CXmlNode raw = Parse("<a>x &amp; y<![CDATA[ z ]]>&amp;</a>");
-    EXPECT_EQ(Texts(raw), "x &amp; y|&|");
-    EXPECT_STREQ(Parse("<a></a>").GetText(0), nullptr);
-    // A malformed lead byte steps over the space after it; the space is still cut off.
-    EXPECT_STREQ(Parse("<a> x\xC3 </a>").GetText(0), "x\xC3");
-    EXPECT_STREQ(Parse("<a>\xE0\t\n</a>").GetText(0), "\xE0");
-}
-
-TEST(XmlNodeRaw, SectionsKeepTheirContentAndMarkers) {
-    const CXmlNode cdata = Parse("<a><![CDATA[\n  line <b> &x;\n]]></a>");
-    ASSERT_EQ(cdata.GetClearCount(), 1);
-    EXPECT_EQ(cdata.GetTextCount(), 0);
-    EXPECT_EQ(cdata.GetChildCount(), 0);
-    SXmlClear clear = cdata.GetClear(0);
-    EXPECT_STREQ(clear.value, "\n  line <b> &x;\n");
-    EXPECT_STREQ(clear.openMarker, "<![CDATA[");
-    EXPECT_STREQ(clear.closeMarker, "]]>");
-    clear = cdata.GetClear(1);
-    EXPECT_EQ(clear.value, nullptr);
-    EXPECT_EQ(clear.openMarker, nullptr);
-    EXPECT_EQ(clear.closeMarker, nullptr);
-
-    const CXmlNode mixed =
-        Parse("<r><!-- note --><!doctype html><pre>a<b</PRE><SCRIPT>if(a<b)</Script></r>");
-    ASSERT_EQ(mixed.GetClearCount(), 4);
-    EXPECT_EQ(mixed.GetTextCount(), 0);
-    EXPECT_EQ(mixed.GetChildCount(), 0);
-    EXPECT_STREQ(mixed.GetClear(0).value, " note ");
-    EXPECT_STREQ(mixed.GetClear(0).openMarker, "<!--");
-    EXPECT_STREQ(mixed.GetClear(1).value, " html");
-    EXPECT_STREQ(mixed.GetClear(1).closeMarker, ">");
-    EXPECT_STREQ(mixed.GetClear(2).value, "a<b");
-    EXPECT_STREQ(mixed.GetClear(3).value, "if(a<b)");
-
-    // The close marker is searched with exact case; none before the end fails the parse.
-    EXPECT_TRUE(Parse("<r><pre>x</pre></r>").IsEmpty());
-    EXPECT_TRUE(Parse("<r><![CDATA[ open").IsEmpty());
-    EXPECT_TRUE(Parse("<!-- x --").IsEmpty());
-    // A raw section where a start tag expects a name or an attribute.
-    EXPECT_TRUE(Parse("<a <!-- x -->/>").IsEmpty());
-}
-
-TEST(XmlNodeTags, AttributesAndDeclarations) {
-    const CXmlNode a = Parse("<a  x = '1' y z=w/>");
-    ASSERT_EQ(a.GetAttributeCount(), 3);
-    EXPECT_STREQ(a.GetAttribute(0).name, "x");
-    EXPECT_STREQ(a.GetAttribute(0).value, "1");
-    EXPECT_STREQ(a.GetAttribute(1).name, "y");
-    EXPECT_EQ(a.GetAttribute(1).value, nullptr);
-    EXPECT_STREQ(a.GetAttribute(2).value, "w");
-    EXPECT_EQ(a.GetAttribute(3).name, nullptr);
-
-    const CXmlNode d = Parse("<?xml version=1.0? standalone?><R/>");
-    ASSERT_EQ(d.GetAttributeCount(), 2);
-    EXPECT_STREQ(d.GetAttribute(0).value, "1.0");
-    EXPECT_STREQ(d.GetAttribute(1).name, "standalone");
-    EXPECT_EQ(d.GetAttribute(1).value, nullptr);
-    // Outside a declaration the "?" stays.
-    EXPECT_STREQ(Parse("<a b?>x</a>").GetAttribute(0).name, "b?");
-
-    // A declaration has no end tag: everything after it is its content.
-    const CXmlNode nested = Parse("<?xml?><?pi a='1'?><R/>");
-    EXPECT_STREQ(nested.GetName(), "xml?");
-    EXPECT_STREQ(nested.GetChild(0).GetName(), "pi");
-    EXPECT_STREQ(nested.GetChild(0).GetChild(0).GetName(), "R");
-
-    for (const char* bad : {"<>", "< ", "<a \"x\">", "<a b=>", "<a b=/>", "<a =1>", "<a b", "</>",
-                            "<a></a x>", "<a></a", "<'q'>", "<a>x < y</a>"}) {
-        EXPECT_TRUE(Parse(bad).IsEmpty()) << bad;
-    }
-}
-
-TEST(XmlNodeTags, EndTagsMatchIgnoringCaseAndMayBeMissing) {
-    EXPECT_STREQ(Parse("<ITEM>v</item>").GetName(), "ITEM");
-
-    const CXmlNode lookup = Parse("<r><Count>1</Count><x/><COUNT>2</COUNT></r>");
+TEST(XmlNodeTree, LookupsAndOutOfRangeQueries) {
+    const CXmlNode r = Parse("<r a='1'><Count>1</Count><x/><COUNT>2</COUNT></r>");
     int start = 0;
-    EXPECT_STREQ(lookup.GetChild("count", &start).GetText(0), "1");
+    EXPECT_STREQ(r.GetChild("count", &start).GetText(0), "1");
     EXPECT_EQ(start, 1);
-    EXPECT_STREQ(lookup.GetChild("count", &start).GetText(0), "2");
+    EXPECT_STREQ(r.GetChild("count", &start).GetText(0), "2");
     EXPECT_EQ(start, 3);
-    EXPECT_TRUE(lookup.GetChild("count", &start).IsEmpty());
-    EXPECT_EQ(start, 3);
-    EXPECT_STREQ(lookup.GetChild("COUNT", nullptr).GetText(0), "1");
-    EXPECT_TRUE(lookup.GetChild("coun", nullptr).IsEmpty());
-    EXPECT_TRUE(lookup.GetChild(5).IsEmpty());
-    EXPECT_TRUE(lookup.GetChild(-1).IsEmpty());
+    EXPECT_TRUE(r.GetChild("count", &start).IsEmpty());
+    EXPECT_EQ(start, 3);  // unchanged when nothing matches
+    EXPECT_STREQ(r.GetChild("COUNT", nullptr).GetText(0), "1");
+    EXPECT_TRUE(r.GetChild("coun", nullptr).IsEmpty());
+    EXPECT_TRUE(r.GetChild(3).IsEmpty() && r.GetChild(-1).IsEmpty());
+    EXPECT_EQ(r.GetText(0), nullptr);
+    EXPECT_EQ(r.GetAttribute(1).name, nullptr);
+    const SXmlClear none = r.GetClear(0);
+    EXPECT_TRUE(!none.value && !none.openMarker && !none.closeMarker);
+    EXPECT_EQ(r.GetEntry(r.GetEntryCount()), -1);
 
-    // Missing end tags at the end of the text.
-    const CXmlNode open = Parse("<a><b>text");
-    EXPECT_STREQ(open.GetChild(0).GetText(0), "text");
-
-    // An end tag naming an outer element closes the inner one too.
-    const CXmlNode skipped = Parse("<r><a><b>1</a><c/></r>");
-    ASSERT_EQ(skipped.GetChildCount(), 2);
-    EXPECT_STREQ(skipped.GetChild(0).GetChild(0).GetName(), "b");
-    EXPECT_STREQ(skipped.GetChild(1).GetName(), "c");
-
-    // The end-tag name may be neither longer nor shorter than the element's name; such an
-    // end tag names no open element.
-    EXPECT_TRUE(Parse("<r><a>1</ab></r>").IsEmpty());
-    EXPECT_TRUE(Parse("<r><ab>1</a></r>").IsEmpty());
-    EXPECT_STREQ(Parse("<r><a>1</a/x></r>").GetChild(0).GetText(0), "1");
-    // A stray end tag.
-    EXPECT_TRUE(Parse("<a></a></b>").IsEmpty());
-    EXPECT_TRUE(Parse("<?xml version=\"1.0\"?><R></R></X>").IsEmpty());
+    // The empty node answers every query without touching memory.
+    const CXmlNode empty;
+    start = 0;
+    EXPECT_TRUE(empty.GetChild("a", &start).IsEmpty() && empty.GetChild("a", nullptr).IsEmpty());
+    EXPECT_EQ(start, 0);
+    EXPECT_TRUE(empty.GetChild(0).IsEmpty() && empty.GetParent().IsEmpty());
+    EXPECT_EQ(empty.GetName(), nullptr);
+    EXPECT_EQ(empty.GetChildCount() + empty.GetTextCount() + empty.GetEntryCount(), 0);
+    EXPECT_EQ(empty.GetText(0), nullptr);
+    EXPECT_EQ(empty.GetClear(0).value, nullptr);
 }
 
 TEST(XmlNodeHandles, SubtreeOutlivesTheRootHandle) {
@@ -221,76 +168,28 @@ TEST(XmlNodeHandles, SubtreeOutlivesTheRootHandle) {
     EXPECT_STREQ(child.GetParent().GetName(), "r");
 }
 
-TEST(XmlNodeHandles, EmptyNodeAnswersEveryQuery) {
-    for (const CXmlNode& empty : {CXmlNode(), Parse("<a>&bad;</a>")}) {
-        ASSERT_TRUE(empty.IsEmpty());
-        EXPECT_EQ(empty.GetName(), nullptr);
-        EXPECT_EQ(empty.GetChildCount(), 0);
-        EXPECT_TRUE(empty.GetChild(0).IsEmpty());
-        int start = 0;
-        EXPECT_TRUE(empty.GetChild("a", &start).IsEmpty());
-        EXPECT_EQ(start, 0);
-        EXPECT_TRUE(empty.GetChild("a", nullptr).IsEmpty());
-        EXPECT_EQ(empty.GetTextCount(), 0);
-        EXPECT_EQ(empty.GetText(0), nullptr);
-        const SXmlClear clear = empty.GetClear(0);
-        EXPECT_EQ(clear.value, nullptr);
-        EXPECT_EQ(clear.openMarker, nullptr);
-        EXPECT_EQ(clear.closeMarker, nullptr);
-    }
-}
-
-TEST(XmlNodeHostile, DepthLimit) {
-    auto nested = [](int depth) {
-        std::string s;
-        for (int i = 0; i < depth; ++i) s += "<a>";
-        s += "x";
-        for (int i = 0; i < depth; ++i) s += "</a>";
-        return s;
-    };
-    EXPECT_FALSE(Parse(nested(1000)).IsEmpty());
-    EXPECT_TRUE(Parse(nested(1001)).IsEmpty());
-    std::string deep;
-    for (int i = 0; i < 100000; ++i) deep += "<a>";
-    EXPECT_TRUE(Parse(deep).IsEmpty());
-}
-
 TEST(XmlNodeHostile, TruncatedAndRandomTextsNeverCrash) {
     const std::string doc =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<R a='1'>\n\t<s>a&amp;b&#10;\xC3\xA9</s>\n"
         "\t<b><![CDATA[\nAAEC\n\t]]></b>\n\t<!-- c --><e/>\n</R>\n";
     ASSERT_FALSE(Parse(doc).IsEmpty());
-    for (size_t n = 0; n < doc.size(); ++n) {
-        const CXmlNode node = Parse(doc.substr(0, n));
-        // Walk whatever came out, touching every string.
-        std::vector<CXmlNode> pending{node};
-        while (!pending.empty()) {
-            CXmlNode current = pending.back();
-            pending.pop_back();
-            for (int i = 0; i < current.GetTextCount(); ++i) (void)std::strlen(current.GetText(i));
-            for (int i = 0; i < current.GetClearCount(); ++i)
-                (void)std::strlen(current.GetClear(i).value);
-            for (int i = 0; i < current.GetChildCount(); ++i)
-                pending.push_back(current.GetChild(i));
-        }
-    }
+    // Dump touches every string of whatever comes out, so that ASan sees a bad tree.
+    for (size_t n = 0; n < doc.size(); ++n) Dump(Parse(doc.substr(0, n)));
     // Lead bytes of multi-byte characters at the very end must not step over the terminator.
     for (const char* tail : {"<a>\xF0", "<a b=\"\xE0", "<a>\xC3", "\xF4", "<\xE0"})
-        (void)Parse(tail);
+        Dump(Parse(tail));
 
     const unsigned seed = 20240305;
-    std::printf("random XML seed %u\n", seed);
+    SCOPED_TRACE("random XML seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const char alphabet[] = "<>/?=\"'&#;x![]-CDATA \n\tab\xC3\xA9\xF0\x9F";
     for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        const size_t length = random() % 64;
-        for (size_t i = 0; i < length; ++i) {
-            text += (round % 2 == 0) ? alphabet[random() % (sizeof(alphabet) - 1)]
-                                     : static_cast<char>(1 + random() % 255);
+        std::string text(random() % 64, ' ');
+        for (char& c : text) {
+            c = (round % 2 == 0) ? alphabet[random() % (sizeof(alphabet) - 1)]
+                                 : static_cast<char>(1 + random() % 255);
         }
-        const CXmlNode node = Parse(text);
-        (void)node.GetChildCount();
+        Dump(Parse(text));
     }
 }
 

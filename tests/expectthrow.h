@@ -1,0 +1,64 @@
+// Catching an exception of the library and checking the place that raised it.
+#pragma once
+
+#include <source_location>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include <tavrin/tavrin.h>
+
+#include "logcapture.h"
+
+// What a call threw: nothing (thrown false), or the raising place of an exception of the
+// expected type and the log entries written meanwhile.
+struct SThrown {
+    bool thrown = false;
+    std::string file;
+    unsigned int line = 0;
+    std::string function;
+    size_t logged = 0;
+    std::wstring message;  // of the first log entry
+};
+
+template <class E = IException, class F>
+SThrown CatchThrown(F&& f) {
+    LogCapture log;
+    SThrown t;
+    try {
+        f();
+    } catch (const E& e) {
+        t.thrown = true;
+        t.file = e.GetFilename();
+        t.line = e.GetCodeLine();
+        t.function = e.GetFunctionName();
+    }
+    const auto entries = log.Entries();
+    t.logged = entries.size();
+    if (!entries.empty()) t.message = entries[0].message;
+    return t;
+}
+
+template <class E = IException, class F>
+bool Throws(F&& f) {
+    return CatchThrown<E>(f).thrown;
+}
+
+// Expects `f` to throw E from the source file whose path ends in `file`, at `line` (0: any
+// line) in `function`, and the exception to write exactly one log entry. Failures name `where`.
+template <class E = IException, class F>
+SThrown ExpectThrowsAt(F&& f, std::string_view file, unsigned int line, std::string_view function,
+                       std::source_location where = std::source_location::current()) {
+    const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), function);
+    const SThrown t = CatchThrown<E>(f);
+    EXPECT_TRUE(t.thrown) << "expected " << function << " at line " << line;
+    if (!t.thrown) return t;
+    EXPECT_TRUE(t.file.ends_with(file)) << t.file;
+    if (line != 0) {
+        EXPECT_EQ(t.line, line) << function;
+    }
+    EXPECT_EQ(t.function, function);
+    EXPECT_EQ(t.logged, 1u) << function;
+    return t;
+}
