@@ -38,9 +38,13 @@ public:
     template <typename T>
     T* CopyArray(const T* source, size_t count) {
         if (count == 0) return nullptr;
-        void* target = Allocate(count * sizeof(T), alignof(T));
-        std::memcpy(target, source, count * sizeof(T));
-        return static_cast<T*>(target);
+        T* target = static_cast<T*>(Allocate(count * sizeof(T), alignof(T)));
+        if (count == 1) {
+            *target = *source;  // the usual case: one text, one entry
+        } else {
+            std::memcpy(static_cast<void*>(target), source, count * sizeof(T));
+        }
+        return target;
     }
 
 private:
@@ -88,7 +92,23 @@ constexpr SRawMarker kRawMarkers[] = {
     {"<!--", 4, "-->", 3},      {"<!DOCTYPE", 9, ">", 1},
 };
 
-inline bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// Byte classes of the scanner, one table lookup per byte on the hot loops.
+enum : unsigned char {
+    kByteSpace = 1,       // white space between tokens
+    kByteContentStop = 2, // ends a run of plain content bytes: "<", NUL, any non-ASCII byte
+};
+struct SByteClassTable {
+    unsigned char cls[256] = {};
+    constexpr SByteClassTable() {
+        for (unsigned char c : {' ', '\t', '\n', '\r'}) cls[c] |= kByteSpace;
+        cls[0] |= kByteContentStop;
+        cls[static_cast<unsigned char>('<')] |= kByteContentStop;
+        for (int c = 0x80; c < 0x100; ++c) cls[c] |= kByteContentStop;
+    }
+};
+constexpr SByteClassTable kByteClass;
+
+inline bool IsSpace(unsigned char c) { return (kByteClass.cls[c] & kByteSpace) != 0; }
 
 inline unsigned char Lower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
@@ -127,7 +147,7 @@ bool StartsWithIgnoringCase(const char* p, const SRawMarker& marker) {
     return true;
 }
 
-int MatchRawMarker(const char* p) {
+int MatchRawMarkerAfterLt(const char* p) {
     // The byte after "<" tells which markers may follow; table order among them is kept.
     switch (p[1]) {
         case '!':
@@ -144,6 +164,13 @@ int MatchRawMarker(const char* p) {
         default:
             return -1;
     }
+}
+
+// Most tags start with a name letter that opens no marker: reject those without a call.
+inline int MatchRawMarker(const char* p) {
+    const unsigned char c = static_cast<unsigned char>(p[1]);
+    if (c != '!' && (c | 0x20) != 'p' && (c | 0x20) != 's') return -1;
+    return MatchRawMarkerAfterLt(p);
 }
 
 // Bytes that a text token simply steps over: ASCII other than the bytes that may end it.
@@ -176,8 +203,18 @@ struct SToken {
 };
 
 // Reads one token at `p` (after white space) and moves `p` past it.
-SToken NextToken(const char*& p) {
+SToken NextTokenAt(const char*& p);
+inline SToken NextToken(const char*& p) {
     p = SkipSpaces(p);
+    // A ">" right after a tag name is the usual next token: no call for it.
+    if (*p == '>') {
+        const char* begin = p++;
+        return SToken{ETokenKind::TagClose, begin, p};
+    }
+    return NextTokenAt(p);
+}
+
+SToken NextTokenAt(const char*& p) {
     SToken token;
     token.begin = p;
     const char c = *p;
@@ -251,11 +288,13 @@ SToken NextToken(const char*& p) {
 
 // End-tag name `tag` (a token inside the text) closes the element `name`: equal ignoring
 // case over the length of `name`, and the element name is not a prefix of a longer tag name.
-bool EndTagMatches(const char* name, const char* tag) {
+inline bool EndTagMatches(const char* name, const char* tag) {
     size_t k = 0;
     for (; name[k] != '\0'; ++k) {
         // A NUL in the text differs from every byte of the name, so this stops in bounds.
-        if (Lower(static_cast<unsigned char>(name[k])) != Lower(static_cast<unsigned char>(tag[k])))
+        // End tags usually repeat the name exactly: compare letter case only on a difference.
+        if (name[k] != tag[k] &&
+            Lower(static_cast<unsigned char>(name[k])) != Lower(static_cast<unsigned char>(tag[k])))
             return false;
     }
     switch (tag[k]) {
@@ -355,6 +394,38 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
     return o - out;
 }
 
+// A growable stack of trivially copyable entries for the parse's scratch lists: pushes and
+// truncations stay inline, and the storage is only ever grown.
+template <typename T>
+class CScratch {
+public:
+    size_t size() const noexcept { return m_size; }
+    bool empty() const noexcept { return m_size == 0; }
+    const T* data() const noexcept { return m_data.get(); }
+    T& back() noexcept { return m_data[m_size - 1]; }
+    const T& back() const noexcept { return m_data[m_size - 1]; }
+    void pop_back() noexcept { --m_size; }
+    void resize(size_t size) noexcept { m_size = size; }  // only ever shrinks
+
+    void push_back(const T& value) {
+        if (m_size == m_capacity) Grow();
+        m_data[m_size++] = value;
+    }
+
+private:
+    void Grow() {
+        const size_t capacity = m_capacity == 0 ? 64 : m_capacity * 2;
+        auto data = std::make_unique<T[]>(capacity);
+        if (m_size != 0) std::memcpy(static_cast<void*>(data.get()), m_data.get(), m_size * sizeof(T));
+        m_data = std::move(data);
+        m_capacity = capacity;
+    }
+
+    std::unique_ptr<T[]> m_data;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
 class CParser {
 public:
     CParser(const char* text, size_t length, CXmlTree* tree)
@@ -427,12 +498,12 @@ private:
     const char* m_textEnd;
     CXmlTree* m_tree;
     Detail::CArena& m_arena;
-    std::vector<SOpen> m_open;
-    std::vector<SXmlNodeData*> m_children;
-    std::vector<const char*> m_texts;
-    std::vector<SXmlClear> m_clears;
-    std::vector<SXmlAttribute> m_attributes;
-    std::vector<int> m_order;
+    CScratch<SOpen> m_open;
+    CScratch<SXmlNodeData*> m_children;
+    CScratch<const char*> m_texts;
+    CScratch<SXmlClear> m_clears;
+    CScratch<SXmlAttribute> m_attributes;
+    CScratch<int> m_order;
 };
 
 void CParser::CloseCurrent() {
@@ -557,19 +628,19 @@ SXmlNodeData* CParser::Run() {
         // A text segment runs from its first token to the next markup; the scan steps over
         // whole characters, as the tokens would, and remembers where the last token ended.
         const char* segmentBegin = p;
-        const char* segmentEnd = p;
         for (;;) {
             const unsigned char c = static_cast<unsigned char>(*p);
-            if (c == '<' || c == '\0') break;
-            if (c < 0x80) {
+            if ((kByteClass.cls[c] & kByteContentStop) == 0) {
                 ++p;
-                if (!IsSpace(c)) segmentEnd = p;
+            } else if (c == '<' || c == '\0') {
+                break;
             } else {
                 p = Step(p);
-                segmentEnd = p;
             }
         }
-        // A malformed lead byte may have stepped over white space: cut that off as well.
+        // The segment ends after its last byte that is not white space (a malformed lead byte
+        // may have stepped over white space: that is cut off as well).
+        const char* segmentEnd = p;
         while (segmentEnd != segmentBegin && IsSpace(static_cast<unsigned char>(segmentEnd[-1])))
             --segmentEnd;
         const bool hasText = segmentEnd != segmentBegin;
