@@ -44,15 +44,11 @@ struct Cont : ISerializableContainer {
     }
 };
 
-inline std::string WriteJson(const ISerializable& object) {
+// The document of an Obj or a Cont.
+template <class T>
+std::string WriteJson(const T& root) {
     std::ostringstream out;
-    CWriterJson(out).Write(object);
-    return out.str();
-}
-
-inline std::string WriteJson(const ISerializableContainer& container) {
-    std::ostringstream out;
-    CWriterJson(out).Write(container);
+    CWriterJson(out).Write(root);
     return out.str();
 }
 
@@ -82,9 +78,7 @@ void ExpectThrowAt(F&& f, unsigned int line, std::string_view function, std::str
     } catch (const E& e) {
         EXPECT_EQ(e.GetCodeLine(), line);
         EXPECT_EQ(std::string_view(e.GetFunctionName()), function);
-        const std::string_view path = e.GetFilename();
-        EXPECT_TRUE(path.size() >= file.size() && path.substr(path.size() - file.size()) == file)
-            << path;
+        EXPECT_TRUE(std::string_view(e.GetFilename()).ends_with(file)) << e.GetFilename();
     }
 }
 
