@@ -235,6 +235,17 @@ inline Orders MakeOrders(unsigned count) {
     return orders;
 }
 
+// The orders of MakeOrders(count), made once per count and kept for the benchmark's lifetime.
+inline const Orders& SharedOrders(unsigned count) {
+    static unsigned cachedCount = 0;
+    static Orders orders;
+    if (cachedCount != count) {
+        orders = MakeOrders(count);
+        cachedCount = count;
+    }
+    return orders;
+}
+
 // Number of orders of `read` that differ from `expected` (a missing or extra order counts).
 inline size_t CountMismatches(const Orders& expected, const Orders& read) {
     size_t mismatches = expected.items.size() > read.items.size()
