@@ -80,15 +80,6 @@ namespace {
 
 using TavrinBench::Orders;
 
-const Orders& Workload(unsigned count) {
-    static unsigned cachedCount = 0;
-    static Orders orders;
-    if (cachedCount != count) {
-        orders = TavrinBench::MakeOrders(count);
-        cachedCount = count;
-    }
-    return orders;
-}
 
 std::vector<unsigned char> WriteBinary(const Orders& orders) {
     QvStreamWriteBinaryBuffer buffer;
@@ -114,7 +105,7 @@ int64_t PeakDuring(F&& f) {
 }
 
 void BM_BinaryWrite(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     size_t bytes = 0;
     for (auto _ : state) {
         QvStreamWriteBinaryBuffer buffer;
@@ -142,7 +133,7 @@ void BM_BinaryWrite(benchmark::State& state) {
 
 // The same into one output buffer kept from document to document: the writer's own cost.
 void BM_BinaryWriteReusedOutput(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     QvStreamWriteBinaryBuffer buffer;
     size_t bytes = 0;
     for (auto _ : state) {
@@ -156,7 +147,7 @@ void BM_BinaryWriteReusedOutput(benchmark::State& state) {
 }
 
 void BM_BinaryRead(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     const std::vector<unsigned char> doc = WriteBinary(orders);
     {
         Orders check;
@@ -189,7 +180,7 @@ void BM_BinaryRead(benchmark::State& state) {
 
 // Decoding only: the reader's constructor, without filling application objects.
 void BM_BinaryDecode(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     const std::vector<unsigned char> doc = WriteBinary(orders);
     for (auto _ : state) {
         QvStreamReadBinaryBuffer stream(doc.data(), doc.size());
@@ -203,7 +194,7 @@ void BM_BinaryDecode(benchmark::State& state) {
 // Filling application objects from a decoded document: the reader's lookups plus the cost of
 // the application's own objects (strings, vectors, date-times).
 void BM_BinaryFill(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     const std::vector<unsigned char> doc = WriteBinary(orders);
     QvStreamReadBinaryBuffer stream(doc.data(), doc.size());
     const Tavrin::CReaderBinary reader(stream);
@@ -217,7 +208,7 @@ void BM_BinaryFill(benchmark::State& state) {
 
 // The physical limit: copying the same number of bytes.
 void BM_BinaryMemcpy(benchmark::State& state) {
-    const Orders& orders = Workload(static_cast<unsigned>(state.range(0)));
+    const Orders& orders = TavrinBench::SharedOrders(static_cast<unsigned>(state.range(0)));
     const std::vector<unsigned char> doc = WriteBinary(orders);
     std::vector<unsigned char> target(doc.size());
     for (auto _ : state) {

@@ -34,26 +34,38 @@ constexpr long long DaysFromCivil(long long year, unsigned month, unsigned day) 
 }
 
 struct SCivil {
-    long long year;
-    unsigned month;
-    unsigned day;
+    uint32_t year;
+    uint32_t month;
+    uint32_t day;
 };
 
-constexpr SCivil CivilFromDays(long long days) {
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long year = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    return {year + (month <= 2 ? 1 : 0), month, day};
+// The date of a day counted from 1601-01-01 (day 0), for every day that a 64-bit count of
+// 100-ns intervals reaches. Division-free form of the proleptic Gregorian calendar: the day
+// is first counted from 0000-03-01, so that the leap day ends each year, and the century,
+// year and month are read off by multiplications ("Euclidean affine functions and their
+// application to calendar algorithms", 2022). Checked against the plain arithmetic for every
+// such day.
+constexpr SCivil CivilFrom1601(uint32_t days) {
+    const uint32_t n = days + 584694;  // 1601-01-01 counted from 0000-03-01
+    const uint32_t n1 = 4 * n + 3;
+    const uint32_t century = n1 / 146097;
+    const uint32_t n2 = n1 % 146097 / 4 * 4 + 3;
+    const uint64_t p2 = uint64_t(2939745) * n2;
+    const uint32_t yearOfCentury = static_cast<uint32_t>(p2 >> 32);
+    const uint32_t dayOfYear = static_cast<uint32_t>(p2) / 2939745 / 4;  // from March 1
+    const uint32_t n3 = 2141 * dayOfYear + 197913;
+    const uint32_t month = n3 >> 16;  // 3 .. 14
+    const uint32_t day = (n3 & 0xFFFF) / 2141 + 1;
+    const uint32_t january = dayOfYear >= 306 ? 1 : 0;  // January and February: next year
+    return {100 * century + yearOfCentury + january, january ? month - 12 : month, day};
 }
 
 static_assert(DaysFromCivil(1601, 1, 1) == -kDays1601To1970);
-static_assert(CivilFromDays(-kDays1601To1970).year == 1601);
+static_assert(CivilFrom1601(0).year == 1601 && CivilFrom1601(0).month == 1 && CivilFrom1601(0).day == 1);
+static_assert(CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2000, 2, 29) + kDays1601To1970)).day == 29);
+static_assert(CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2100, 3, 1) + kDays1601To1970)).month == 3);
+// The last day a 64-bit count reaches.
+static_assert(CivilFrom1601(static_cast<uint32_t>(UINT64_MAX / 864000000000ull)).year == 60056);
 
 // White space of the C locale, the only one the scanner knows.
 template <class Ch>
@@ -323,10 +335,12 @@ uint64_t QvDateTime::ToFileTime() const noexcept {
 }
 
 void QvDateTime::SetFromFileTime(uint64_t count) noexcept {
-    const uint64_t totalSeconds = count / kTicksPerSecond;
-    const long long days = static_cast<long long>(totalSeconds / kSecondsPerDay);
-    const unsigned secondOfDay = static_cast<unsigned>(totalSeconds % kSecondsPerDay);
-    const SCivil civil = CivilFromDays(days - kDays1601To1970);
+    const uint64_t totalMilliseconds = count / kTicksPerMillisecond;
+    const uint64_t totalSeconds = totalMilliseconds / 1000;
+    constexpr uint64_t kDaySeconds = 86400;
+    const uint32_t days = static_cast<uint32_t>(totalSeconds / kDaySeconds);  // below 2^25
+    const uint32_t secondOfDay = static_cast<uint32_t>(totalSeconds - days * kDaySeconds);
+    const SCivil civil = CivilFrom1601(days);
     m_year = static_cast<unsigned short>(civil.year);  // at most 60056
     m_month = static_cast<unsigned short>(civil.month);
     m_day = static_cast<unsigned short>(civil.day);
@@ -334,7 +348,13 @@ void QvDateTime::SetFromFileTime(uint64_t count) noexcept {
     m_hour = static_cast<unsigned short>(secondOfDay / 3600);
     m_minute = static_cast<unsigned short>(secondOfDay / 60 % 60);
     m_second = static_cast<unsigned short>(secondOfDay % 60);
-    m_milliseconds = static_cast<unsigned short>(count / kTicksPerMillisecond % 1000);
+    m_milliseconds = static_cast<unsigned short>(totalMilliseconds % 1000);
+}
+
+QvDateTime QvDateTime::FromFileTime(uint64_t count) noexcept {
+    QvDateTime value{SNoClock{}};
+    value.SetFromFileTime(count);
+    return value;
 }
 
 void QvDateTime::WriteToStream(IStreamWrite& stream) const {

@@ -134,11 +134,22 @@ QvStreamWriteBinaryBuffer::QvStreamWriteBinaryBuffer() {
 
 QvStreamWriteBinaryBuffer::~QvStreamWriteBinaryBuffer() = default;
 
+namespace {
+
+[[noreturn]] void ThrowTooLarge() {
+    throw std::length_error("QvStreamWriteBinaryBuffer: more than 0xFFFFFFFF bytes");
+}
+
+}  // namespace
+
+void QvStreamWriteBinaryBuffer::Reserve(uint64_t count) {
+    if (count > UINT32_MAX - m_array.GetCount()) ThrowTooLarge();
+    m_array.Reserve(m_array.GetCount() + count);
+}
+
 IStreamWrite& QvStreamWriteBinaryBuffer::WriteBytes(const void* data, uint64_t count) {
     if (count == 0) return *this;
-    if (count > UINT32_MAX - m_array.GetCount()) {
-        throw std::length_error("QvStreamWriteBinaryBuffer: more than 0xFFFFFFFF bytes");
-    }
+    if (count > UINT32_MAX - m_array.GetCount()) ThrowTooLarge();
     // One copy; the capacity reached equals that of appending byte by byte (doubling).
     m_array.Append(static_cast<const unsigned char*>(data), static_cast<unsigned int>(count));
     return *this;

@@ -22,6 +22,9 @@ constexpr unsigned int kLineTruncated = 120;
 constexpr unsigned int kLineNotWideText = 130;
 // Text longer than the stream holds.
 constexpr unsigned int kLineTextTruncated = 140;
+// Consume of bytes that the stream did not offer.
+constexpr unsigned int kLineConsumeWithoutMemory = 150;
+constexpr unsigned int kLineConsumePastEnd = 160;
 
 // Long texts are read in pieces of this many bytes, so that a length read from the stream
 // never makes us allocate more than the data actually delivered (plus one piece).
@@ -175,6 +178,15 @@ void QvStreamReadBinary::ReadBool(bool& value) {
     value = byte != 0;
 }
 
+const unsigned char* QvStreamReadBinary::GetContiguous(uint64_t& available) {
+    available = 0;
+    return nullptr;
+}
+
+void QvStreamReadBinary::Consume(uint64_t count) {
+    if (count != 0) Throw(kLineConsumeWithoutMemory, "QvStreamReadBinary::Consume");
+}
+
 // ---- QvStreamReadBinaryBuffer ----------------------------------------------------------------
 
 QvStreamReadBinaryBuffer::QvStreamReadBinaryBuffer(const void* data, size_t size) noexcept
@@ -196,6 +208,16 @@ uint64_t QvStreamReadBinaryBuffer::ReadBytes(void* data, uint64_t count) {
     return take;
 }
 
+const unsigned char* QvStreamReadBinaryBuffer::GetContiguous(uint64_t& available) {
+    available = m_size - m_position;
+    return m_data ? m_data + m_position : nullptr;
+}
+
+void QvStreamReadBinaryBuffer::Consume(uint64_t count) {
+    if (count > m_size - m_position) Throw(kLineConsumePastEnd, "QvStreamReadBinaryBuffer::Consume");
+    m_position += static_cast<size_t>(count);
+}
+
 void QvStreamReadBinaryBuffer::ReadStdString(std::string& value) {
     static constexpr const char* kFunction = "QvStreamReadBinaryBuffer::ReadStdString";
     const size_t start = m_position;
@@ -212,14 +234,23 @@ void QvStreamReadBinaryBuffer::ReadStdString(std::string& value) {
 void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
     static constexpr const char* kFunction = "QvStreamReadBinaryBuffer::ReadStdWString";
     const size_t start = m_position;
+    // The usual case, a short text that is all there: decoded in one go. Anything else takes
+    // the general way below, which also names what is wrong.
+    const unsigned char* p = m_data + m_position;
+    const size_t left = m_size - m_position;
+    if (left >= 4 && p[0] == 0xFF && p[1] == 0xFE && p[2] == 0xFF && p[3] < 0xFF &&
+        (left - 4) / 2 >= p[3]) {
+        const size_t units = p[3];
+        value.resize(units);
+        value.resize(QvDetail::DecodeUtf16(p + 4, units, value.data()));
+        m_position += 4 + 2 * units;
+        return;
+    }
     try {
         const uint64_t units = ReadWideLength(*this, kFunction);
         if ((m_size - m_position) / 2 < units) Throw(kLineTextTruncated, kFunction);
-        std::wstring text;
-        text.reserve(static_cast<size_t>(units));
-        QvDetail::CUtf16Decoder decoder(text);
-        decoder.Feed(m_data + m_position, static_cast<size_t>(units));
-        decoder.Finish();
+        std::wstring text(static_cast<size_t>(units), L'\0');
+        text.resize(QvDetail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units), text.data()));
         m_position += static_cast<size_t>(units) * 2;
         value = std::move(text);
     } catch (...) {

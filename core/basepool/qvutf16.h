@@ -2,8 +2,10 @@
 // points here; the streams carry 16-bit units.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace QvDetail {
@@ -32,6 +34,51 @@ inline unsigned EncodeUtf16(wchar_t c, uint16_t* out) noexcept {
     out[0] = static_cast<uint16_t>(0xD800 + (v >> 10));
     out[1] = static_cast<uint16_t>(0xDC00 + (v & 0x3FF));
     return 2;
+}
+
+// Decodes `units` little-endian 16-bit units at `bytes` into `out`, which has room for
+// `units` characters; returns how many characters were stored. Gives the same characters as
+// CUtf16Decoder fed all units at once and finished: a surrogate that is not part of a pair
+// becomes U+FFFD.
+inline size_t DecodeUtf16(const unsigned char* bytes, size_t units, wchar_t* out) noexcept {
+    // Text without surrogates, by far the most common, is one unit per character: two plain
+    // loops that the compiler can vectorise.
+    if constexpr (std::endian::native == std::endian::little) {
+        unsigned surrogates = 0;
+        for (size_t k = 0; k < units; ++k) {
+            uint16_t u;
+            std::memcpy(&u, bytes + 2 * k, 2);
+            surrogates |= (u & 0xF800u) == 0xD800u;
+        }
+        if (!surrogates) {
+            for (size_t k = 0; k < units; ++k) {
+                uint16_t u;
+                std::memcpy(&u, bytes + 2 * k, 2);
+                out[k] = static_cast<wchar_t>(u);
+            }
+            return units;
+        }
+    }
+    wchar_t* o = out;
+    size_t i = 0;
+    while (i < units) {
+        const uint32_t u = static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        ++i;
+        if (u - 0xD800u >= 0x800u) {  // not a surrogate
+            *o++ = static_cast<wchar_t>(u);
+            continue;
+        }
+        if (u <= 0xDBFF && i < units) {
+            const uint32_t v = static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            if (v - 0xDC00u < 0x400u) {
+                *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        *o++ = static_cast<wchar_t>(kReplacementChar);
+    }
+    return static_cast<size_t>(o - out);
 }
 
 // Turns a sequence of UTF-16 units, delivered in pieces, into code points. A surrogate that

@@ -69,6 +69,8 @@ public:
     uint64_t ToFileTime() const noexcept;
     // Sets all eight fields from such a count.
     void SetFromFileTime(uint64_t count) noexcept;
+    // The value of such a count, as SetFromFileTime sets it; the clock is not read.
+    static QvDateTime FromFileTime(uint64_t count) noexcept;
 
     // Day of the week as stored: 0 = Sunday ... 6 = Saturday.
     unsigned short GetDayOfWeek() const noexcept { return m_dayOfWeek; }
@@ -93,6 +95,9 @@ public:
     void SetMilliseconds(unsigned short value) override { m_milliseconds = value; }
 
 private:
+    struct SNoClock {};
+    explicit QvDateTime(SNoClock) noexcept {}
+
     unsigned short m_year = 0;
     unsigned short m_month = 0;
     unsigned short m_dayOfWeek = 0;

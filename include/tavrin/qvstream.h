@@ -139,4 +139,15 @@ public:
     void ReadUInt8(uint8_t& value) override;
     void ReadBool(bool& value) override;
     uint64_t ReadBytes(void* data, uint64_t count) override = 0;
+
+    // Direct access for readers that decode straight from memory: returns the address of the
+    // next unread byte and sets `available` to the number of bytes that follow it in one
+    // piece, or returns null when the stream has no such memory (the default), in which case
+    // readers use the read operations only. The bytes stay valid and unchanged until the next
+    // call on the stream. A class that derives from a stream with memory and changes what its
+    // read operations deliver must return null here.
+    virtual const unsigned char* GetContiguous(uint64_t& available);
+    // Consumes `count` of the bytes that GetContiguous reported, as reading them would. The
+    // default (no memory) accepts only 0; a larger count raises Tavrin::CException.
+    virtual void Consume(uint64_t count);
 };

@@ -24,6 +24,11 @@ public:
     // Appends the bytes as they stand; a count of 0 changes nothing.
     IStreamWrite& WriteBytes(const void* data, uint64_t count) override;
 
+    // Grows the capacity to what writing `count` more bytes would make it (doubling, with one
+    // reallocation at most), so that writing them later moves nothing. Writes nothing. Throws
+    // std::length_error, and changes nothing, when the content would pass 0xFFFFFFFF bytes.
+    void Reserve(uint64_t count);
+
     // The bytes written so far (valid until the next write or the destruction of the buffer).
     const unsigned char* GetData() const noexcept { return m_array.GetData(); }
     unsigned int GetCount() const noexcept { return m_array.GetCount(); }
@@ -63,6 +68,11 @@ public:
     void ReadUInt8(uint8_t& value) override;
     void ReadBool(bool& value) override;
     uint64_t ReadBytes(void* data, uint64_t count) override;
+
+    // The unread bytes, in one piece (null only for a stream over no memory). Consume moves past
+    // `count` of them; more than are left raises Tavrin::CException and consumes nothing.
+    const unsigned char* GetContiguous(uint64_t& available) override;
+    void Consume(uint64_t count) override;
 
     size_t GetPosition() const noexcept { return m_position; }
     size_t GetRemaining() const noexcept { return m_size - m_position; }

@@ -15,11 +15,14 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include <tavrin/cexception.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvstream.h>
+#include <tavrin/qvstreambuffer.h>
 
 #include "core/tavrin/src/binaryformat.h"
 
@@ -46,6 +49,28 @@ constexpr unsigned int kLineTooManyElements = 660;
 constexpr const char* kFunctionDataWrite = "Tavrin::CDataWriterBinary::Write";
 
 constexpr uint64_t kMaxCount = 0xFFFFFFFFull;
+
+// Copies `n` bytes; the short runs of names and texts without a call.
+inline void CopyBytes(unsigned char* to, const void* from, size_t n) noexcept {
+    const unsigned char* p = static_cast<const unsigned char*>(from);
+    if (n >= 8 && n <= 16) {
+        uint64_t a, b;
+        std::memcpy(&a, p, 8);
+        std::memcpy(&b, p + n - 8, 8);
+        std::memcpy(to, &a, 8);
+        std::memcpy(to + n - 8, &b, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        std::memcpy(to, &a, 4);
+        std::memcpy(to + n - 4, &b, 4);
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; ++i) to[i] = p[i];
+    } else {
+        std::memcpy(to, p, n);
+    }
+}
 
 // ---- Byte stores ------------------------------------------------------------------------------
 
@@ -108,7 +133,7 @@ public:
             n -= room;
             AddChunk(n);
         }
-        if (n) std::memcpy(m_cur, p, n);
+        CopyBytes(m_cur, p, n);
         m_cur += n;
     }
 
@@ -223,7 +248,7 @@ public:
 
     void Append(const void* data, size_t n) {
         if (static_cast<size_t>(m_end - m_cur) >= n) {
-            if (n) std::memcpy(m_cur, data, n);
+            CopyBytes(m_cur, data, n);
             m_cur += n;
             return;
         }
@@ -275,6 +300,26 @@ private:
     size_t m_capacity = 0;
     unsigned char* m_cur = nullptr;
     unsigned char* m_end = nullptr;
+};
+
+// Counts the bytes of a record without keeping them.
+class CCountSink {
+public:
+    unsigned char* Room(size_t n) {
+        if (n > sizeof m_scratch) {
+            m_large.resize(n);
+            return m_large.data();
+        }
+        return m_scratch;
+    }
+    void Commit(size_t n) noexcept { m_size += n; }
+    void Append(const void*, size_t n) noexcept { m_size += n; }
+    uint64_t Size() const noexcept { return m_size; }
+
+private:
+    unsigned char m_scratch[64];
+    std::vector<unsigned char> m_large;
+    uint64_t m_size = 0;
 };
 
 template <class Sink, class T>
@@ -388,6 +433,13 @@ public:
     }
 
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
+
+    // Bytes of the document head: version, root kind, name count and the entries.
+    uint64_t HeadSize() const noexcept {
+        uint64_t size = 4 + 1 + 4;
+        for (const SName& name : m_names) size += 4 + name.length + 4;
+        return size;
+    }
 
     // Each entry as narrow text and identifier, in the iteration order of the keyed table
     // that the format's name table is.
@@ -891,7 +943,7 @@ void CDataWriterBinary::Write(const char* name, const std::string& value) {
     unsigned char* p = m_bytes.Extend(4 + length);
     const uint32_t count = static_cast<uint32_t>(length);
     std::memcpy(p, &count, 4);
-    if (length) std::memcpy(p + 4, value.data(), length);
+    CopyBytes(p + 4, value.data(), length);
     SValue& slot = Slot(kTagString, id);
     slot.bits = offset;
     slot.size = 4 + length;
@@ -917,6 +969,10 @@ template <class Sink>
 void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
     const std::vector<SValue>& values = m_values[tag];
     const uint32_t n = static_cast<uint32_t>(values.size());
+    if constexpr (std::is_same_v<Sink, CCountSink>) {  // the size does not depend on the order
+        for (const SValue& v : values) WriteEntry(sink, tag, v);
+        return;
+    }
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
     uint32_t localHashes[kLocal] = {};
     uint32_t localOrder[kLocal] = {};
@@ -1071,7 +1127,7 @@ void CContainerWriterBinary::Write(const std::string& value) {
     unsigned char* p = m_elements.Room(4 + length);
     const uint32_t count = static_cast<uint32_t>(length);
     std::memcpy(p, &count, 4);
-    if (length) std::memcpy(p + 4, value.data(), length);
+    CopyBytes(p + 4, value.data(), length);
     m_elements.Commit(4 + length);
     ++m_count;
 }
@@ -1115,13 +1171,31 @@ void CContainerWriterBinary::Reset() noexcept {
 constexpr uint8_t kRootObject = kTagObject;
 constexpr uint8_t kRootContainer = kTagContainer;
 
-// The head of a document through the stream's own operations; the records that follow go
-// through WriteBytes in runs, with the same bytes that the typed operations would produce.
-void WriteHead(QvStreamWriteBinary& stream, uint8_t rootKind, const CNameTable& names) {
+// The document: the head through the stream's own operations; the root's record through
+// WriteBytes in runs, with the same bytes that the typed operations would produce.
+//
+// The library's own buffer (that class exactly: a derived one may do other things with its
+// bytes) is first given the capacity that the whole document will bring it to, so that it
+// grows once instead of doubling its way there, copying as it goes; the capacity it ends with
+// is the same. A buffer that could not take the document gets no such help: the writes
+// themselves report it, after the part that fits.
+template <class Root>
+void WriteDocument(QvStreamWriteBinary& stream, uint8_t rootKind, const CNameTable& names,
+                   const Root& root) {
+    if (typeid(stream) == typeid(QvStreamWriteBinaryBuffer)) {
+        auto& buffer = static_cast<QvStreamWriteBinaryBuffer&>(stream);
+        CCountSink record;
+        root.WriteRecord(record);
+        const uint64_t size = names.HeadSize() + record.Size();
+        if (size <= UINT32_MAX - buffer.GetCount()) buffer.Reserve(size);
+    }
     stream.WriteVersion(0);
     stream.WriteUInt8(rootKind);
     stream.WriteUInt32(names.Count());
     names.WriteEntries(stream);
+    COutSink out(stream);
+    root.WriteRecord(out);
+    out.Flush();
 }
 
 }  // namespace
@@ -1132,20 +1206,14 @@ void CWriterBinary::Write(const ISerializable& object) {
     CDocument document;
     CDataWriterBinary* root = document.AcquireData();
     object.Write(*root);
-    WriteHead(m_stream, kRootObject, document.Names());
-    COutSink out(m_stream);
-    root->WriteRecord(out);
-    out.Flush();
+    WriteDocument(m_stream, kRootObject, document.Names(), *root);
 }
 
 void CWriterBinary::Write(const ISerializableContainer& container) {
     CDocument document;
     CContainerWriterBinary* root = document.AcquireContainer();
     container.Write(*root);
-    WriteHead(m_stream, kRootContainer, document.Names());
-    COutSink out(m_stream);
-    root->WriteRecord(out);
-    out.Flush();
+    WriteDocument(m_stream, kRootContainer, document.Names(), *root);
 }
 
 }  // namespace Tavrin
