@@ -40,9 +40,7 @@ auto Key(const QvDateTime& t) {
                       t.GetSecond(), t.GetMilliseconds());
 }
 template <class T>
-const T& Key(const T& value) {
-    return value;
-}
+const T& Key(const T& value) { return value; }
 
 // Reads `key` (a name or an index) as T, expecting the read to succeed.
 template <class T, class R, class K>
@@ -59,23 +57,12 @@ TEST(JsonWriter, DocumentLayout) {
     Obj z([](IDataWriter& w) { w.Write("z", 5); });
     Cont tags([&](IContainerWriter& w) { w.Write(3); w.Write(4); w.Write(z); });
     EXPECT_EQ(WriteJson(Obj([&](IDataWriter& w) {
-                  w.Write("id", 7);
-                  w.Write("name", std::string("A\"b"));
-                  w.Write("pos", pos);
-                  w.Write("tags", tags);
+                  w.Write("id", 7); w.Write("name", std::string("A\"b"));
+                  w.Write("pos", pos); w.Write("tags", tags);
               })),
-              "{\t\"id\":7,\n"
-              "\t\"name\":\"A\\\"b\",\n"
-              "\t\"pos\":\n"
-              "\t{\t\"x\":1,\n"
-              "\t\t\"y\":2\n"
-              "\t},\n"
-              "\t\"tags\":\n"
-              "\t[\t3,\n"
-              "\t\t4,\n"
-              "\t\t{\t\"z\":5\n"
-              "\t\t}\n"
-              "\t]\n"
+              "{\t\"id\":7,\n\t\"name\":\"A\\\"b\",\n"
+              "\t\"pos\":\n\t{\t\"x\":1,\n\t\t\"y\":2\n\t},\n"
+              "\t\"tags\":\n\t[\t3,\n\t\t4,\n\t\t{\t\"z\":5\n\t\t}\n\t]\n"
               "}\n");
     const Obj empty;
     const Cont emptyList;
@@ -103,45 +90,42 @@ std::string ValueText(const A&... value) {
 }
 
 TEST(JsonWriter, ValueTexts) {
-    EXPECT_EQ(ValueText(static_cast<unsigned char>(200)), "200");
-    EXPECT_EQ(ValueText(static_cast<signed char>(-5)), "-5");
-    EXPECT_EQ(ValueText(static_cast<unsigned short>(65535)), "65535");
-    EXPECT_EQ(ValueText(4000000000u), "4000000000");
-    EXPECT_EQ(ValueText(std::numeric_limits<long long>::min()), "-9223372036854775808");
-    EXPECT_EQ(ValueText(std::numeric_limits<unsigned long long>::max()), "18446744073709551615");
-    EXPECT_EQ(ValueText(0.1f), "0.100000001");
-    EXPECT_EQ(ValueText(1.0f), "1");
-    EXPECT_EQ(ValueText(0.1), "0.10000000000000001");
-    EXPECT_EQ(ValueText(100.0), "100");
-    EXPECT_EQ(ValueText(1e21), "1e+21");
-    EXPECT_EQ(ValueText(true), "true");
-    EXPECT_EQ(ValueText(false), "false");
-    // The seven escapes; other control bytes, "/" and bytes from 0x80 pass unchanged.
-    EXPECT_EQ(ValueText(std::string("\"\\\t\n\b\f\r/\x01\x7f\xc3\xa9z")),
-              "\"\\\"\\\\\\t\\n\\b\\f\\r/\x01\x7f\xc3\xa9z\"");
-    EXPECT_EQ(ValueText(std::string()), "\"\"");
-    // Narrow text ends at its first NUL, as the wide text does in its conversion.
-    EXPECT_EQ(ValueText(std::string("ab\0cd", 5)), "\"ab\"");
-    EXPECT_EQ(ValueText(std::wstring(L"\u00e9")), "\"\xc3\xa9\"");
-    EXPECT_EQ(ValueText(std::wstring(L"a\"\U0001F600")), "\"a\\\"\xf0\x9f\x98\x80\"");
-    EXPECT_EQ(ValueText(std::wstring(L"ab\0cd", 5)), "\"ab\"");
-    EXPECT_EQ(ValueText('x'), "\"x\"");
-    // A char that needs an escape gets it, so that the document stays well-formed.
-    EXPECT_EQ(ValueText('"'), "\"\\\"\"");
-    EXPECT_EQ(ValueText('\\'), "\"\\\\\"");
-    EXPECT_EQ(ValueText('\0'), "\"\"");
-    EXPECT_EQ(ValueText(size_t{3}, "ABC"), "\"QUJD\"");
-    EXPECT_EQ(ValueText(size_t{0}, ""), "\"\"");
     const std::vector<unsigned char> bytes54(54, 0xAB);
-    const std::string base64 = ValueText(bytes54.size(), bytes54.data());
-    EXPECT_EQ(base64.size(), 74u);
-    EXPECT_EQ(base64.find('\n'), std::string::npos);
-    EXPECT_EQ(ValueText(MakeDate("2024-03-05T14:07:09", 500)), "\"2024-03-05T14:07:09\"");
+    std::string base64;  // of bytes54
+    for (int i = 0; i < 18; ++i) base64 += "q6ur";
+    const std::pair<std::string, std::string> cases[] = {
+        {ValueText(static_cast<unsigned char>(200)), "200"},
+        {ValueText(static_cast<signed char>(-5)), "-5"},
+        {ValueText(static_cast<unsigned short>(65535)), "65535"},
+        {ValueText(4000000000u), "4000000000"},
+        {ValueText(std::numeric_limits<long long>::min()), "-9223372036854775808"},
+        {ValueText(std::numeric_limits<unsigned long long>::max()), "18446744073709551615"},
+        {ValueText(0.1f), "0.100000001"}, {ValueText(1.0f), "1"},
+        {ValueText(0.1), "0.10000000000000001"}, {ValueText(100.0), "100"},
+        {ValueText(1e21), "1e+21"}, {ValueText(true), "true"}, {ValueText(false), "false"},
+        // The seven escapes; other control bytes, "/" and bytes from 0x80 pass unchanged.
+        {ValueText(std::string("\"\\\t\n\b\f\r/\x01\x7f\xc3\xa9z")),
+         "\"\\\"\\\\\\t\\n\\b\\f\\r/\x01\x7f\xc3\xa9z\""},
+        {ValueText(std::string()), "\"\""},
+        // Narrow text ends at its first NUL, as the wide text does in its conversion.
+        {ValueText(std::string("ab\0cd", 5)), "\"ab\""},
+        {ValueText(std::wstring(L"\u00e9")), "\"\xc3\xa9\""},
+        {ValueText(std::wstring(L"a\"\U0001F600")), "\"a\\\"\xf0\x9f\x98\x80\""},
+        {ValueText(std::wstring(L"ab\0cd", 5)), "\"ab\""},
+        // A char that needs an escape gets it, so that the document stays well-formed.
+        {ValueText('x'), "\"x\""}, {ValueText('"'), "\"\\\"\""}, {ValueText('\\'), "\"\\\\\""},
+        {ValueText('\0'), "\"\""},
+        {ValueText(size_t{3}, "ABC"), "\"QUJD\""}, {ValueText(size_t{0}, ""), "\"\""},
+        // 54 bytes: 72 Base64 characters and no line break after them.
+        {ValueText(bytes54.size(), bytes54.data()), "\"" + base64 + "\""},
+        {ValueText(MakeDate("2024-03-05T14:07:09", 500)), "\"2024-03-05T14:07:09\""},
+    };
+    for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }
 
-// The writer formats floating values itself: its texts must be those of the stream's own
-// inserters, and the finite ones must read back bit for bit.
-TEST(JsonWriter, FloatingTextsMatchTheStreamAndReadBackExactly) {
+// The writer formats numbers itself: whatever format the caller set on the stream, its texts
+// must be those of the stream's own inserters, and finite floating values read back bit for bit.
+TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
     const unsigned int seed = 20240305;
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
@@ -155,14 +139,29 @@ TEST(JsonWriter, FloatingTextsMatchTheStreamAndReadBackExactly) {
         doubles.push_back(static_cast<double>(bits % 100000000) / 1000.0);
         floats.push_back(std::bit_cast<float>(static_cast<uint32_t>(bits >> 32)));
     }
-    std::ostringstream expected;
-    for (const double d : doubles) expected << ",\n\t" << std::setprecision(17) << d;
-    for (const float f : floats) expected << ",\n\t" << std::setprecision(9) << f;
-    const std::string text = WriteJson(Cont([&](IContainerWriter& w) {
-        for (const double d : doubles) w.Write(d);
-        for (const float f : floats) w.Write(f);
-    }));
-    EXPECT_EQ(text, "[\t" + expected.str().substr(3) + "\n]\n");
+    std::string text;  // with the stream as it comes
+    using StreamSetup = void (*)(std::ostream&);
+    for (const StreamSetup setup : {
+             +[](std::ostream&) {},
+             +[](std::ostream& s) { s << std::hex << std::showbase << std::showpos; },
+             +[](std::ostream& s) { s << std::fixed; },
+             +[](std::ostream& s) { s << std::scientific << std::uppercase << std::boolalpha; },
+             +[](std::ostream& s) { s << std::setprecision(3) << std::showpoint; },
+         }) {
+        std::ostringstream actual, expected;
+        setup(actual);
+        setup(expected);
+        CWriterJson(actual).Write(Cont([&](IContainerWriter& w) {
+            for (const double d : doubles) w.Write(d);
+            for (const float f : floats) w.Write(f);
+            w.Write(42); w.Write(true); w.Write(static_cast<unsigned char>(7));
+        }));
+        for (const double d : doubles) expected << ",\n\t" << std::setprecision(17) << d;
+        for (const float f : floats) expected << ",\n\t" << std::setprecision(9) << f;
+        expected << ",\n\t" << 42 << ",\n\t" << std::boolalpha << true << ",\n\t" << 7u;
+        EXPECT_EQ(actual.str(), "[\t" + expected.str().substr(3) + "\n]\n");
+        if (text.empty()) text = actual.str();
+    }
     unsigned int index = 0, mismatches = 0;
     ReadContainer(text, [&](IContainerReader& r) {
         const auto check = [&](auto written) {
@@ -179,49 +178,24 @@ TEST(JsonWriter, FloatingTextsMatchTheStreamAndReadBackExactly) {
 
 // Floats set the precision to 9, doubles to 17, a bool sets boolalpha, and none is set back.
 // Documents follow what the stream holds; a copy of a writer writes into the same stream.
-TEST(JsonWriter, StreamStateAndTheCallersFormatting) {
-    std::ostringstream out;
-    out << "x";
+TEST(JsonWriter, StreamStateAndTheStreamsLocale) {
+    std::ostringstream out("x", std::ios_base::ate);
     CWriterJson writer(out);
-    writer.Write(Obj([](IDataWriter& w) { w.Write("a", 1.5f); }));
+    writer.Write(Obj([](IDataWriter& w) { w.Write("a", 1.5f); w.Write("s", std::string("s")); }));
     EXPECT_EQ(out.precision(), 9);
     EXPECT_FALSE(out.flags() & std::ios_base::boolalpha);
     CWriterJson(writer).Write(Cont([](IContainerWriter& w) { w.Write(true); w.Write(2.5); }));
     EXPECT_EQ(out.precision(), 17);
     EXPECT_TRUE(out.flags() & std::ios_base::boolalpha);
-    EXPECT_EQ(out.str(), "x{\t\"a\":1.5\n}\n[\ttrue,\n\t2.5\n]\n");
-
-    // Whatever number format the caller set, the texts are those of the stream's inserters.
-    using StreamSetup = void (*)(std::ostream&);
-    for (const StreamSetup setup : {
-             +[](std::ostream& s) { s << std::hex << std::showbase << std::showpos; },
-             +[](std::ostream& s) { s << std::fixed; },
-             +[](std::ostream& s) { s << std::scientific << std::uppercase << std::boolalpha; },
-             +[](std::ostream& s) { s << std::setprecision(3) << std::showpoint; },
-         }) {
-        std::ostringstream actual, expected;
-        setup(actual);
-        setup(expected);
-        CWriterJson(actual).Write(Obj([](IDataWriter& w) {
-            w.Write("i", 42); w.Write("d", 0.1); w.Write("f", 2.5f);
-            w.Write("b", true); w.Write("u", static_cast<unsigned char>(7));
-            w.Write("s", std::string("s"));
-        }));
-        expected << "{\t\"i\":" << 42 << ",\n\t\"d\":" << std::setprecision(17) << 0.1
-                 << ",\n\t\"f\":" << std::setprecision(9) << 2.5 << ",\n\t\"b\":" << std::boolalpha
-                 << true << ",\n\t\"u\":" << 7u << ",\n\t\"s\":\"s\"\n}\n";
-        EXPECT_EQ(actual.str(), expected.str());
-    }
+    EXPECT_EQ(out.str(), "x{\t\"a\":1.5,\n\t\"s\":\"s\"\n}\n[\ttrue,\n\t2.5\n]\n");
     std::ostringstream german;
     try {
         german.imbue(std::locale("de_DE.UTF-8"));
     } catch (const std::runtime_error&) {
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh)";
     }
-    CWriterJson(german).Write(Obj([](IDataWriter& w) {
-        w.Write("a", 1234567);
-        w.Write("b", 2.5);
-    }));
+    CWriterJson(german).Write(
+        Obj([](IDataWriter& w) { w.Write("a", 1234567); w.Write("b", 2.5); }));
     EXPECT_EQ(german.str(), "{\t\"a\":1.234.567,\n\t\"b\":2,5\n}\n");
 }
 
@@ -343,9 +317,8 @@ TEST(JsonRoundTrip, NestedObjectsAndContainersOfContainers) {
     std::function<void(IDataWriter&, int)> write = [&](IDataWriter& w, int level) {
         w.Write("level", level);
         w.Write("rows", Cont([&](IContainerWriter& cw) {
-            for (const auto& row : Rows(level)) {
+            for (const auto& row : Rows(level))
                 cw.Write(Cont([&](IContainerWriter& rw) { for (auto& s : row) rw.Write(s); }));
-            }
         }));
         if (level < 20) w.Write("child", Obj([&](IDataWriter& cw) { write(cw, level + 1); }));
     };
@@ -355,9 +328,7 @@ TEST(JsonRoundTrip, NestedObjectsAndContainersOfContainers) {
         EXPECT_EQ(ReadAs<int>(r, "level"), level);
         std::vector<std::vector<std::string>> rows;
         Cont list, row;
-        list.read = [&](IContainerReader& lr) {
-            for (unsigned int i = 0; lr.Read(i, row);) ++i;
-        };
+        list.read = [&](IContainerReader& lr) { for (unsigned int i = 0; lr.Read(i, row);) ++i; };
         row.read = [&](IContainerReader& rr) {
             auto& strings = rows.emplace_back();
             std::string s;
@@ -389,6 +360,19 @@ TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
                    EXPECT_EQ(ReadAs<short>(r, "big"), 4464);
                    EXPECT_EQ(ReadAs<unsigned long long>(r, "n"), 42u);
                });
+    ReadObject(R"({"t":true,"f":false,"qt":"true","yes":yes,"one":1,"T":TRUE})", [](auto& r) {
+        // Bools read only true and false; other text sets the target to false, and fails.
+        const struct { const char* name; bool result, value; } cases[] = {
+            {"t", true, true},     {"f", true, false},    {"qt", true, true},
+            {"yes", false, false}, {"one", false, false}, {"T", false, false}};
+        for (const auto& c : cases) {
+            bool b = !c.value;
+            EXPECT_EQ(r.Read(c.name, b), c.result) << c.name;
+            EXPECT_EQ(b, c.value) << c.name;
+        }
+        bool b = true;
+        EXPECT_TRUE(!r.Read("missing", b) && b);
+    });
     // Bare text is wide text of one character per byte, bytes from 0x80 sign-extended.
     ReadObject("{\"a\":\xc3\xa9,\"b\":\xc3}", [](IDataReader& r) {
         EXPECT_EQ(ReadAs<std::string>(r, "a"), "\xef\xbf\x83\xef\xbe\xa9");
@@ -413,12 +397,12 @@ TEST(JsonReader, TextThatDoesNotConvertRaisesTheVariantException) {
     const std::string date = "core/basepool/qvdatetime.cpp";
     ReadObject(R"({"bare":abc,"quoted":"abc","wide":)" "\xc3\xa9}", [&](IDataReader& r) {
         int i = 7;
+        char c = 'q';
+        QvDateTime t;
         fails([&] { r.Read("bare", i); }, 812, "stringToInt");    // held wide
         fails([&] { r.Read("quoted", i); }, 794, "stringToInt");  // held narrow
         EXPECT_EQ(i, 7);
-        char c = 'q';
         fails([&] { r.Read("wide", c); }, 929, "convertToChar");
-        QvDateTime t;
         fails([&] { r.Read("quoted", t); }, 248, "QvDateTime::QvDateTime", date);
         fails([&] { r.Read("bare", t); }, 299, "QvDateTime::QvDateTime", date);
     });
@@ -484,23 +468,6 @@ TEST(JsonReader, StringEscapesAreDecodedOnlyByStringReads) {
     });
 }
 
-TEST(JsonReader, BoolReadsOnlyTrueAndFalse) {
-    ReadObject(R"({"t":true,"f":false,"qt":"true","yes":yes,"one":1,"T":TRUE})", [](auto& r) {
-        // Other text sets the target to false although the read fails.
-        const struct { const char* name; bool result, value; } cases[] = {
-            {"t", true, true},     {"f", true, false},    {"qt", true, true},
-            {"yes", false, false}, {"one", false, false}, {"T", false, false}};
-        for (const auto& c : cases) {
-            bool b = !c.value;
-            EXPECT_EQ(r.Read(c.name, b), c.result) << c.name;
-            EXPECT_EQ(b, c.value) << c.name;
-        }
-        bool b = true;
-        EXPECT_FALSE(r.Read("missing", b));
-        EXPECT_TRUE(b);
-    });
-}
-
 TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
     const std::string base64 = "core/tavrin/src/base64.cpp";
     ReadObject(R"({"b":"QUJD","bare":QUJD,"empty":"","pad":"QQ=="})", [&](IDataReader& r) {
@@ -526,12 +493,10 @@ TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
 
 TEST(JsonReader, NullAndEmptyDocuments) {
     int emptyReads = 0, i = 0;
-    for (const char* text : {"null", "{\n}\n"}) {
+    for (const char* text : {"null", "{\n}\n"})
         ReadObject(text, [&](auto& r) { emptyReads += r.GetNameCount() == 0 && !r.Read("a", i); });
-    }
-    for (const char* text : {"", "[\n]\n"}) {
+    for (const char* text : {"", "[\n]\n"})
         ReadContainer(text, [&](IContainerReader& r) { emptyReads += !r.Read(0, i); });
-    }
     EXPECT_EQ(emptyReads, 4);
     // A null text reads as an empty one.
     ExpectThrowAt<CException>([] { Obj o; CReaderJson(static_cast<const char*>(nullptr)).Read(o); },
@@ -588,15 +553,13 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
             written.push_back(name);
             doc += "\"" + name + "\":" + std::to_string(written.size()) + ",";
         }
-        for (auto* a = map.GetFirst(); a != nullptr; a = a->pNext) {
+        for (auto* a = map.GetFirst(); a != nullptr; a = a->pNext)
             expected.emplace_back(a->key.GetString());
-        }
         ReadObject(doc + "}", [&](IDataReader& r) {
             EXPECT_EQ(names(r), expected) << count << " names";
             // Every name is found again, with its own value.
-            for (size_t i = 0; i < written.size(); ++i) {
+            for (size_t i = 0; i < written.size(); ++i)
                 EXPECT_EQ(ReadAs<int>(r, written[i].c_str()), static_cast<int>(i + 1));
-            }
         });
     }
 }
@@ -604,10 +567,8 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
 // Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
 TEST(JsonReader, ReaderMadeFromATemporaryKeepsItsText) {
     std::ostringstream out;
-    CWriterJson(out).Write(Obj([](IDataWriter& w) {
-        w.Write("id", 7);
-        w.Write("name", std::string(100, 'x'));
-    }));
+    CWriterJson(out).Write(
+        Obj([](IDataWriter& w) { w.Write("id", 7); w.Write("name", std::string(100, 'x')); }));
     const CReaderJson reader(out.str());
     const CReaderJson copy = reader;
     out.str("{}");
@@ -661,8 +622,7 @@ TEST(JsonLocale, CLocaleWhileWorkingThreadLocaleAfterwards) {
         });
         EXPECT_EQ(seen, "..");
         EXPECT_EQ(CurrentLocale(), german);
-        std::ostringstream out;
-        EXPECT_THROW(CWriterJson(out).Write(Obj([](IDataWriter&) { throw 1; })), CException);
+        EXPECT_THROW(WriteJson(Obj([](IDataWriter&) { throw 1; })), CException);
         EXPECT_EQ(CurrentLocale(), german);
         EXPECT_THROW(ReadObject("{\"a\":", {}), CException);
         EXPECT_EQ(CurrentLocale(), german);
@@ -674,8 +634,7 @@ TEST(JsonLocale, CLocaleWhileWorkingThreadLocaleAfterwards) {
     });
     // A thread that follows the process-wide locale follows it again afterwards.
     std::thread plain([] {
-        std::ostringstream out;
-        EXPECT_THROW(CWriterJson(out).Write(Cont([](IContainerWriter&) { throw 1; })), CException);
+        EXPECT_THROW(WriteJson(Cont([](IContainerWriter&) { throw 1; })), CException);
         EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);
         ReadContainer("[1]", {});
         EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);

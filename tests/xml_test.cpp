@@ -1,8 +1,9 @@
+// XML writer and reader: document text, value texts, round trips, text sources, failures,
+// the per-thread locale, hostile input and threads.
 #include <locale.h>
 
 #include <atomic>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -14,12 +15,7 @@
 #include <type_traits>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include <tavrin/tavrin.h>
-
 #include "expectthrow.h"
-#include "logcapture.h"
 
 using namespace Tavrin;
 
@@ -44,13 +40,8 @@ struct Script : Base {
     std::function<void(Reader&)> read;
     explicit Script(std::string name) : className(std::move(name)) {}
     const char* GetClassName() const override { return ++asked, className.c_str(); }
-    void Write(Writer& writer) const override {
-        if (write) write(writer);
-    }
-    void Read(Reader& reader) override {
-        ++reads;
-        if (read) read(reader);
-    }
+    void Write(Writer& writer) const override { if (write) write(writer); }
+    void Read(Reader& reader) override { if (++reads, read) read(reader); }
 };
 struct ScriptObject : Script<ISerializable, IDataWriter, IDataReader> {
     ScriptObject() : Script("Obj") {}
@@ -101,16 +92,14 @@ struct SValue {
 };
 
 template <class T>
-bool Same(const T& a, const T& b) {
-    if constexpr (std::is_same_v<T, QvDateTime>) return a.ToFileTime() == b.ToFileTime();
-    else return a == b;
-}
-
-template <class T>
 SValue Value(T v, std::string text) {
     auto readsBack = [v](auto& r, auto key) {
         T back{};
-        return r.Read(key, back) && Same(back, v);
+        if constexpr (std::is_same_v<T, QvDateTime>) {
+            return r.Read(key, back) && back.ToFileTime() == v.ToFileTime();
+        } else {
+            return r.Read(key, back) && back == v;
+        }
     };
     return {std::move(text), [v](IDataWriter& w, const char* n) { w.Write(n, v); },
             [v](IContainerWriter& w) { w.Write(v); }, readsBack, readsBack};
@@ -157,29 +146,48 @@ void WriteElements(IContainerWriter& w) {
     for (const SValue& value : Values()) value.writeElement(w);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Writer
+// ---- Writer ---------------------------------------------------------------------------------
 
-TEST(XmlWriter, ValueTextsOfEveryKind) {
+// Every kind's text as a named value and as a container element, each read back both ways.
+TEST(XmlWriter, ValueTextsOfEveryKindAndTheirRoundTrip) {
     ScriptObject object;
     object.className = "Geo::Shapes::Circle";
     object.write = WriteValues;
+    object.read = [](IDataReader& r) {
+        for (size_t i = 0; i < Values().size(); ++i)
+            EXPECT_TRUE(Values()[i].read(r, Name(i).c_str())) << Values()[i].text;
+    };
     ScriptContainer list;
     list.write = WriteElements;
+    list.read = [](IContainerReader& r) {
+        const unsigned n = static_cast<unsigned>(Values().size());
+        for (unsigned i = 0; i < n; ++i) EXPECT_TRUE(Values()[i].readElement(r, i)) << i;
+        EXPECT_EQ(r.Read(n - 1).begin, r.Read(n - 1).begin);  // decoded once, then cached
+        // Past the end every read is false and leaves its target alone.
+        int untouched = 99;
+        ScriptObject element;
+        EXPECT_FALSE(r.Read(n, untouched) || r.Read(n, element));
+        EXPECT_TRUE(untouched == 99 && r.Read(n).begin == nullptr);
+    };
     std::string named, elements;
     for (size_t i = 0; i < Values().size(); ++i) {
         named += "\t<" + Name(i) + ">" + Values()[i].text + "</" + Name(i) + ">\n";
         elements += "\t<elt>" + Values()[i].text + "</elt>\n";
     }
-    EXPECT_EQ(WriteXml(object), Document("Geo-Shapes-Circle", named));
-    EXPECT_EQ(WriteXml(list), Document("List", elements, false));
+    const std::string text = WriteXml(object), listText = WriteXml(list);
+    EXPECT_EQ(text, Document("Geo-Shapes-Circle", named));
+    EXPECT_EQ(listText, Document("List", elements, false));
+    const CReaderXml reader(text.c_str());  // read through a copy-assigned reader
+    CReaderXml copied("");
+    copied = reader;
+    copied.Read(object);
+    CReaderXml(listText).Read(list);
+    EXPECT_EQ(object.reads + list.reads, 2);
 
     // Char values and names are not escaped; a wide text ends at its first NUL; a name written
     // twice gives two elements.
     object.write = [](IDataWriter& w) {
-        w.Write("c", '<');
-        w.Write("w", std::wstring(L"ab\0cd", 5));
-        w.Write("c", '&');
+        w.Write("c", '<'), w.Write("w", std::wstring(L"ab\0cd", 5)), w.Write("c", '&');
     };
     EXPECT_EQ(WriteXml(object),
               Document("Geo-Shapes-Circle", "\t<c><</c>\n\t<w>ab</w>\n\t<c>&</c>\n"));
@@ -189,18 +197,16 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
 // their class names. Class names are asked once for the root and for each container element,
 // never for named values.
 TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
-    EXPECT_EQ(WriteXml(ScriptObject()), kObjectDeclaration + "<Obj" + kNamespaces + ">\n</Obj>\n");
-    EXPECT_EQ(WriteXml(ScriptContainer()),
-              kContainerDeclaration + "<List" + kNamespaces + ">\n</List>\n");
+    EXPECT_EQ(WriteXml(ScriptObject()), Document("Obj", ""));
+    EXPECT_EQ(WriteXml(ScriptContainer()), Document("List", "", false));
 
     ScriptObject c, b, a, root;
     c.write = [](IDataWriter& w) { w.Write("v", 1); };
     b.write = [&](IDataWriter& w) { w.Write("c", c); };
     a.write = [&](IDataWriter& w) { w.Write("b", b); };
     root.write = [&](IDataWriter& w) { w.Write("a", a); };
-    EXPECT_EQ(WriteXml(root),
-              Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n\t\t\t</c>\n\t\t</b>\n"
-                              "\t</a>\n"));
+    EXPECT_EQ(WriteXml(root), Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n"
+                                              "\t\t\t</c>\n\t\t</b>\n\t</a>\n"));
     EXPECT_EQ(a.asked + b.asked + c.asked, 0);
 
     ScriptObject point, blank;
@@ -211,10 +217,7 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
     inner.write = [](IContainerWriter& w) { w.Write(7); };
     shapes.className = "Shapes";
     shapes.write = [&](IContainerWriter& w) {
-        w.Write(point);
-        w.Write(inner);
-        w.Write(blank);
-        w.Write(false);
+        w.Write(point), w.Write(inner), w.Write(blank), w.Write(false);
     };
     EXPECT_EQ(WriteXml(shapes), Document("Shapes",
                                          "\t<Geo-Point>\n\t\t<x>1</x>\n\t</Geo-Point>\n"
@@ -241,10 +244,7 @@ TEST(XmlWriter, StreamPropertiesAndDocumentsInSequence) {
     object.write = [](IDataWriter& w) { w.Write("f", 1.5f); };
     writer.Write(object);
     EXPECT_EQ(stream.precision(), 9);
-    object.write = [](IDataWriter& w) {
-        w.Write("f", 1.5f);
-        w.Write("d", 2.5);
-    };
+    object.write = [](IDataWriter& w) { w.Write("f", 1.5f), w.Write("d", 2.5); };
     CWriterXml(writer).Write(object);  // a copy writes into the same stream
     EXPECT_EQ(stream.precision(), 17);
     EXPECT_EQ(stream.str(), "head|" + Document("Obj", "\t<f>1.5</f>\n") +
@@ -254,10 +254,7 @@ TEST(XmlWriter, StreamPropertiesAndDocumentsInSequence) {
 TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     const char* const file = "core/tavrin/src/cwriterxml.cpp";
     ScriptObject failing;
-    failing.write = [](IDataWriter& w) {
-        w.Write("a", 1);
-        throw std::runtime_error("application");
-    };
+    failing.write = [](IDataWriter& w) { w.Write("a", 1), throw std::runtime_error("app"); };
     std::ostringstream stream;
     ExpectThrowsAt<CException>([&] { CWriterXml(stream).Write(failing); }, file, 220, kWrite);
     EXPECT_EQ(stream.str(), kObjectDeclaration + "<Obj" + kNamespaces + ">\n\t<a>1</a>\n");
@@ -268,16 +265,11 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     outer.write = [&](IContainerWriter& w) { w.Write(bad); };
     std::ostringstream second;
     LogCapture log;
-    try {
-        CWriterXml(second).Write(outer);
-        ADD_FAILURE() << "no exception";
-    } catch (const CException& e) {
-        EXPECT_EQ(e.GetCodeLine(), 256u);
-        EXPECT_STREQ(e.GetFunctionName(), kWrite);
-    }
-    ASSERT_EQ(log.Count(), 2u);
-    EXPECT_EQ(log.Entries()[0].function, "Inner");
-    EXPECT_EQ(log.Entries()[1].function, kWrite);
+    EXPECT_THROW(CWriterXml(second).Write(outer), CException);
+    const auto entries = log.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].function, "Inner");
+    EXPECT_TRUE(entries[1].function == kWrite && entries[1].line == 256) << entries[1].line;
     EXPECT_EQ(second.str(), kContainerDeclaration + "<List" + kNamespaces + ">\n\t<List>\n");
 
     // Even an exception of no library type is replaced; a failing GetClassName writes nothing.
@@ -287,7 +279,6 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     std::ostringstream third;
     EXPECT_THROW(CWriterXml(third).Write(noName), CException);
     EXPECT_EQ(third.str(), "");
-
     // Null names are outside the contract; they must still not crash the writer.
     struct NullNames : ScriptObject {
         const char* GetClassName() const override { return nullptr; }
@@ -296,8 +287,7 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     EXPECT_EQ(WriteXml(nullNames), kObjectDeclaration + "<" + kNamespaces + ">\n\t<>1</>\n</>\n");
 }
 
-// ---------------------------------------------------------------------------------------------
-// Locale
+// ---- Locale ---------------------------------------------------------------------------------
 
 locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
 
@@ -311,7 +301,6 @@ TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
         const locale_t own = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
         if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
     }
-    if (modes.size() < 3) std::printf("  (de_DE.utf8 not installed: no comma locale tested)\n");
     const locale_t previous = uselocale(LC_GLOBAL_LOCALE);
     for (const locale_t mode : modes) {
         uselocale(mode);
@@ -320,8 +309,7 @@ TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
         double d = 0;
         ScriptObject object;
         object.write = [&](IDataWriter& w) {
-            during = CurrentLocale();
-            point = localeconv()->decimal_point;
+            during = CurrentLocale(), point = localeconv()->decimal_point;
             w.Write("d", 1.5);
         };
         object.read = [&](IDataReader& r) {
@@ -351,41 +339,7 @@ TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
     for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Round trips
-
-TEST(XmlRoundTrip, EveryValueNamedAndAsContainerElement) {
-    ScriptObject object;
-    object.write = WriteValues;
-    object.read = [](IDataReader& r) {
-        for (size_t i = 0; i < Values().size(); ++i)
-            EXPECT_TRUE(Values()[i].read(r, Name(i).c_str())) << Values()[i].text;
-    };
-    const std::string text = WriteXml(object);
-    CReaderXml(text).Read(object);
-    const CReaderXml reader(text.c_str());  // the same through a copied reader
-    CReaderXml copied(reader);
-    copied = reader;
-    copied.Read(object);
-    EXPECT_EQ(object.reads, 2);
-
-    ScriptContainer list;
-    list.write = WriteElements;
-    list.read = [](IContainerReader& r) {
-        const unsigned n = static_cast<unsigned>(Values().size());
-        for (unsigned i = 0; i < n; ++i) EXPECT_TRUE(Values()[i].readElement(r, i)) << i;
-        EXPECT_EQ(r.Read(n - 1).begin, r.Read(n - 1).begin);  // decoded once, then cached
-        // Past the end every read is false and leaves its target alone.
-        int untouched = 99;
-        EXPECT_FALSE(r.Read(n, untouched));
-        EXPECT_EQ(untouched, 99);
-        EXPECT_EQ(r.Read(n).begin, nullptr);
-        ScriptObject element;
-        EXPECT_FALSE(r.Read(n, element));
-    };
-    CReaderXml(WriteXml(list)).Read(list);
-    EXPECT_EQ(list.reads, 1);
-}
+// ---- Round trips ----------------------------------------------------------------------------
 
 // Levels in the order object, object, container, container, object, ...: every way of nesting
 // the two. Each level holds its depth, a blob (each reader has its own blob cache) and the
@@ -400,10 +354,8 @@ struct Deep : ISerializable, ISerializableContainer {
         std::unique_ptr<Deep> head;
         for (int d = levels - 1; d >= 0; --d) {
             auto level = std::make_unique<Deep>();
-            level->depth = d;
-            level->blob = std::string(3, static_cast<char>('A' + d));
-            level->next = std::move(head);
-            head = std::move(level);
+            level->depth = d, level->blob = std::string(3, static_cast<char>('A' + d));
+            level->next = std::move(head), head = std::move(level);
         }
         return head;
     }
@@ -412,9 +364,9 @@ struct Deep : ISerializable, ISerializableContainer {
     void WriteWith(Put put) const {
         put("depth", depth);
         put("blob", blob.size(), blob.data());
-        if (next && IsObject(next->depth)) put("next", static_cast<const ISerializable&>(*next));
-        if (next && !IsObject(next->depth))
-            put("next", static_cast<const ISerializableContainer&>(*next));
+        if (!next) return;
+        IsObject(next->depth) ? put("next", static_cast<const ISerializable&>(*next))
+                              : put("next", static_cast<const ISerializableContainer&>(*next));
     }
     template <class Get>
     void ReadWith(Get get) {
@@ -456,8 +408,7 @@ TEST(XmlRoundTrip, TenLevelsOfObjectsAndContainers) {
     EXPECT_EQ(levels, 10);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Reader
+// ---- Reader ---------------------------------------------------------------------------------
 
 TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
     const std::string body =
@@ -466,15 +417,12 @@ TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
     ReadNamed(body, [](IDataReader& r) {
         EXPECT_EQ(Get<int>(r, "COUNT"), 5);
         EXPECT_EQ(Get<std::string>(r, "s"), "spaced");
-        std::string e = "unchanged";
-        EXPECT_TRUE(r.Read("e", e));
-        EXPECT_EQ(e, "");
+        EXPECT_EQ(Get<std::string>(r, "e"), "");
         bool flag = false;
         EXPECT_FALSE(r.Read("flag", flag));  // only exactly "true" and "false" are bools
         int missing = 3;
         EXPECT_FALSE(r.Read("missing", missing));
-        EXPECT_EQ(missing, 3);
-        EXPECT_EQ(r.Read("missing").begin, nullptr);
+        EXPECT_TRUE(missing == 3 && r.Read("missing").begin == nullptr);
         std::vector<std::string> names;
         for (unsigned i = 0; i < r.GetNameCount(); ++i) names.emplace_back(r.GetName(i));
         EXPECT_EQ(names, (std::vector<std::string>{"Count", "count", "s", "flag", "e"}));
@@ -482,25 +430,23 @@ TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
     });
     ScriptObject upper;  // a root element differing only in letter case is accepted
     upper.className = "OBJ";
-    int count = 0;
-    upper.read = [&](IDataReader& r) { r.Read("count", count); };
+    upper.read = [](IDataReader& r) { EXPECT_EQ(Get<int>(r, "count"), 5); };
     CReaderXml(Document("Obj", body)).Read(upper);
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(upper.reads, 1);
 }
 
 // Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
 TEST(XmlReader, ReaderMadeFromATemporaryKeepsItsText) {
-    ScriptObject written;
-    written.write = [](IDataWriter& w) { w.Write("name", std::string(100, 'x')); };
+    ScriptObject object;
+    object.write = [](IDataWriter& w) { w.Write("name", std::string(100, 'x')); };
     std::ostringstream stream;
-    CWriterXml(stream).Write(written);
+    CWriterXml(stream).Write(object);
     const CReaderXml reader(stream.str());
     const CReaderXml copy = reader;
     stream.str("");
-    ScriptObject target;
     std::string name;
-    target.read = [&](IDataReader& r) { r.Read("name", name); };
-    copy.Read(target);
+    object.read = [&](IDataReader& r) { r.Read("name", name); };
+    copy.Read(object);
     EXPECT_EQ(name, std::string(100, 'x'));
 }
 
@@ -521,11 +467,10 @@ TEST(XmlReader, DocumentsThatGiveNoValues) {
         ScriptObject object;
         object.read = [&](IDataReader& r) {
             EXPECT_EQ(r.Read("v", v), text == good);
-            names = r.GetNameCount();
-            EXPECT_EQ(r.GetName(names), nullptr);
+            EXPECT_EQ(r.GetName(names = r.GetNameCount()), nullptr);
         };
         EXPECT_NO_THROW(CReaderXml(text).Read(object)) << text;
-        EXPECT_EQ(v, text == good ? 1 : -1);
+        EXPECT_EQ(v, text == good ? 1 : -1) << text;
         EXPECT_EQ(names, text == good ? 1u : 0u);
     }
 }
@@ -548,27 +493,33 @@ TEST(XmlReader, ContainerElementsMustBeNamedElt) {
         EXPECT_TRUE(r.Read(1, object) && r.Read(1, container));
         EXPECT_EQ(object.asked + container.asked, 0);
         bool b = false;  // "True" is not a bool: the read says false and keeps the target
-        EXPECT_FALSE(r.Read(2, b));
-        EXPECT_FALSE(b);
+        EXPECT_FALSE(r.Read(2, b) || b);
     });
 }
 
 // Where the text of a read comes from. Named values: first text segment, else the first raw
 // section, trimmed of all six white-space characters; bools and date-times take the first
-// text segment only. Container elements: the same sources untrimmed, for every kind.
+// text segment only. Container elements: the same sources untrimmed, for every kind. The
+// variant's and date-time's conversion exceptions reach the caller unwrapped.
 TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
     const std::string date = "<![CDATA[2024-01-05T10:20:30]]>";
     ReadNamed("\t<s><![CDATA[ \v raw \f]]></s>\n\t<n><![CDATA[\n42\n]]></n>\n"
-              "\t<b><![CDATA[true]]></b>\n\t<dt>" + date + "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n",
+              "\t<b><![CDATA[true]]></b>\n\t<dt>" + date + "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n"
+              "\t<none/>\n\t<v>abc</v>\n",
               [](IDataReader& r) {
                   EXPECT_EQ(Get<std::string>(r, "s"), "raw");
                   EXPECT_EQ(Get<int>(r, "n"), 42);
                   EXPECT_EQ(Get<std::string>(r, "e"), "x");
                   bool b = false;
                   EXPECT_FALSE(r.Read("b", b));
-                  QvDateTime dt;  // a date-time in a raw section only reads as empty text
-                  ExpectThrowsAt<QvExceptionConversion>([&] { r.Read("dt", dt); }, kDateFile, 225,
-                                                        "QvDateTime::QvDateTime");
+                  QvDateTime dt;  // a date-time in a raw section, or no text, is the empty text
+                  for (const char* name : {"dt", "none"}) {
+                      ExpectThrowsAt<QvExceptionConversion>([&] { r.Read(name, dt); }, kDateFile,
+                                                            225, "QvDateTime::QvDateTime");
+                  }
+                  int v = 0;
+                  ExpectThrowsAt<QvExceptionConversion>(
+                      [&] { r.Read("v", v); }, "core/basepool/qvvariant.cpp", 794, "stringToInt");
               });
     ReadElements("\t<elt><![CDATA[ \v raw \f]]></elt>\n\t<elt><![CDATA[true]]></elt>\n\t<elt>" +
                      date + "</elt>\n\t<elt>&#10;x&#11;&#13;</elt>\n",
@@ -591,8 +542,7 @@ TEST(XmlReader, BlobRanges) {
               [](IDataReader& r) {
                   const SBlobRange empty = r.Read("empty");
                   EXPECT_TRUE(empty.begin == nullptr && empty.end == nullptr);
-                  const SBlobRange first = r.Read("four");
-                  const SBlobRange second = r.Read("four");
+                  const SBlobRange first = r.Read("four"), second = r.Read("four");
                   EXPECT_EQ(std::string(first.begin, first.end), "\x01\x02\x03\x04");
                   EXPECT_TRUE(first.begin == second.begin && first.end == second.end);
                   EXPECT_THROW(r.Read("bad"), CException);  // Base64 that decodes to nothing
@@ -607,39 +557,17 @@ TEST(XmlReader, BlobRanges) {
                  });
 }
 
-// The variant's and the date-time's exceptions reach the caller unchanged, not wrapped; so
-// does the application's own.
-TEST(XmlReader, ConversionExceptionsPassUnchanged) {
-    ScriptObject object;
-    object.read = [](IDataReader& r) {
-        int v = 0;
-        ExpectThrowsAt<QvExceptionConversion>([&] { r.Read("v", v); },
-                                              "core/basepool/qvvariant.cpp", 794, "stringToInt");
-        QvDateTime date;  // an element without text is the empty text
-        ExpectThrowsAt<QvExceptionConversion>([&] { r.Read("none", date); }, kDateFile, 225,
-                                              "QvDateTime::QvDateTime");
-        throw std::runtime_error("application");
-    };
-    EXPECT_THROW(CReaderXml(Document("Obj", "\t<v>abc</v>\n\t<none/>\n")).Read(object),
-                 std::runtime_error);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Hostile input and threads
+// ---- Hostile input and threads -------------------------------------------------------------
 
 // Reads every value and the levels of "deep", swallowing the library's exceptions: damaged
 // text need not convert.
 void Probe(IDataReader& r) {
     auto attempt = [](const std::function<void()>& read) {
-        try {
-            read();
-        } catch (const IException&) {
-        }
+        try { read(); } catch (const IException&) {}
     };
     for (unsigned i = 0; i < r.GetNameCount(); ++i) (void)std::strlen(r.GetName(i));
-    for (size_t i = 0; i < Values().size(); ++i) {
+    for (size_t i = 0; i < Values().size(); ++i)
         attempt([&] { Values()[i].read(r, Name(i).c_str()); });
-    }
     Deep deep;
     attempt([&] { r.Read("deep", static_cast<ISerializable&>(deep)); });
 }
@@ -648,8 +576,7 @@ TEST(XmlReader, MangledDocumentsNeverCrash) {
     const std::unique_ptr<Deep> deep = Deep::Chain(6);
     ScriptObject object;
     object.write = [&](IDataWriter& w) {
-        WriteValues(w);
-        w.Write("deep", static_cast<const ISerializable&>(*deep));
+        WriteValues(w), w.Write("deep", static_cast<const ISerializable&>(*deep));
     };
     object.read = Probe;
     const std::string text = WriteXml(object);
