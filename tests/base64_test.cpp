@@ -31,7 +31,7 @@ std::string DecodeText(const std::string& text) {
 
 // Expects Decode to throw the exception of its failures and to leave the buffer as it was.
 void ExpectDecodeFails(const std::string& text, size_t bufferSize,
-                       std::source_location where = std::source_location::current()) {
+                       CallSite where = CallSite::current()) {
     std::vector<unsigned char> buffer(bufferSize + 1, 0xAA);
     ExpectThrowsAt<Tavrin::CException>([&] { Decode(text.c_str(), buffer.data(), bufferSize); },
                                        "core/tavrin/src/base64.cpp", 127, "Tavrin::Base64::Decode",

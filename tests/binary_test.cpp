@@ -890,8 +890,8 @@ TEST(BinaryHostile, ClaimedCountsDoNotDecideAllocations) {
     LogCapture quiet;
     const char* const documents[] = {
         // A named blob of 0xFFFFFFFF bytes with 4 present.
-        "00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
-        "01 0f 01 00 00 00 00 00 00 00 ff ff ff ff 01 02 03 04",
+        ("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
+         "01 0f 01 00 00 00 00 00 00 00 ff ff ff ff 01 02 03 04"),
         // A blob element of 0xFFFFFFF0 bytes, 2 present (kept as what arrived).
         "00 00 00 00 11 00 00 00 00 0f 01 00 00 00 f0 ff ff ff 01 02",
         // 0xFFFFFFFF doubles, objects with their class list, containers, sections, names.

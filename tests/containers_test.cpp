@@ -225,7 +225,7 @@ TEST(QvPlexManager, BlocksGrowByHalfAndAreHandedOutFromTheirEnd) {
 void ExpectContainerError(const std::function<void()>& f, const char* file, unsigned int line,
                           const std::string& head, const std::string& argument,
                           const std::string& tail,
-                          std::source_location where = std::source_location::current()) {
+                          CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), tail);
     const SThrown t = CatchThrown<QvExceptionContainer>(f);
     ASSERT_TRUE(t.thrown) << tail;

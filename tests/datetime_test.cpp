@@ -24,7 +24,7 @@ constexpr long long kUnixEpochIn1601 = 11644473600ll;
 
 template <class F>
 void ExpectConversionAt(F&& f, unsigned int line,
-                        std::source_location where = std::source_location::current()) {
+                        CallSite where = CallSite::current()) {
     ExpectThrowsAt<QvExceptionConversion>(f, "core/basepool/qvdatetime.cpp", line,
                                           "QvDateTime::QvDateTime", where);
 }

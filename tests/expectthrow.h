@@ -1,7 +1,6 @@
 // Catching an exception of the library and checking the place that raised it.
 #pragma once
 
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -10,6 +9,19 @@
 #include <tavrin/tavrin.h>
 
 #include "logcapture.h"
+
+// The place a helper was called from. CallSite would do, but clang 14 cannot
+// build it with this standard library; the builtins work on GCC and clang alike.
+struct CallSite {
+    static CallSite current(const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+        return CallSite{file, line};
+    }
+    const char* file_name() const { return m_file; }
+    int line() const { return m_line; }
+
+    const char* m_file;
+    int m_line;
+};
 
 // What a call threw: nothing (thrown false), or the raising place of an exception of the
 // expected type and the log entries written meanwhile.
@@ -49,7 +61,7 @@ bool Throws(F&& f) {
 // line) in `function`, and the exception to write exactly one log entry. Failures name `where`.
 template <class E = IException, class F>
 SThrown ExpectThrowsAt(F&& f, std::string_view file, unsigned int line, std::string_view function,
-                       std::source_location where = std::source_location::current()) {
+                       CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), function);
     const SThrown t = CatchThrown<E>(f);
     EXPECT_TRUE(t.thrown) << "expected " << function << " at line " << line;

@@ -81,7 +81,7 @@ void ExpectAtEnd(R& r) {
 
 // Both readers read `text` and consume the bytes exactly.
 void ExpectWideText(const Bytes& bytes, const std::wstring& text,
-                    std::source_location where = std::source_location::current()) {
+                    CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "");
     ForBothReaders(bytes, [&](R& r) {
         std::wstring back;
@@ -242,7 +242,7 @@ TEST(StreamRead, ReadAndCompareVersion) {
 template <class M, class T>
 void ExpectEveryPrefixFails(const Write& write, const std::type_identity_t<T>& keep,
                             void (M::*read)(T&),
-                            std::source_location where = std::source_location::current()) {
+                            CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "");
     const Bytes full = Written(write);
     for (size_t n = 0; n < full.size(); ++n) {

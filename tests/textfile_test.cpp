@@ -8,7 +8,6 @@
 #include <functional>
 #include <iterator>
 #include <random>
-#include <source_location>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,7 +62,7 @@ Bytes ReadBytes(const std::string& path) {
 // Expects `call` to raise the CException of ctextfile.cpp at `line` in `function`.
 template <class F>
 void ExpectThrowsAt(F&& call, unsigned line, const char* function,
-                    std::source_location where = std::source_location::current()) {
+                    CallSite where = CallSite::current()) {
     ::ExpectThrowsAt<Tavrin::CException>(call, "core/tavrin/src/ctextfile.cpp", line, function,
                                          where);
 }

@@ -21,7 +21,7 @@ namespace {
 using K = QvVariant;
 
 void ExpectFails(const std::function<void()>& f, unsigned int line, const char* function,
-                 std::source_location where = std::source_location::current()) {
+                 CallSite where = CallSite::current()) {
     ExpectThrowsAt<QvExceptionConversion>(f, "core/basepool/qvvariant.cpp", line, function, where);
 }
 
@@ -191,7 +191,10 @@ TEST(VariantErrors, KindsWithoutARule) {
         TAVRIN_STEP(convertToDouble, 1271),
     };
 #undef TAVRIN_STEP
-    for (const auto& [step, line, function] : steps) {
+    for (const auto& entry : steps) {
+        const auto step = std::get<0>(entry);  // plain copies: lambdas may not capture bindings
+        const unsigned int line = std::get<1>(entry);
+        const char* const function = std::get<2>(entry);
         QvVariant bytes{QvArray<unsigned char>()};
         ExpectFails([&] { (bytes.*step)(); }, line, function);
         EXPECT_EQ(bytes.GetKind(), K::KindByteArray);  // the source stays
@@ -238,7 +241,10 @@ TEST(VariantErrors, CheckedAccessorLines) {
         {TAVRIN_ACCESS(const wchar_t*), 237, "QvVariant::operator const wchar_t *"},
     };
 #undef TAVRIN_ACCESS
-    for (const auto& [access, line, function] : accessors) {
+    for (const auto& entry : accessors) {
+        const auto& access = std::get<0>(entry);
+        const unsigned int line = std::get<1>(entry);
+        const char* const function = std::get<2>(entry);
         // An empty variant, and one of another kind (a double for all but the double accessor).
         QvVariant empty, other = line == 227 ? QvVariant(7) : QvVariant(1.5);
         ExpectFails([&] { access(empty); }, line, function);
@@ -267,7 +273,8 @@ TEST(VariantCopy, ValuesObjectsAndMoves) {
     EXPECT_EQ(s.ToStringA(), "text");
     EXPECT_EQ(copy.ToStringA(), "other");
     copy = 5;
-    copy = copy;  // self-assignment keeps the value
+    const QvVariant& self = copy;
+    copy = self;  // self-assignment keeps the value
     EXPECT_EQ(copy.ToInt32(), 5);
     QvVariant moved(std::move(s));
     EXPECT_EQ(moved.ToStringA(), "text");
@@ -325,7 +332,7 @@ void ExpectAllSameAsVariant(const char* text, K::ETextForm form) {
 TEST(VariantConvertText, MatchesTheVariant) {
     const char* texts[] = {"42", "-1", "0x1F", "010", "12abc", "70000", "", " ", "1.5", "1.5 ",
                            "true", "FALSE", "0", "A", "\xC3\xA9", "x", "2024-01-05T10:20:30",
-                           "99999999999999999999", "-2.5e0", "\xE2\x80\x83" "1", "0x", "-0xg",
+                           "99999999999999999999", "-2.5e0", ("\xE2\x80\x83" "1"), "0x", "-0xg",
                            "0x7f"};
     for (const char* text : texts) {
         for (const K::ETextForm form : {K::ETextForm::Narrow, K::ETextForm::Wide}) {
