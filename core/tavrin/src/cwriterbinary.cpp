@@ -24,6 +24,7 @@
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstreambuffer.h>
 
+#include "core/basepool/qvutf16.h"
 #include "core/tavrin/src/binaryformat.h"
 
 namespace Tavrin {
@@ -342,11 +343,8 @@ inline size_t NarrowLength(const std::string& text) noexcept {
 inline size_t WideLength(const std::wstring& text) noexcept { return std::wcslen(text.c_str()); }
 
 inline uint64_t Utf16Units(const wchar_t* text, size_t length) noexcept {
-    uint64_t units = length;
-    for (size_t i = 0; i < length; ++i) {
-        const uint32_t c = static_cast<uint32_t>(text[i]);
-        if (c > 0xFFFF && c <= 0x10FFFF) ++units;
-    }
+    uint64_t units = 0;
+    for (size_t i = 0; i < length; ++i) units += QvDetail::Utf16Length(text[i]);
     return units;
 }
 
@@ -387,24 +385,10 @@ inline unsigned char* PutWidePrefix(unsigned char* p, uint64_t units) noexcept {
 
 inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length) noexcept {
     for (size_t i = 0; i < length; ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        if (c <= 0xFFFF) {
-            const uint16_t u = static_cast<uint16_t>(c);
-            std::memcpy(p, &u, 2);
-            p += 2;
-            continue;
-        }
-        if (c > 0x10FFFF) {
-            const uint16_t u = 0xFFFD;
-            std::memcpy(p, &u, 2);
-            p += 2;
-            continue;
-        }
-        c -= 0x10000;
-        const uint16_t pair[2] = {static_cast<uint16_t>(0xD800 + (c >> 10)),
-                                  static_cast<uint16_t>(0xDC00 + (c & 0x3FF))};
-        std::memcpy(p, pair, 4);
-        p += 4;
+        uint16_t units[2];
+        const unsigned n = QvDetail::EncodeUtf16(text[i], units);
+        std::memcpy(p, units, 2 * n);
+        p += 2 * n;
     }
     return p;
 }
