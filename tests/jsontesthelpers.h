@@ -10,6 +10,8 @@
 
 #include <tavrin/tavrin.h>
 
+#include "core/tavrin/json/sjsonelement.h"
+
 namespace JsonTest {
 
 using namespace Tavrin;

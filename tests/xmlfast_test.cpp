@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <tavrin/cxmlnode.h>
+#include <tavrin/tavrin.h>
+
+#include "core/tavrin/xml/cxmlnode.h"
 
 using Tavrin::CXmlNode;
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <tavrin/cxmlnode.h>
+#include <tavrin/tavrin.h>
+
+#include "core/tavrin/xml/cxmlnode.h"
 
 using Tavrin::CXmlNode;
 using Tavrin::SXmlClear;

@@ -3,19 +3,18 @@
 #include <cstring>
 #include <cwchar>
 
-#include <tavrin/qvexception.h>
 #include <tavrin/qvstream.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/clock.h"
 #include "core/platform/localenames.h"
 #include "core/platform/timezone.h"
 
 namespace {
 
-constexpr unsigned int kLineParseNarrow = 225;
-constexpr unsigned int kLineParseNarrowLocal = 248;
-constexpr unsigned int kLineParseWideLocal = 299;
-constexpr const char* kFunctionConstructor = "QvDateTime::QvDateTime";
+using Tavrin::Detail::ERaise;
+using Tavrin::Detail::Raise;
+
 
 // Days from 0000-03-01-based civil arithmetic to 1601-01-01, and 1601-01-01 to 1970-01-01.
 constexpr long long kDays1601To1970 = 134774;
@@ -185,13 +184,13 @@ Tavrin::Platform::STimeFields ToFields(const QvDateTime& value) {
             value.GetHour(),   value.GetMinute(), value.GetSecond(),    value.GetMilliseconds()};
 }
 
-// Body of the parsing constructors; `line` names the constructor. Day of week and
+// Body of the parsing constructors; `failure` names the constructor. Day of week and
 // milliseconds stay 0 unless the local-time conversion sets the day of week.
 template <class Ch>
-void ParseInto(QvDateTime& self, const Ch* text, size_t length, bool local, unsigned int line) {
+void ParseInto(QvDateTime& self, const Ch* text, size_t length, bool local, ERaise failure) {
     SParsed parsed{};
     if (!ParseText(text, length, parsed)) {
-        throw QvExceptionConversion(__FILE__, line, kFunctionConstructor);
+        Raise(failure);
     }
     Tavrin::Platform::STimeFields f{parsed.year, parsed.month, 0,             parsed.day,
                                     parsed.hour, parsed.minute, parsed.second, 0};
@@ -214,22 +213,24 @@ QvDateTime::~QvDateTime() = default;
 
 QvDateTime::QvDateTime(const Tavrin::IDateTime& other) { Assign(other); }
 
-QvDateTime::QvDateTime(const char* text) { ParseInto(*this, text, Length(text), false, kLineParseNarrow); }
+QvDateTime::QvDateTime(const char* text) {
+    ParseInto(*this, text, Length(text), false, ERaise::DateTimeParse);
+}
 
 QvDateTime::QvDateTime(const char* text, bool local) {
-    ParseInto(*this, text, Length(text), local, kLineParseNarrowLocal);
+    ParseInto(*this, text, Length(text), local, ERaise::DateTimeParseLocal);
 }
 
 QvDateTime::QvDateTime(const wchar_t* text, bool local) {
-    ParseInto(*this, text, Length(text), local, kLineParseWideLocal);
+    ParseInto(*this, text, Length(text), local, ERaise::DateTimeParseWideLocal);
 }
 
 QvDateTime::QvDateTime(std::string_view text, bool local) {
-    ParseInto(*this, text.data(), text.size(), local, kLineParseNarrowLocal);
+    ParseInto(*this, text.data(), text.size(), local, ERaise::DateTimeParseLocal);
 }
 
 QvDateTime::QvDateTime(std::wstring_view text, bool local) {
-    ParseInto(*this, text.data(), text.size(), local, kLineParseWideLocal);
+    ParseInto(*this, text.data(), text.size(), local, ERaise::DateTimeParseWideLocal);
 }
 
 QvDateTime& QvDateTime::Assign(const Tavrin::IDateTime& other) {

@@ -5,25 +5,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include <tavrin/cexception.h>
-
+#include "core/basepool/raise.h"
 #include "core/platform/file.h"
 
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
 
-// Raising places of this file.
-constexpr unsigned int kLineOpenWrite = 30;
-constexpr unsigned int kLineWrite = 40;
-constexpr unsigned int kLineClosed = 45;
-constexpr unsigned int kLineClose = 50;
-constexpr unsigned int kLineOpenRead = 60;
-constexpr unsigned int kLineRead = 70;
-
-[[noreturn]] void Throw(unsigned int line, const char* function) {
-    throw Tavrin::CException(__FILE__, line, function);
-}
+using Tavrin::Detail::ERaise;
+using Tavrin::Detail::Raise;
 
 }  // namespace
 
@@ -33,7 +23,7 @@ QvStreamWriteBinaryFile::QvStreamWriteBinaryFile(const std::wstring& path)
     : m_file(std::make_unique<Tavrin::Platform::CFile>()),
       m_buffer(std::make_unique<unsigned char[]>(kBufferSize)) {
     if (m_file->CreateWrite(path) != Tavrin::Platform::EFileError::None) {
-        Throw(kLineOpenWrite, "QvStreamWriteBinaryFile::QvStreamWriteBinaryFile");
+        Raise(ERaise::FileOpenWrite);
     }
 }
 
@@ -50,7 +40,7 @@ void QvStreamWriteBinaryFile::FlushBuffer(const char* function) {
         // What reached the file is unknown: give up on the file rather than write a gap.
         m_used = 0;
         m_file->Close();
-        Throw(kLineWrite, function);
+        Raise(ERaise::FileWrite, function);
     }
     m_written += m_used;
     m_used = 0;
@@ -58,7 +48,7 @@ void QvStreamWriteBinaryFile::FlushBuffer(const char* function) {
 
 IStreamWrite& QvStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t count) {
     static constexpr const char* kFunction = "QvStreamWriteBinaryFile::WriteBytes";
-    if (!m_file->IsOpen()) Throw(kLineClosed, kFunction);
+    if (!m_file->IsOpen()) Raise(ERaise::FileWriteClosed, kFunction);
     if (count == 0) return *this;
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     if (count <= kBufferSize - m_used) {
@@ -71,7 +61,7 @@ IStreamWrite& QvStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t cou
         // Large pieces go straight to the file.
         if (m_file->Write(bytes, static_cast<size_t>(count)) != Tavrin::Platform::EFileError::None) {
             m_file->Close();
-            Throw(kLineWrite, kFunction);
+            Raise(ERaise::FileWrite, kFunction);
         }
         m_written += count;
     } else {
@@ -83,7 +73,7 @@ IStreamWrite& QvStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t cou
 
 void QvStreamWriteBinaryFile::Flush() {
     static constexpr const char* kFunction = "QvStreamWriteBinaryFile::Flush";
-    if (!m_file->IsOpen()) Throw(kLineClosed, kFunction);
+    if (!m_file->IsOpen()) Raise(ERaise::FileWriteClosed, kFunction);
     FlushBuffer(kFunction);
 }
 
@@ -91,7 +81,7 @@ void QvStreamWriteBinaryFile::Close() {
     static constexpr const char* kFunction = "QvStreamWriteBinaryFile::Close";
     if (!m_file->IsOpen()) return;
     FlushBuffer(kFunction);
-    if (m_file->Close() != Tavrin::Platform::EFileError::None) Throw(kLineClose, kFunction);
+    if (m_file->Close() != Tavrin::Platform::EFileError::None) Raise(ERaise::FileClose);
 }
 
 // ---- QvStreamReadBinaryFile ------------------------------------------------------------------
@@ -99,11 +89,10 @@ void QvStreamWriteBinaryFile::Close() {
 QvStreamReadBinaryFile::QvStreamReadBinaryFile(const std::wstring& path)
     : m_file(std::make_unique<Tavrin::Platform::CFile>()),
       m_buffer(std::make_unique<unsigned char[]>(kBufferSize)) {
-    static constexpr const char* kFunction = "QvStreamReadBinaryFile::QvStreamReadBinaryFile";
     if (m_file->OpenRead(path) != Tavrin::Platform::EFileError::None) {
-        Throw(kLineOpenRead, kFunction);
+        Raise(ERaise::FileOpenRead);
     }
-    if (m_file->GetSize(m_size) != Tavrin::Platform::EFileError::None) Throw(kLineOpenRead, kFunction);
+    if (m_file->GetSize(m_size) != Tavrin::Platform::EFileError::None) Raise(ERaise::FileOpenRead);
 }
 
 QvStreamReadBinaryFile::~QvStreamReadBinaryFile() = default;
@@ -111,7 +100,7 @@ QvStreamReadBinaryFile::~QvStreamReadBinaryFile() = default;
 bool QvStreamReadBinaryFile::Refill() {
     size_t got = 0;
     if (m_file->Read(m_buffer.get(), kBufferSize, got) != Tavrin::Platform::EFileError::None) {
-        Throw(kLineRead, "QvStreamReadBinaryFile::ReadBytes");
+        Raise(ERaise::FileRead);
     }
     m_begin = 0;
     m_end = got;
@@ -130,7 +119,7 @@ uint64_t QvStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
                 const size_t piece = static_cast<size_t>(std::min<uint64_t>(wanted, SIZE_MAX));
                 if (m_file->ReadFull(out + delivered, piece, got) !=
                     Tavrin::Platform::EFileError::None) {
-                    Throw(kLineRead, "QvStreamReadBinaryFile::ReadBytes");
+                    Raise(ERaise::FileRead);
                 }
                 delivered += got;
                 if (got < piece) break;

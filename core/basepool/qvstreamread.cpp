@@ -8,31 +8,17 @@
 #include <bit>
 #include <cstring>
 
-#include <tavrin/cexception.h>
-#include <tavrin/qvexception.h>
-
 #include "core/basepool/qvutf16.h"
+#include "core/basepool/raise.h"
 
 namespace {
 
-constexpr unsigned int kLineReadAndCompareVersion = 41;
-// A typed read found fewer bytes than its value needs.
-constexpr unsigned int kLineTruncated = 120;
-// Wide text without its mark FF FE FF, or with a length escape the writer never produces.
-constexpr unsigned int kLineNotWideText = 130;
-// Text longer than the stream holds.
-constexpr unsigned int kLineTextTruncated = 140;
-// Consume of bytes that the stream did not offer.
-constexpr unsigned int kLineConsumeWithoutMemory = 150;
-constexpr unsigned int kLineConsumePastEnd = 160;
+using Tavrin::Detail::ERaise;
+using Tavrin::Detail::Raise;
 
 // Long texts are read in pieces of this many bytes, so that a length read from the stream
 // never makes us allocate more than the data actually delivered (plus one piece).
 constexpr size_t kPieceBytes = 16 * 1024;
-
-[[noreturn]] void Throw(unsigned int line, const char* function) {
-    throw Tavrin::CException(__FILE__, line, function);
-}
 
 template <class T>
 T FromLittleEndian(const unsigned char* bytes) noexcept {
@@ -49,7 +35,7 @@ T FromLittleEndian(const unsigned char* bytes) noexcept {
 template <class T>
 void ReadTyped(QvStreamReadBinary& stream, T& value, const char* function) {
     unsigned char bytes[sizeof(T)];
-    if (stream.ReadBytes(bytes, sizeof(T)) != sizeof(T)) Throw(kLineTruncated, function);
+    if (stream.ReadBytes(bytes, sizeof(T)) != sizeof(T)) Raise(ERaise::StreamTruncated, function);
     value = FromLittleEndian<T>(bytes);
 }
 
@@ -59,14 +45,14 @@ uint64_t ReadWideLength(QvStreamReadBinary& stream, const char* function) {
     uint16_t mark16 = 0;
     stream.ReadUInt8(mark8);
     stream.ReadUInt16(mark16);
-    if (mark8 != 0xFF || mark16 != 0xFFFE) Throw(kLineNotWideText, function);
+    if (mark8 != 0xFF || mark16 != 0xFFFE) Raise(ERaise::StreamNotWideText, function);
     uint8_t length8 = 0;
     stream.ReadUInt8(length8);
     if (length8 < 0xFF) return length8;
     uint16_t length16 = 0;
     stream.ReadUInt16(length16);
     if (length16 < 0xFFFE) return length16;
-    if (length16 != 0xFFFF) Throw(kLineNotWideText, function);
+    if (length16 != 0xFFFF) Raise(ERaise::StreamNotWideText, function);
     uint32_t length32 = 0;
     stream.ReadUInt32(length32);
     if (length32 < 0xFFFFFFFFu) return length32;
@@ -83,8 +69,7 @@ void QvStreamRead::ReadAndCompareVersion(uint32_t expected) {
     uint32_t version = 0;
     ReadUInt32(version);
     if (version > expected) {
-        throw QvExceptionWrongFileVersion(__FILE__, kLineReadAndCompareVersion,
-                                          "QvStreamRead::ReadAndCompareVersion");
+        Raise(ERaise::StreamNewerVersion);
     }
 }
 
@@ -110,7 +95,7 @@ void QvStreamReadBinary::ReadStdWString(std::wstring& value) {
     unsigned char piece[kPieceBytes];
     while (units > 0) {
         const size_t take = static_cast<size_t>(std::min<uint64_t>(units, kPieceBytes / 2));
-        if (ReadBytes(piece, take * 2) != take * 2) Throw(kLineTextTruncated, kFunction);
+        if (ReadBytes(piece, take * 2) != take * 2) Raise(ERaise::StreamTextTruncated, kFunction);
         decoder.Feed(piece, take);
         units -= take;
     }
@@ -127,7 +112,7 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
     while (have < length) {
         const size_t take = std::min<size_t>(length - have, kPieceBytes);
         text.resize(have + take);
-        if (ReadBytes(text.data() + have, take) != take) Throw(kLineTextTruncated, kFunction);
+        if (ReadBytes(text.data() + have, take) != take) Raise(ERaise::StreamTextTruncated, kFunction);
         have += take;
     }
     value = std::move(text);
@@ -184,7 +169,7 @@ const unsigned char* QvStreamReadBinary::GetContiguous(uint64_t& available) {
 }
 
 void QvStreamReadBinary::Consume(uint64_t count) {
-    if (count != 0) Throw(kLineConsumeWithoutMemory, "QvStreamReadBinary::Consume");
+    if (count != 0) Raise(ERaise::StreamConsumeWithoutMemory);
 }
 
 // ---- QvStreamReadBinaryBuffer ----------------------------------------------------------------
@@ -196,7 +181,7 @@ QvStreamReadBinaryBuffer::~QvStreamReadBinaryBuffer() = default;
 
 template <class T>
 void QvStreamReadBinaryBuffer::ReadValue(T& value, const char* function) {
-    if (m_size - m_position < sizeof(T)) Throw(kLineTruncated, function);
+    if (m_size - m_position < sizeof(T)) Raise(ERaise::StreamTruncated, function);
     value = FromLittleEndian<T>(m_data + m_position);
     m_position += sizeof(T);
 }
@@ -214,7 +199,7 @@ const unsigned char* QvStreamReadBinaryBuffer::GetContiguous(uint64_t& available
 }
 
 void QvStreamReadBinaryBuffer::Consume(uint64_t count) {
-    if (count > m_size - m_position) Throw(kLineConsumePastEnd, "QvStreamReadBinaryBuffer::Consume");
+    if (count > m_size - m_position) Raise(ERaise::StreamConsumePastEnd);
     m_position += static_cast<size_t>(count);
 }
 
@@ -225,7 +210,7 @@ void QvStreamReadBinaryBuffer::ReadStdString(std::string& value) {
     ReadValue(length, kFunction);
     if (m_size - m_position < length) {
         m_position = start;
-        Throw(kLineTextTruncated, kFunction);
+        Raise(ERaise::StreamTextTruncated, kFunction);
     }
     value.assign(reinterpret_cast<const char*>(m_data + m_position), length);
     m_position += length;
@@ -248,7 +233,7 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
     }
     try {
         const uint64_t units = ReadWideLength(*this, kFunction);
-        if ((m_size - m_position) / 2 < units) Throw(kLineTextTruncated, kFunction);
+        if ((m_size - m_position) / 2 < units) Raise(ERaise::StreamTextTruncated, kFunction);
         std::wstring text(static_cast<size_t>(units), L'\0');
         text.resize(QvDetail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units), text.data()));
         m_position += static_cast<size_t>(units) * 2;

@@ -6,92 +6,16 @@
 #include <cwchar>
 
 #include <tavrin/encodings.h>
-#include <tavrin/qvexception.h>
+#include <tavrin/iexception.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/threadlocale.h"
 
 namespace {
 
-// Raising places: line numbers and function names as the exceptions report them.
-constexpr unsigned int kLineAssignKind = 201;
-constexpr unsigned int kLineAssignClone = 399;
-constexpr const char* kFunctionAssign = "QvVariant::operator =";
+using Tavrin::Detail::ERaise;
+using Tavrin::Detail::Raise;
 
-constexpr unsigned int kLineAsBool = 216;
-constexpr unsigned int kLineAsChar = 217;
-constexpr unsigned int kLineAsInt8 = 218;
-constexpr unsigned int kLineAsUInt8 = 219;
-constexpr unsigned int kLineAsInt16 = 220;
-constexpr unsigned int kLineAsUInt16 = 221;
-constexpr unsigned int kLineAsInt32 = 222;
-constexpr unsigned int kLineAsUInt32 = 223;
-constexpr unsigned int kLineAsInt64 = 224;
-constexpr unsigned int kLineAsUInt64 = 225;
-constexpr unsigned int kLineAsFloat = 226;
-constexpr unsigned int kLineAsDouble = 227;
-constexpr unsigned int kLineAsStringA = 228;
-constexpr unsigned int kLineAsStringW = 229;
-constexpr unsigned int kLineAsByteArray = 230;
-constexpr unsigned int kLineAsDateTime = 231;
-constexpr unsigned int kLineAsTextA = 235;
-constexpr unsigned int kLineAsTextW = 237;
-constexpr const char* kFunctionAsBool = "QvVariant::operator bool &";
-constexpr const char* kFunctionAsChar = "QvVariant::operator char &";
-constexpr const char* kFunctionAsInt8 = "QvVariant::operator signed char &";
-constexpr const char* kFunctionAsUInt8 = "QvVariant::operator unsigned char &";
-constexpr const char* kFunctionAsInt16 = "QvVariant::operator short &";
-constexpr const char* kFunctionAsUInt16 = "QvVariant::operator unsigned short &";
-constexpr const char* kFunctionAsInt32 = "QvVariant::operator int &";
-constexpr const char* kFunctionAsUInt32 = "QvVariant::operator unsigned int &";
-constexpr const char* kFunctionAsInt64 = "QvVariant::operator __int64 &";
-constexpr const char* kFunctionAsUInt64 = "QvVariant::operator unsigned __int64 &";
-constexpr const char* kFunctionAsFloat = "QvVariant::operator float &";
-constexpr const char* kFunctionAsDouble = "QvVariant::operator double &";
-constexpr const char* kFunctionAsStringA =
-    "QvVariant::operator const class ATL::CStringT<char,class ATL::StrTraitATL<char,class "
-    "ATL::ChTraitsCRT<char> > > &";
-constexpr const char* kFunctionAsStringW =
-    "QvVariant::operator const class ATL::CStringT<wchar_t,class ATL::StrTraitATL<wchar_t,class "
-    "ATL::ChTraitsCRT<wchar_t> > > &";
-constexpr const char* kFunctionAsByteArray = "QvVariant::operator const class QvArray<unsigned char> &";
-constexpr const char* kFunctionAsDateTime = "QvVariant::operator const class QvDateTime &";
-constexpr const char* kFunctionAsTextA = "QvVariant::operator const char *";
-constexpr const char* kFunctionAsTextW = "QvVariant::operator const wchar_t *";
-
-constexpr unsigned int kLineConvertDateTime = 557;
-constexpr unsigned int kLineConvertKind = 562;
-constexpr unsigned int kLineConvertOther = 571;
-constexpr const char* kFunctionConvertTo = "QvVariant::ConvertTo";
-
-constexpr unsigned int kLineToBool = 882;
-constexpr unsigned int kLineToInt8 = 916;
-constexpr unsigned int kLineToCharNarrow = 926;
-constexpr unsigned int kLineToCharWide = 929;
-constexpr unsigned int kLineToUInt8 = 969;
-constexpr unsigned int kLineToInt16 = 1003;
-constexpr unsigned int kLineToUInt16 = 1037;
-constexpr unsigned int kLineToInt32 = 1071;
-constexpr unsigned int kLineToUInt32 = 1105;
-constexpr unsigned int kLineToInt64 = 1139;
-constexpr unsigned int kLineToUInt64 = 1173;
-constexpr unsigned int kLineToFloat = 1223;
-constexpr unsigned int kLineToDouble = 1271;
-constexpr unsigned int kLineToStringEmpty = 1326;
-constexpr unsigned int kLineToStringSource = 1328;
-constexpr unsigned int kLineToStringTarget = 1342;
-
-constexpr unsigned int kLineStringToDouble = 702;
-constexpr unsigned int kLineFloatToString = 720;
-constexpr unsigned int kLineStringToBoolNarrow = 749;
-constexpr unsigned int kLineStringToBoolWide = 777;
-constexpr unsigned int kLineStringToIntNarrow = 794;
-constexpr unsigned int kLineStringToIntWide = 812;
-constexpr unsigned int kLineStringToUIntNarrow = 830;
-constexpr unsigned int kLineStringToUIntWide = 848;
-
-[[noreturn]] void Fail(unsigned int line, const char* function) {
-    throw QvExceptionConversion(__FILE__, line, function);
-}
 
 // A conversion lets exceptions of the library through and turns anything else into its own.
 template <class F>
@@ -101,7 +25,7 @@ decltype(auto) Converting(F&& convert) {
     } catch (const IException&) {
         throw;
     } catch (...) {
-        Fail(kLineConvertOther, kFunctionConvertTo);
+        Raise(ERaise::VariantConvertOther);
     }
 }
 
@@ -198,14 +122,14 @@ bool IsAscii(std::string_view text) {
 double WholeTextToDouble(const char* text) {
     const char* end = nullptr;
     const double value = Tavrin::Platform::StrToDouble(text, &end);
-    if (*end != '\0') Fail(kLineStringToDouble, "stringToDouble");
+    if (*end != '\0') Raise(ERaise::VariantStringToDouble);
     return value;
 }
 
 double WholeTextToDouble(const wchar_t* text) {
     const wchar_t* end = nullptr;
     const double value = Tavrin::Platform::WcsToDouble(text, &end);
-    if (*end != L'\0') Fail(kLineStringToDouble, "stringToDouble");
+    if (*end != L'\0') Raise(ERaise::VariantStringToDouble);
     return value;
 }
 
@@ -345,7 +269,7 @@ void QvVariant::setKind(unsigned int kind) noexcept {
 QvVariant& QvVariant::operator=(const QvVariant& other) {
     if (this == &other) return *this;
     if (other.m_kind == KindReserved || other.m_kind > KindStringA) {
-        Fail(kLineAssignKind, kFunctionAssign);
+        Raise(ERaise::VariantAssignKind);
     }
     copyFrom(other);
     return *this;
@@ -360,11 +284,11 @@ void QvVariant::copyFrom(const QvVariant& other) {
         case KindObject: {
             setKind(KindObject);  // a failed clone leaves kind object holding nothing
             const IObject* source = other.m_value.object;
-            if (!source) Fail(kLineAssignClone, kFunctionAssign);
+            if (!source) Raise(ERaise::VariantAssignClone);
             const QvRTTI::CloneFunction clone = QvRTTI::getClone(source->GetRuntimeClassName());
-            if (!clone) Fail(kLineAssignClone, kFunctionAssign);
+            if (!clone) Raise(ERaise::VariantAssignClone);
             IObject* copy = clone(*source);
-            if (!copy) Fail(kLineAssignClone, kFunctionAssign);
+            if (!copy) Raise(ERaise::VariantAssignClone);
             m_value.object = copy;
             return;
         }
@@ -483,7 +407,7 @@ QvVariant& QvVariant::operator=(const IObject& object) {
     const QvRTTI::CloneFunction clone = QvRTTI::getClone(object.GetRuntimeClassName());
     IObject* copy = clone ? clone(object) : nullptr;
     setKind(KindObject);
-    if (!copy) Fail(kLineAssignClone, kFunctionAssign);
+    if (!copy) Raise(ERaise::VariantAssignClone);
     m_value.object = copy;
     return *this;
 }
@@ -520,54 +444,54 @@ TAVRIN_VARIANT_ASSIGN_SCALAR(double, KindDouble, d, value)
 
 // ---- checked accessors -------------------------------------------------------------------------
 
-#define TAVRIN_VARIANT_ACCESSOR(Type, kind, member, line, function) \
+#define TAVRIN_VARIANT_ACCESSOR(Type, kind, member, failure) \
     QvVariant::operator Type&() {                                  \
-        if (m_kind != (kind)) Fail(line, function);                \
+        if (m_kind != (kind)) Raise(failure);                \
         return m_value.member;                                     \
     }
 
-TAVRIN_VARIANT_ACCESSOR(bool, KindBool, b, kLineAsBool, kFunctionAsBool)
-TAVRIN_VARIANT_ACCESSOR(char, KindChar, c, kLineAsChar, kFunctionAsChar)
-TAVRIN_VARIANT_ACCESSOR(signed char, KindInt8, i8, kLineAsInt8, kFunctionAsInt8)
-TAVRIN_VARIANT_ACCESSOR(unsigned char, KindUInt8, u8, kLineAsUInt8, kFunctionAsUInt8)
-TAVRIN_VARIANT_ACCESSOR(short, KindInt16, i16, kLineAsInt16, kFunctionAsInt16)
-TAVRIN_VARIANT_ACCESSOR(unsigned short, KindUInt16, u16, kLineAsUInt16, kFunctionAsUInt16)
-TAVRIN_VARIANT_ACCESSOR(int, KindInt32, i32, kLineAsInt32, kFunctionAsInt32)
-TAVRIN_VARIANT_ACCESSOR(unsigned int, KindUInt32, u32, kLineAsUInt32, kFunctionAsUInt32)
-TAVRIN_VARIANT_ACCESSOR(long long, KindInt64, i64, kLineAsInt64, kFunctionAsInt64)
-TAVRIN_VARIANT_ACCESSOR(unsigned long long, KindUInt64, u64, kLineAsUInt64, kFunctionAsUInt64)
-TAVRIN_VARIANT_ACCESSOR(float, KindFloat, f, kLineAsFloat, kFunctionAsFloat)
-TAVRIN_VARIANT_ACCESSOR(double, KindDouble, d, kLineAsDouble, kFunctionAsDouble)
+TAVRIN_VARIANT_ACCESSOR(bool, KindBool, b, ERaise::VariantAsBool)
+TAVRIN_VARIANT_ACCESSOR(char, KindChar, c, ERaise::VariantAsChar)
+TAVRIN_VARIANT_ACCESSOR(signed char, KindInt8, i8, ERaise::VariantAsInt8)
+TAVRIN_VARIANT_ACCESSOR(unsigned char, KindUInt8, u8, ERaise::VariantAsUInt8)
+TAVRIN_VARIANT_ACCESSOR(short, KindInt16, i16, ERaise::VariantAsInt16)
+TAVRIN_VARIANT_ACCESSOR(unsigned short, KindUInt16, u16, ERaise::VariantAsUInt16)
+TAVRIN_VARIANT_ACCESSOR(int, KindInt32, i32, ERaise::VariantAsInt32)
+TAVRIN_VARIANT_ACCESSOR(unsigned int, KindUInt32, u32, ERaise::VariantAsUInt32)
+TAVRIN_VARIANT_ACCESSOR(long long, KindInt64, i64, ERaise::VariantAsInt64)
+TAVRIN_VARIANT_ACCESSOR(unsigned long long, KindUInt64, u64, ERaise::VariantAsUInt64)
+TAVRIN_VARIANT_ACCESSOR(float, KindFloat, f, ERaise::VariantAsFloat)
+TAVRIN_VARIANT_ACCESSOR(double, KindDouble, d, ERaise::VariantAsDouble)
 
 #undef TAVRIN_VARIANT_ACCESSOR
 
 QvVariant::operator const std::string&() const {
-    if (m_kind != KindStringA) Fail(kLineAsStringA, kFunctionAsStringA);
+    if (m_kind != KindStringA) Raise(ERaise::VariantAsStringA);
     return *m_value.stringA;
 }
 
 QvVariant::operator const std::wstring&() const {
-    if (m_kind != KindStringW) Fail(kLineAsStringW, kFunctionAsStringW);
+    if (m_kind != KindStringW) Raise(ERaise::VariantAsStringW);
     return *m_value.stringW;
 }
 
 QvVariant::operator const QvArray<unsigned char>&() const {
-    if (m_kind != KindByteArray) Fail(kLineAsByteArray, kFunctionAsByteArray);
+    if (m_kind != KindByteArray) Raise(ERaise::VariantAsByteArray);
     return *m_value.bytes;
 }
 
 QvVariant::operator const QvDateTime&() const {
-    if (m_kind != KindDateTime) Fail(kLineAsDateTime, kFunctionAsDateTime);
+    if (m_kind != KindDateTime) Raise(ERaise::VariantAsDateTime);
     return *m_value.dateTime;
 }
 
 QvVariant::operator const char*() const {
-    if (m_kind != KindStringA) Fail(kLineAsTextA, kFunctionAsTextA);
+    if (m_kind != KindStringA) Raise(ERaise::VariantAsTextA);
     return m_value.stringA->c_str();
 }
 
 QvVariant::operator const wchar_t*() const {
-    if (m_kind != KindStringW) Fail(kLineAsTextW, kFunctionAsTextW);
+    if (m_kind != KindStringW) Raise(ERaise::VariantAsTextW);
     return m_value.stringW->c_str();
 }
 
@@ -580,8 +504,7 @@ const IObject* QvVariant::GetObjectPointer() const noexcept {
 namespace {
 
 struct SIntegerStep {
-    const char* function;
-    unsigned int line;
+    ERaise failure;
     bool isSigned;
     EIntermediate via;
 };
@@ -589,14 +512,14 @@ struct SIntegerStep {
 enum EIntegerStep : unsigned int { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64 };
 
 constexpr SIntegerStep kIntegerSteps[] = {
-    {"convertToInt8", kLineToInt8, true, EIntermediate::Int32},
-    {"convertToUInt8", kLineToUInt8, false, EIntermediate::Int64},
-    {"convertToInt16", kLineToInt16, true, EIntermediate::Int32},
-    {"convertToUInt16", kLineToUInt16, false, EIntermediate::Int64},
-    {"convertToInt32", kLineToInt32, true, EIntermediate::Int32},
-    {"convertToUInt32", kLineToUInt32, false, EIntermediate::Int64},
-    {"convertToInt64", kLineToInt64, true, EIntermediate::Int64},
-    {"convertToUInt64", kLineToUInt64, false, EIntermediate::UInt64},
+    {ERaise::VariantToInt8, true, EIntermediate::Int32},
+    {ERaise::VariantToUInt8, false, EIntermediate::Int64},
+    {ERaise::VariantToInt16, true, EIntermediate::Int32},
+    {ERaise::VariantToUInt16, false, EIntermediate::Int64},
+    {ERaise::VariantToInt32, true, EIntermediate::Int32},
+    {ERaise::VariantToUInt32, false, EIntermediate::Int64},
+    {ERaise::VariantToInt64, true, EIntermediate::Int64},
+    {ERaise::VariantToUInt64, false, EIntermediate::UInt64},
 };
 
 }  // namespace
@@ -623,7 +546,7 @@ unsigned long long QvVariant::integerBits(unsigned int step) const {
         case KindStringW:
             return s.isSigned ? static_cast<unsigned long long>(stringToInt(m_value.stringW->c_str()))
                               : stringToUInt(m_value.stringW->c_str());
-        default: Fail(s.line, s.function);
+        default: Raise(s.failure);
     }
 }
 
@@ -643,7 +566,7 @@ bool QvVariant::boolValue() const {
         case KindDouble: return m_value.d != 0.0;
         case KindStringA: return stringToBool(m_value.stringA->c_str());
         case KindStringW: return stringToBool(m_value.stringW->c_str());
-        default: Fail(kLineToBool, "convertToBool");
+        default: Raise(ERaise::VariantToBool);
     }
 }
 
@@ -651,10 +574,10 @@ char QvVariant::charValue() const {
     switch (m_kind) {
         case KindChar: return m_value.c;
         case KindStringA:
-            if (m_value.stringA->size() != 1) Fail(kLineToCharNarrow, "convertToChar");
+            if (m_value.stringA->size() != 1) Raise(ERaise::VariantToCharNarrow);
             return (*m_value.stringA)[0];
         case KindStringW:
-            if (!IsSingleUnit(*m_value.stringW)) Fail(kLineToCharWide, "convertToChar");
+            if (!IsSingleUnit(*m_value.stringW)) Raise(ERaise::VariantToCharWide);
             return static_cast<char>(static_cast<unsigned char>((*m_value.stringW)[0] & 0xFF));
         default:
             return static_cast<char>(static_cast<unsigned char>(integerBits(kUInt8)));
@@ -679,7 +602,7 @@ float QvVariant::floatValue() const {
         case KindDouble: return NarrowToFloat(m_value.d);
         case KindStringA: return NarrowToFloat(stringToDouble(m_value.stringA->c_str()));
         case KindStringW: return NarrowToFloat(stringToDouble(m_value.stringW->c_str()));
-        default: Fail(kLineToFloat, "convertToFloat");
+        default: Raise(ERaise::VariantToFloat);
     }
 }
 
@@ -699,7 +622,7 @@ double QvVariant::doubleValue() const {
         case KindDouble: return m_value.d;
         case KindStringA: return stringToDouble(m_value.stringA->c_str());
         case KindStringW: return stringToDouble(m_value.stringW->c_str());
-        default: Fail(kLineToDouble, "convertToDouble");
+        default: Raise(ERaise::VariantToDouble);
     }
 }
 
@@ -708,7 +631,7 @@ double QvVariant::doubleValue() const {
 std::string QvVariant::stringAValue() const {
     std::string out;
     switch (m_kind) {
-        case KindEmpty: Fail(kLineToStringEmpty, "convertToString");
+        case KindEmpty: Raise(ERaise::VariantToStringEmpty);
         case KindBool: out.push_back(m_value.b ? '1' : '0'); break;
         case KindChar: AppendUnitUtf8(out, CharUnit(m_value.c)); break;
         case KindInt8: AppendInteger(out, static_cast<int>(m_value.i8)); break;
@@ -724,7 +647,7 @@ std::string QvVariant::stringAValue() const {
         case KindStringA: out = *m_value.stringA; break;
         case KindStringW: out = Narrow(*m_value.stringW); break;
         case KindDateTime: out = Narrow(m_value.dateTime->Format(L"Y-m-d H:i:s", false)); break;
-        default: Fail(kLineToStringSource, "convertToString");
+        default: Raise(ERaise::VariantToStringSource);
     }
     return out;
 }
@@ -732,7 +655,7 @@ std::string QvVariant::stringAValue() const {
 std::wstring QvVariant::stringWValue() const {
     std::wstring out;
     switch (m_kind) {
-        case KindEmpty: Fail(kLineToStringEmpty, "convertToString");
+        case KindEmpty: Raise(ERaise::VariantToStringEmpty);
         case KindBool: out.push_back(m_value.b ? L'1' : L'0'); break;
         case KindChar: out.assign(1, CharUnit(m_value.c)); break;
         case KindInt8: AppendInteger(out, static_cast<int>(m_value.i8)); break;
@@ -748,7 +671,7 @@ std::wstring QvVariant::stringWValue() const {
         case KindStringA: out = Widen(*m_value.stringA); break;
         case KindStringW: out = *m_value.stringW; break;
         case KindDateTime: out = m_value.dateTime->Format(L"Y-m-d H:i:s", false); break;
-        default: Fail(kLineToStringSource, "convertToString");
+        default: Raise(ERaise::VariantToStringSource);
     }
     return out;
 }
@@ -758,7 +681,7 @@ QvDateTime QvVariant::dateTimeValue() const {
         case KindDateTime: return *m_value.dateTime;
         case KindStringW: return QvDateTime(m_value.stringW->c_str(), false);
         case KindStringA: return QvDateTime(m_value.stringA->c_str(), false);
-        default: Fail(kLineConvertDateTime, kFunctionConvertTo);
+        default: Raise(ERaise::VariantConvertDateTime);
     }
 }
 
@@ -830,10 +753,10 @@ void QvVariant::convertToDouble() {
 
 void QvVariant::convertToString(EKind kind) {
     // The source is checked first, then the requested kind, all before anything changes.
-    if (m_kind == KindEmpty) Fail(kLineToStringEmpty, "convertToString");
+    if (m_kind == KindEmpty) Raise(ERaise::VariantToStringEmpty);
     if (m_kind == KindByteArray || m_kind == KindObject || m_kind == KindReserved ||
         m_kind > KindStringA) {
-        Fail(kLineToStringSource, "convertToString");
+        Raise(ERaise::VariantToStringSource);
     }
     if (kind == KindStringA) {
         if (m_kind == KindStringA) return;
@@ -844,7 +767,7 @@ void QvVariant::convertToString(EKind kind) {
         std::wstring value = stringWValue();
         *this = std::move(value);
     } else {
-        Fail(kLineToStringTarget, "convertToString");
+        Raise(ERaise::VariantToStringTarget);
     }
 }
 
@@ -872,7 +795,7 @@ void QvVariant::ConvertTo(EKind kind) {
             case KindUInt16: convertToUInt16(); return;
             case KindUInt64: convertToUInt64(); return;
             case KindStringA: convertToString(KindStringA); return;
-            default: Fail(kLineConvertKind, kFunctionConvertTo);
+            default: Raise(ERaise::VariantConvertKind);
         }
     });
 }
@@ -937,14 +860,14 @@ bool QvVariant::stringToBool(const wchar_t* text) {
 bool QvVariant::stringToBool(std::string_view text) {
     bool ok = false;
     const bool value = ParseBool(text, ok);
-    if (!ok) Fail(kLineStringToBoolNarrow, "stringToBool");
+    if (!ok) Raise(ERaise::VariantStringToBoolNarrow);
     return value;
 }
 
 bool QvVariant::stringToBool(std::wstring_view text) {
     bool ok = false;
     const bool value = ParseBool(text, ok);
-    if (!ok) Fail(kLineStringToBoolWide, "stringToBool");
+    if (!ok) Raise(ERaise::VariantStringToBoolWide);
     return value;
 }
 
@@ -960,7 +883,7 @@ long long QvVariant::stringToInt(std::string_view text) {
     text = UpToNul(text);
     unsigned long long value = 0;
     if (!ScanInteger(text.data(), text.data() + text.size(), true, value)) {
-        Fail(kLineStringToIntNarrow, "stringToInt");
+        Raise(ERaise::VariantStringToIntNarrow);
     }
     return static_cast<long long>(value);
 }
@@ -969,7 +892,7 @@ long long QvVariant::stringToInt(std::wstring_view text) {
     text = UpToNul(text);
     unsigned long long value = 0;
     if (!ScanInteger(text.data(), text.data() + text.size(), true, value)) {
-        Fail(kLineStringToIntWide, "stringToInt");
+        Raise(ERaise::VariantStringToIntWide);
     }
     return static_cast<long long>(value);
 }
@@ -986,7 +909,7 @@ unsigned long long QvVariant::stringToUInt(std::string_view text) {
     text = UpToNul(text);
     unsigned long long value = 0;
     if (!ScanInteger(text.data(), text.data() + text.size(), false, value)) {
-        Fail(kLineStringToUIntNarrow, "stringToUInt");
+        Raise(ERaise::VariantStringToUIntNarrow);
     }
     return value;
 }
@@ -995,7 +918,7 @@ unsigned long long QvVariant::stringToUInt(std::wstring_view text) {
     text = UpToNul(text);
     unsigned long long value = 0;
     if (!ScanInteger(text.data(), text.data() + text.size(), false, value)) {
-        Fail(kLineStringToUIntWide, "stringToUInt");
+        Raise(ERaise::VariantStringToUIntWide);
     }
     return value;
 }
@@ -1015,7 +938,7 @@ std::string QvVariant::floatToString(double value) {
     char buffer[512];
     const int length = Tavrin::Platform::PrintFixed(buffer, sizeof buffer, value);
     if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) {
-        Fail(kLineFloatToString, "floatToString");
+        Raise(ERaise::VariantFloatToString);
     }
     return std::string(buffer, static_cast<size_t>(length));
 }
@@ -1036,7 +959,7 @@ void QvVariant::ConvertText(std::string_view text, ETextForm form, bool& value) 
         if (form == ETextForm::Narrow) return stringToBool(text);
         bool ok = false;
         const bool result = ParseBool(text, ok);
-        if (!ok) Fail(kLineStringToBoolWide, "stringToBool");
+        if (!ok) Raise(ERaise::VariantStringToBoolWide);
         return result;
     });
 }
@@ -1044,11 +967,11 @@ void QvVariant::ConvertText(std::string_view text, ETextForm form, bool& value) 
 void QvVariant::ConvertText(std::string_view text, ETextForm form, char& value) {
     value = Converting([&] {
         if (form == ETextForm::Narrow) {
-            if (text.size() != 1) Fail(kLineToCharNarrow, "convertToChar");
+            if (text.size() != 1) Raise(ERaise::VariantToCharNarrow);
             return text[0];
         }
         const std::wstring wide = WideForm(text);
-        if (!IsSingleUnit(wide)) Fail(kLineToCharWide, "convertToChar");
+        if (!IsSingleUnit(wide)) Raise(ERaise::VariantToCharWide);
         return static_cast<char>(static_cast<unsigned char>(wide[0] & 0xFF));
     });
 }
@@ -1062,8 +985,8 @@ unsigned long long TextBits(std::string_view text, QvVariant::ETextForm form, bo
     unsigned long long value = 0;
     if (!ScanInteger(text.data(), text.data() + text.size(), isSigned, value)) {
         const bool wide = form == QvVariant::ETextForm::Wide;
-        if (isSigned) Fail(wide ? kLineStringToIntWide : kLineStringToIntNarrow, "stringToInt");
-        Fail(wide ? kLineStringToUIntWide : kLineStringToUIntNarrow, "stringToUInt");
+        if (isSigned) Raise(wide ? ERaise::VariantStringToIntWide : ERaise::VariantStringToIntNarrow);
+        Raise(wide ? ERaise::VariantStringToUIntWide : ERaise::VariantStringToUIntNarrow);
     }
     return value;
 }

@@ -10,6 +10,10 @@ class QvStreamReadBinary;
 
 namespace Tavrin {
 
+namespace Detail {
+struct SBinaryDocument;
+}
+
 // Reads one binary document, decoding all of it in the constructor; Read then hands the
 // decoded content to application objects as often as asked.
 //
@@ -44,11 +48,8 @@ public:
     // ("Tavrin::CReaderBinary::Read") when the root is a container.
     void Read(ISerializable& object) const override;
 
-    // The decoded document (internal to the reader's implementation).
-    struct SDocument;
-
 private:
-    std::unique_ptr<SDocument> m_document;
+    std::unique_ptr<Detail::SBinaryDocument> m_document;  // the decoded document
 };
 
 }  // namespace Tavrin

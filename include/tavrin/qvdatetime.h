@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include <tavrin/export.h>
-#include <tavrin/interfaces.h>
+#include <tavrin/idatetime.h>
 
 class IStreamWrite;
 class QvStreamReadBinary;

@@ -9,36 +9,25 @@
 #include <tavrin/export.h>
 #include <tavrin/qvplexmanager.h>
 
-namespace QvDetail {
-
-// Throws QvExceptionContainer raised in the policy's own source file with the given line and
-// the function name "<typeName>::<member>".
-[[noreturn]] TAVRIN_API void ThrowMapPolicyError(unsigned int line, const std::string& typeName,
-                                                 const char* member);
-
-}  // namespace QvDetail
-
 // TMap: the map class (it provides GetCount()); TAssoc: its entry type.
 template <class TMap, class TAssoc, int N1 = 0, int N2 = 0, class TSize = unsigned int>
 class QvMapPolicyPlexManager {
 public:
     using PlexManager = QvPlexManager<TAssoc, N1, N2, TSize>;
 
-    static constexpr unsigned int kLineSetOnNonEmptyMap = 275;
-
     // Makes the map draw its entries from `pool` (a null pool: from its own pool again). The
-    // old shared reference is released. Throws QvExceptionContainer (line 275, function
-    // "...QvMapPolicyPlexManager<...>::SetPlexManager") when the map holds entries; the map
+    // old shared reference is released. Throws QvExceptionContainer
+    // ("...QvMapPolicyPlexManager<...>::SetPlexManager") when the map holds entries; the map
     // then keeps its pool.
     void SetPlexManager(std::shared_ptr<PlexManager> pool) {
         if (static_cast<const TMap*>(this)->GetCount() != 0) {
-            QvDetail::ThrowMapPolicyError(
-                kLineSetOnNonEmptyMap,
+            QvDetail::RaiseContainerFailure(
+                QvDetail::EContainerFailure::PoolReplacedOnNonEmptyMap,
                 QvDetail::TemplateName("QvMapPolicyPlexManager",
                                        {QvDetail::TypeName<TMap>(), QvDetail::TypeName<TAssoc>(),
                                         std::to_string(N1), std::to_string(N2),
-                                        QvDetail::TypeName<TSize>()}),
-                "SetPlexManager");
+                                        QvDetail::TypeName<TSize>()}) +
+                    "::SetPlexManager");
         }
         m_pPool = pool ? pool.get() : &m_own;
         m_shared = std::move(pool);
@@ -49,7 +38,7 @@ public:
     const PlexManager& GetPlexManager() const noexcept { return *m_pPool; }
 
 protected:
-    // Throws QvExceptionContainer (line 188) when `blockSize` is 0.
+    // Throws QvExceptionContainer when `blockSize` is 0.
     explicit QvMapPolicyPlexManager(TSize blockSize) : m_own(blockSize), m_pPool(&m_own) {}
     ~QvMapPolicyPlexManager() = default;
     QvMapPolicyPlexManager(const QvMapPolicyPlexManager&) = delete;

@@ -72,10 +72,13 @@ inline std::string TemplateName(const char* name, std::initializer_list<std::str
     return out;
 }
 
-// Throws QvExceptionContainer raised in the pool's own source file with the given line and
-// the function name "<typeName>::<member>".
-[[noreturn]] TAVRIN_API void ThrowPlexManagerError(unsigned int line, const std::string& typeName,
-                                                   const char* member);
+// What can go wrong in a node pool or a map's storage policy.
+enum class EContainerFailure { ZeroBlockSize, OutOfMemory, PoolReplacedOnNonEmptyMap };
+
+// Throws the QvExceptionContainer of `failure`, naming `function` (the instantiated member,
+// "<class>::<member>") as the raising function.
+[[noreturn]] TAVRIN_API void RaiseContainerFailure(EContainerFailure failure,
+                                                   const std::string& function);
 
 }  // namespace QvDetail
 
@@ -84,14 +87,12 @@ inline std::string TemplateName(const char* name, std::initializer_list<std::str
 template <class TAssoc, int N1 = 0, int N2 = 0, class TSize = unsigned int>
 class QvPlexManager : public QvCriticalSectionPolicy<N1>, private INonCopyable {
 public:
-    static constexpr unsigned int kLineZeroBlockSize = 188;
-    static constexpr unsigned int kLineOutOfMemory = 313;
-
     // No memory is allocated until the first getFreeElement. Throws QvExceptionContainer
-    // (line 188, function "...QvPlexManager<...>::QvPlexManager") when `initialBlockSize` is 0.
+    // ("...QvPlexManager<...>::QvPlexManager") when `initialBlockSize` is 0.
     explicit QvPlexManager(TSize initialBlockSize) : m_initialBlockSize(initialBlockSize) {
         if (initialBlockSize == 0) {
-            QvDetail::ThrowPlexManagerError(kLineZeroBlockSize, FullName(), "QvPlexManager");
+            QvDetail::RaiseContainerFailure(QvDetail::EContainerFailure::ZeroBlockSize,
+                                            FullName() + "::QvPlexManager");
         }
     }
 
@@ -105,8 +106,8 @@ public:
     }
 
     // Uninitialised storage for one entry, suitably aligned. Entries of a new block are handed
-    // out from its last to its first. Throws QvExceptionContainer (line 313, function
-    // "...QvPlexManager<...>::getFreeElement") when no block can be obtained.
+    // out from its last to its first. Throws QvExceptionContainer
+    // ("...QvPlexManager<...>::getFreeElement") when no block can be obtained.
     TAssoc* getFreeElement() {
         if (m_pFree) {
             SFreeNode* node = m_pFree;
@@ -180,7 +181,10 @@ private:
             raw = ::operator new(kHeaderSize + static_cast<size_t>(count) * kElementSize,
                                  std::nothrow);
         }
-        if (!raw) QvDetail::ThrowPlexManagerError(kLineOutOfMemory, FullName(), "getFreeElement");
+        if (!raw) {
+            QvDetail::RaiseContainerFailure(QvDetail::EContainerFailure::OutOfMemory,
+                                            FullName() + "::getFreeElement");
+        }
         m_pBlocks = ::new (raw) SBlock{m_pBlocks};
         ++m_blockCount;
         m_pCursor = static_cast<unsigned char*>(raw) + kHeaderSize;

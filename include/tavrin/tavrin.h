@@ -20,7 +20,6 @@
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvrtti.h>
 #include <tavrin/qvvariant.h>
-#include <tavrin/cxmlnode.h>
 #include <tavrin/cwriterxml.h>
 #include <tavrin/creaderxml.h>
 #include <tavrin/module.h>
@@ -29,5 +28,4 @@
 #include <tavrin/cwriterbinary.h>
 #include <tavrin/creaderbinary.h>
 #include <tavrin/cwriterjson.h>
-#include <tavrin/sjsonelement.h>
 #include <tavrin/creaderjson.h>

@@ -19,13 +19,13 @@
 #include <typeinfo>
 #include <vector>
 
-#include <tavrin/cexception.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstreambuffer.h>
 
 #include "core/basepool/qvutf16.h"
-#include "core/tavrin/src/binaryformat.h"
+#include "core/basepool/raise.h"
+#include "core/tavrin/binary/binaryformat.h"
 
 namespace Tavrin {
 
@@ -33,21 +33,8 @@ namespace {
 
 using namespace Binary;
 
-// Raising places of the container writer: an element of another kind than the first one.
-constexpr unsigned int kLineElementKind = 199;
-constexpr unsigned int kLineBlobElementKind = 511;
-constexpr unsigned int kLineObjectElementKind = 522;
-constexpr unsigned int kLineContainerElementKind = 539;
-constexpr const char* kFunctionContainerWriteLower = "Tavrin::CContainerWriterBinary::write";
-constexpr const char* kFunctionContainerWrite = "Tavrin::CContainerWriterBinary::Write";
-// Values that the format cannot carry: a blob or text of 2^32 bytes or more, a container of
-// 2^32 elements, a blob whose bytes are missing.
-constexpr unsigned int kLineDataValueTooLarge = 640;
-constexpr unsigned int kLineDataBlobWithoutBytes = 645;
-constexpr unsigned int kLineElementTooLarge = 650;
-constexpr unsigned int kLineElementBlobWithoutBytes = 655;
-constexpr unsigned int kLineTooManyElements = 660;
-constexpr const char* kFunctionDataWrite = "Tavrin::CDataWriterBinary::Write";
+using Detail::ERaise;
+using Detail::Raise;
 
 constexpr uint64_t kMaxCount = 0xFFFFFFFFull;
 
@@ -721,16 +708,16 @@ public:
 
 private:
     // Fixes the element kind, or refuses a second one.
-    void Accept(uint8_t tag, unsigned int line, const char* function) {
-        if (m_fixed && m_tag != tag) throw CException(__FILE__, line, function);
-        if (m_count == kMaxCount) throw CException(__FILE__, kLineTooManyElements, function);
+    void Accept(uint8_t tag, ERaise otherKind, ERaise tooMany) {
+        if (m_fixed && m_tag != tag) Raise(otherKind);
+        if (m_count == kMaxCount) Raise(tooMany);
         m_fixed = true;
         m_tag = tag;
     }
 
     template <class T>
     void PutScalar(uint8_t tag, T value) {
-        Accept(tag, kLineElementKind, kFunctionContainerWriteLower);
+        Accept(tag, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
         Put(m_elements, value);
         ++m_count;
     }
@@ -823,7 +810,7 @@ void CDataWriterBinary::Index(uint8_t tag, uint32_t position) {
 SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     if (SValue* found = Find(tag, id)) return *found;
     std::vector<SValue>& values = m_values[tag];
-    if (values.size() == kMaxCount) throw CException(__FILE__, kLineDataValueTooLarge, kFunctionDataWrite);
+    if (values.size() == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
     values.push_back({0, 0, id, 0});
     if (values.size() == 1) {
         m_kinds |= 1u << tag;
@@ -855,8 +842,8 @@ void CDataWriterBinary::ReleaseChild(uint8_t tag, const SValue& value) noexcept 
 
 void CDataWriterBinary::Write(const char* name, size_t size, const void* data) {
     const uint32_t id = m_document.Names().Id(name);
-    if (size >= kMaxCount + 1) throw CException(__FILE__, kLineDataValueTooLarge, kFunctionDataWrite);
-    if (size && !data) throw CException(__FILE__, kLineDataBlobWithoutBytes, kFunctionDataWrite);
+    if (size >= kMaxCount + 1) Raise(ERaise::BinaryValueTooLarge);
+    if (size && !data) Raise(ERaise::BinaryBlobWithoutBytes);
     const size_t offset = m_bytes.Size();
     unsigned char* p = m_bytes.Extend(4 + size);
     const uint32_t count = static_cast<uint32_t>(size);
@@ -922,7 +909,7 @@ void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
 void CDataWriterBinary::Write(const char* name, const std::string& value) {
     const uint32_t id = m_document.Names().Id(name);
     const size_t length = NarrowLength(value);
-    if (length > kMaxCount) throw CException(__FILE__, kLineDataValueTooLarge, kFunctionDataWrite);
+    if (length > kMaxCount) Raise(ERaise::BinaryValueTooLarge);
     const size_t offset = m_bytes.Size();
     unsigned char* p = m_bytes.Extend(4 + length);
     const uint32_t count = static_cast<uint32_t>(length);
@@ -1041,16 +1028,16 @@ void CDataWriterBinary::Reset() noexcept {
 // ---- CContainerWriterBinary ------------------------------------------------------------------
 
 void CContainerWriterBinary::Write(size_t size, const void* data) {
-    Accept(kTagBlob, kLineBlobElementKind, kFunctionContainerWrite);
-    if (size >= kMaxCount + 1) throw CException(__FILE__, kLineElementTooLarge, kFunctionContainerWrite);
-    if (size && !data) throw CException(__FILE__, kLineElementBlobWithoutBytes, kFunctionContainerWrite);
+    Accept(kTagBlob, ERaise::BinaryBlobElementKind, ERaise::BinaryTooManyElements);
+    if (size >= kMaxCount + 1) Raise(ERaise::BinaryElementTooLarge);
+    if (size && !data) Raise(ERaise::BinaryElementBlobWithoutBytes);
     Put(m_elements, static_cast<uint32_t>(size));
     m_elements.Append(data, size);
     ++m_count;
 }
 
 void CContainerWriterBinary::Write(const ISerializableContainer& value) {
-    Accept(kTagContainer, kLineContainerElementKind, kFunctionContainerWrite);
+    Accept(kTagContainer, ERaise::BinaryContainerElementKind, ERaise::BinaryTooManyElements);
     const CChunkBuffer::SMark mark = m_elements.Mark();
     CLease<CContainerWriterBinary> element(m_document, m_document.AcquireContainer());
     try {
@@ -1064,7 +1051,7 @@ void CContainerWriterBinary::Write(const ISerializableContainer& value) {
 }
 
 void CContainerWriterBinary::Write(const ISerializable& value) {
-    Accept(kTagObject, kLineObjectElementKind, kFunctionContainerWrite);
+    Accept(kTagObject, ERaise::BinaryObjectElementKind, ERaise::BinaryTooManyElements);
     const uint32_t classId = m_document.Names().Id(value.GetClassName());
     const CChunkBuffer::SMark mark = m_elements.Mark();
     const size_t classCount = m_classIds.size();
@@ -1083,7 +1070,7 @@ void CContainerWriterBinary::Write(const ISerializable& value) {
 }
 
 void CContainerWriterBinary::Write(const IDateTime& value) {
-    Accept(kTagDateTime, kLineElementKind, kFunctionContainerWriteLower);
+    Accept(kTagDateTime, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
     const uint64_t count = QvDateTime(value).ToFileTime();
     unsigned char* p = m_elements.Room(12);
     const uint32_t version = 0;
@@ -1094,7 +1081,7 @@ void CContainerWriterBinary::Write(const IDateTime& value) {
 }
 
 void CContainerWriterBinary::Write(const std::wstring& value) {
-    Accept(kTagWString, kLineElementKind, kFunctionContainerWriteLower);
+    Accept(kTagWString, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
     const size_t length = WideLength(value);
     const uint64_t units = Utf16Units(value.data(), length);
     const size_t size = WidePrefixSize(units) + 2 * units;
@@ -1105,9 +1092,9 @@ void CContainerWriterBinary::Write(const std::wstring& value) {
 }
 
 void CContainerWriterBinary::Write(const std::string& value) {
-    Accept(kTagString, kLineElementKind, kFunctionContainerWriteLower);
+    Accept(kTagString, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
     const size_t length = NarrowLength(value);
-    if (length > kMaxCount) throw CException(__FILE__, kLineElementTooLarge, kFunctionContainerWriteLower);
+    if (length > kMaxCount) Raise(ERaise::BinaryTextElementTooLarge);
     unsigned char* p = m_elements.Room(4 + length);
     const uint32_t count = static_cast<uint32_t>(length);
     std::memcpy(p, &count, 4);

@@ -11,15 +11,11 @@
 #include <emmintrin.h>
 #endif
 
-#include <tavrin/cexception.h>
+#include "core/basepool/raise.h"
 
 namespace Tavrin::Base64 {
 namespace {
 
-constexpr unsigned int kLineEncode = 86;
-constexpr unsigned int kLineDecode = 127;
-constexpr const char* kFunctionEncode = "Tavrin::Base64::Encode";
-constexpr const char* kFunctionDecode = "Tavrin::Base64::Decode";
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -219,20 +215,20 @@ bool DecodePass(const unsigned char* p, const unsigned char* stop, unsigned char
 std::string Encode(const void* data, size_t size, bool lineBreaks) {
     std::string text;
     if (size == 0) return text;
-    if (data == nullptr) throw CException(__FILE__, kLineEncode, kFunctionEncode);
+    if (data == nullptr) Detail::Raise(Detail::ERaise::Base64Encode);
 
     const size_t groups = size / 3;
     const size_t rest = size % 3;
     const size_t breaks = lineBreaks ? groups / kGroupsPerLine : 0;
     // Below this bound the length cannot overflow: it is less than 5 per group.
-    if (groups + 1 > text.max_size() / 5) throw CException(__FILE__, kLineEncode, kFunctionEncode);
+    if (groups + 1 > text.max_size() / 5) Detail::Raise(Detail::ERaise::Base64Encode);
     const size_t length = (groups + (rest != 0 ? 1 : 0)) * 4 + breaks;
     try {
         text.resize(length);
     } catch (const std::bad_alloc&) {
-        throw CException(__FILE__, kLineEncode, kFunctionEncode);
+        Detail::Raise(Detail::ERaise::Base64Encode);
     } catch (const std::length_error&) {
-        throw CException(__FILE__, kLineEncode, kFunctionEncode);
+        Detail::Raise(Detail::ERaise::Base64Encode);
     }
 
     const auto* in = static_cast<const unsigned char*>(data);
@@ -271,13 +267,13 @@ size_t GetDecodedSize(const char* text) {
 }
 
 size_t Decode(const char* text, void* buffer, size_t bufferSize) {
-    if (text == nullptr) throw CException(__FILE__, kLineDecode, kFunctionDecode);
+    if (text == nullptr) Detail::Raise(Detail::ERaise::Base64Decode);
     const auto* begin = reinterpret_cast<const unsigned char*>(text);
     size_t count = 0;
     const unsigned char* stop = Scan(begin, std::strlen(text), count);
     const size_t size = SizeOf(begin, stop, count);
     if (size == 0 || size > bufferSize || buffer == nullptr) {
-        throw CException(__FILE__, kLineDecode, kFunctionDecode);
+        Detail::Raise(Detail::ERaise::Base64Decode);
     }
     // The pass is bounded by a size computed from the same characters, so it cannot run out
     // of room: every value character it decodes was counted. Decoding straight into the
@@ -285,7 +281,7 @@ size_t Decode(const char* text, void* buffer, size_t bufferSize) {
     auto* out = static_cast<unsigned char*>(buffer);
     size_t written = 0;
     if (!DecodePass(begin, stop, out, size, written)) {
-        throw CException(__FILE__, kLineDecode, kFunctionDecode);
+        Detail::Raise(Detail::ERaise::Base64Decode);
     }
     // A pad before further characters ends the pass early; the rest of the size is zero.
     std::memset(out + written, 0, size - written);

@@ -24,13 +24,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include <tavrin/cexception.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstring.h>
 
 #include "core/basepool/qvutf16.h"
-#include "core/tavrin/src/binaryformat.h"
+#include "core/basepool/raise.h"
+#include "core/tavrin/binary/binaryformat.h"
 
 namespace Tavrin {
 
@@ -38,23 +38,8 @@ namespace {
 
 using namespace Binary;
 
-constexpr unsigned int kLineRootKind = 305;
-constexpr unsigned int kLineReadObject = 331;
-constexpr unsigned int kLineReadContainer = 346;
-constexpr unsigned int kLineSectionTag = 388;
-constexpr unsigned int kLineShortBlob = 476;
-constexpr unsigned int kLineElementTag = 622;
-// Damaged documents: an identifier that the name table does not hold, nesting too deep.
-constexpr unsigned int kLineUnknownName = 392;
-constexpr unsigned int kLineObjectTooDeep = 380;
-constexpr unsigned int kLineUnknownClassName = 626;
-constexpr unsigned int kLineContainerTooDeep = 614;
-
-constexpr const char* kFunctionConstructor = "Tavrin::CReaderBinary::CReaderBinary";
-constexpr const char* kFunctionRead = "Tavrin::CReaderBinary::Read";
-constexpr const char* kFunctionDataRead = "Tavrin::CDataReader::Read";
-constexpr const char* kFunctionReadBlobs = "Tavrin::CDataReader::readBlobs";
-constexpr const char* kFunctionContainerRead = "Tavrin::CContainerReader::Read";
+using Detail::ERaise;
+using Detail::Raise;
 
 // Records nested deeper than this are refused, so that a hostile document cannot exhaust the
 // stack.
@@ -529,7 +514,7 @@ bool CDataReader::Read(const char* name, ISerializable& value) {
 }
 
 // Everything the reader keeps: the arena with the decoded records, the names and the root.
-struct CReaderBinary::SDocument {
+struct Detail::SBinaryDocument {
     CArena arena;
     const SName* names = nullptr;
     const SObject* rootObject = nullptr;
@@ -853,7 +838,7 @@ class CLoader {
 public:
     using Cursor = typename Source::Cursor;
 
-    CLoader(Source& source, CReaderBinary::SDocument& document) noexcept
+    CLoader(Source& source, Detail::SBinaryDocument& document) noexcept
         : m_source(source), m_document(document), m_arena(document.arena) {}
 
     void ReadNameTable();
@@ -863,7 +848,7 @@ public:
 private:
     static constexpr uint32_t kUnknown = 0xFFFFFFFFu;
 
-    uint32_t Resolve(uint32_t id, unsigned int line, const char* function) const {
+    uint32_t Resolve(uint32_t id, ERaise unknown) const {
         uint32_t name = kUnknown;
         if (id < m_dense.size()) {
             name = m_dense[id];
@@ -871,14 +856,14 @@ private:
             const auto it = m_sparse.find(id);
             if (it != m_sparse.end()) name = it->second;
         }
-        if (name == kUnknown) throw CException(__FILE__, line, function);
+        if (name == kUnknown) Raise(unknown);
         return name;
     }
 
     const SObject* NewObject(const SEntry* entries, uint32_t count, uint32_t kinds);
 
     Source& m_source;
-    CReaderBinary::SDocument& m_document;
+    Detail::SBinaryDocument& m_document;
     CArena& m_arena;
 
     const SName* m_names = nullptr;
@@ -931,7 +916,7 @@ void CLoader<Source>::ReadNameTable() {
 
 template <class Source>
 const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
-    if (depth > kMaxDepth) throw CException(__FILE__, kLineObjectTooDeep, kFunctionDataRead);
+    if (depth > kMaxDepth) Raise(ERaise::BinaryObjectTooDeep);
     Cursor c = m_source.Resume();
     const uint8_t sections = m_source.U8(c);
     if (sections == 0) {
@@ -942,11 +927,11 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
     uint32_t kinds = 0;
     for (unsigned int s = 0; s < sections; ++s) {
         const uint8_t tag = m_source.U8(c);
-        if (tag >= kTagCount) throw CException(__FILE__, kLineSectionTag, kFunctionDataRead);
+        if (tag >= kTagCount) Raise(ERaise::BinarySectionTag);
         const uint32_t count = m_source.U32(c);
         if (count) kinds |= 1u << tag;
         for (uint32_t i = 0; i < count; ++i) {
-            SEntry e{Resolve(m_source.U32(c), kLineUnknownName, kFunctionDataRead), tag, 0};
+            SEntry e{Resolve(m_source.U32(c), ERaise::BinaryUnknownName), tag, 0};
             if (tag < kTagString) {
                 e.value = m_source.Scalar(c, tag);
             } else {
@@ -964,12 +949,12 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
                         const uint32_t size = m_source.U32(c);
                         bool exact = true;
                         const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
-                        if (!exact) throw CException(__FILE__, kLineShortBlob, kFunctionReadBlobs);
+                        if (!exact) Raise(ERaise::BinaryShortBlob);
                         e.value = reinterpret_cast<uintptr_t>(record);
                         break;
                     }
                     case kTagObject:
-                        Resolve(m_source.U32(c), kLineUnknownName, kFunctionDataRead);  // class name
+                        Resolve(m_source.U32(c), ERaise::BinaryUnknownName);  // class name
                         m_source.Park(c);
                         e.value = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
                         c = m_source.Resume();
@@ -1021,7 +1006,7 @@ const SObject* CLoader<Source>::NewObject(const SEntry* entries, uint32_t count,
 
 template <class Source>
 const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
-    if (depth > kMaxDepth) throw CException(__FILE__, kLineContainerTooDeep, kFunctionContainerRead);
+    if (depth > kMaxDepth) Raise(ERaise::BinaryContainerTooDeep);
     Cursor c = m_source.Resume();
     const uint8_t tag = m_source.U8(c);
     const uint32_t count = m_source.U32(c);
@@ -1032,10 +1017,10 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
     if (tag == kTagObject) {
         const uint32_t listed = m_source.Bool(c) ? 1 : count;
         for (uint32_t i = 0; i < listed; ++i) {
-            Resolve(m_source.U32(c), kLineUnknownClassName, kFunctionContainerRead);
+            Resolve(m_source.U32(c), ERaise::BinaryUnknownClassName);
         }
     }
-    if (tag >= kTagCount) throw CException(__FILE__, kLineElementTag, kFunctionContainerRead);
+    if (tag >= kTagCount) Raise(ERaise::BinaryElementTag);
 
     const size_t width = ElementWidth(tag);
     const uint64_t size = uint64_t(count) * width;
@@ -1069,7 +1054,7 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
                 break;
             }
             case kTagObject:
-                Resolve(m_source.U32(c), kLineUnknownClassName, kFunctionContainerRead);
+                Resolve(m_source.U32(c), ERaise::BinaryUnknownClassName);
                 m_source.Park(c);
                 element = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
                 c = m_source.Resume();
@@ -1095,7 +1080,7 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
 }
 
 template <class Source>
-void Load(Source& source, uint8_t kind, CReaderBinary::SDocument& document) {
+void Load(Source& source, uint8_t kind, Detail::SBinaryDocument& document) {
     CLoader<Source> loader(source, document);
     loader.ReadNameTable();
     if (kind == kTagObject) {
@@ -1103,7 +1088,7 @@ void Load(Source& source, uint8_t kind, CReaderBinary::SDocument& document) {
     } else if (kind == kTagContainer) {
         document.rootContainer = loader.ReadContainer(1);
     } else {
-        throw CException(__FILE__, kLineRootKind, kFunctionConstructor);
+        Raise(ERaise::BinaryRootKind);
     }
     source.Finish(source.Resume());
 }
@@ -1112,7 +1097,7 @@ void Load(Source& source, uint8_t kind, CReaderBinary::SDocument& document) {
 
 // ---- CReaderBinary ---------------------------------------------------------------------------
 
-CReaderBinary::CReaderBinary(QvStreamReadBinary& stream) : m_document(std::make_unique<SDocument>()) {
+CReaderBinary::CReaderBinary(QvStreamReadBinary& stream) : m_document(std::make_unique<Detail::SBinaryDocument>()) {
     stream.ReadAndCompareVersion(0);
     uint8_t kind = 0;
     stream.ReadUInt8(kind);
@@ -1130,13 +1115,13 @@ CReaderBinary::CReaderBinary(QvStreamReadBinary& stream) : m_document(std::make_
 CReaderBinary::~CReaderBinary() = default;
 
 void CReaderBinary::Read(ISerializable& object) const {
-    if (!m_document->rootObject) throw CException(__FILE__, kLineReadObject, kFunctionRead);
+    if (!m_document->rootObject) Raise(ERaise::BinaryReadObject);
     CDataReader reader(m_document->names, m_document->rootObject);
     object.Read(reader);
 }
 
 void CReaderBinary::Read(ISerializableContainer& container) const {
-    if (!m_document->rootContainer) throw CException(__FILE__, kLineReadContainer, kFunctionRead);
+    if (!m_document->rootContainer) Raise(ERaise::BinaryReadContainer);
     CContainerReader reader(m_document->names, m_document->rootContainer);
     container.Read(reader);
 }

@@ -8,15 +8,13 @@
 #include <emmintrin.h>
 #endif
 
-#include <tavrin/cexception.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/codepages.h"
 
 namespace Tavrin::Encodings {
 namespace {
 
-constexpr unsigned int kLineToCodePage = 77;
-constexpr unsigned int kLineFromCodePage = 97;
 
 constexpr unsigned int kCodePageUtf8 = 65001;
 constexpr size_t kFailed = Platform::kConversionFailed;
@@ -301,7 +299,7 @@ std::wstring FromCodePage(const char* text, unsigned int codePage) {
     if (n == 0) return {};
     std::wstring result(n - 1, L'\0');  // its buffer holds n characters, the last one the NUL
     if (MultiByteToWide(codePage, text, length, result.data(), n) != n) {
-        throw CException(__FILE__, kLineFromCodePage, "Tavrin::Encodings::FromCodePage");
+        Detail::Raise(Detail::ERaise::CodePageFrom);
     }
     // Some code pages can encode a NUL (UTF-7 "+AAA-"); the text ends at the first one.
     if (codePage != kCodePageUtf8) result.resize(std::wcslen(result.c_str()));
@@ -324,7 +322,7 @@ std::string ToCodePage(const wchar_t* text, unsigned int codePage) {
     if (n == 0) return {};
     std::string result(n - 1, '\0');
     if (WideToMultiByte(codePage, text, length, result.data(), n) != n) {
-        throw CException(__FILE__, kLineToCodePage, "Tavrin::Encodings::ToCodePage");
+        Detail::Raise(Detail::ERaise::CodePageTo);
     }
     if (codePage != kCodePageUtf8) result.resize(std::strlen(result.c_str()));
     return result;

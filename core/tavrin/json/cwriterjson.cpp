@@ -17,14 +17,12 @@
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/threadlocale.h"
 
 namespace Tavrin {
 namespace {
 
-constexpr unsigned int kLineWriteObject = 372;
-constexpr unsigned int kLineWriteContainer = 402;
-constexpr const char* kFunctionWrite = "Tavrin::CWriterJson::Write";
 
 constexpr std::streamsize kFloatPrecision = 9;
 constexpr std::streamsize kDoublePrecision = 17;
@@ -377,13 +375,13 @@ void CWriterJson::Write(const ISerializable& object) {
     // The locale guard inside has been destroyed when the replacement is raised, so the
     // thread has its own locale back before the exception is logged.
     if (!WriteDocument<CDataWriterJson>(*m_stream, object, '{', '}')) {
-        throw CException(__FILE__, kLineWriteObject, kFunctionWrite);
+        Detail::Raise(Detail::ERaise::JsonWriteObject);
     }
 }
 
 void CWriterJson::Write(const ISerializableContainer& container) {
     if (!WriteDocument<CContainerWriterJson>(*m_stream, container, '[', ']')) {
-        throw CException(__FILE__, kLineWriteContainer, kFunctionWrite);
+        Detail::Raise(Detail::ERaise::JsonWriteContainer);
     }
 }
 

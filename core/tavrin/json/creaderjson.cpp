@@ -17,35 +17,22 @@
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvvariant.h>
-#include <tavrin/sjsonelement.h>
+#include "core/basepool/raise.h"
+#include "core/tavrin/json/sjsonelement.h"
 
 #include "core/platform/threadlocale.h"
 
 namespace Tavrin {
 namespace {
 
-// Lines of the raising places of the parser.
-constexpr unsigned int kLineElementKind = 69;
-constexpr unsigned int kLineEndOfText = 500;
-constexpr unsigned int kLineStringNotClosed = 562;
-constexpr unsigned int kLineValueNotEnded = 586;
-constexpr unsigned int kLineNestingTooDeep = 610;
-constexpr unsigned int kLineObjectStart = 681;
-constexpr unsigned int kLineMemberName = 689;
-constexpr unsigned int kLineMemberColon = 695;
-constexpr unsigned int kLineArrayStart = 745;
-constexpr unsigned int kLineArrayLeadingComma = 747;
-constexpr unsigned int kLineArrayTrailingComma = 765;
+using Detail::ERaise;
+using Detail::Raise;
 
 // Deepest nesting of objects and arrays accepted, the document's own bracket included.
 constexpr unsigned int kMaxDepth = 1000;
 
 // Objects with more members than this get a hash index for lookups.
 constexpr unsigned int kIndexThreshold = 16;
-
-[[noreturn]] void Fail(unsigned int line, const char* function) {
-    throw CException(__FILE__, line, function);
-}
 
 // isspace of the "C" locale: space, TAB, LF, VT, FF, CR. Bytes 0x80-0xFF never are.
 constexpr std::array<bool, 256> kSpace = [] {
@@ -76,7 +63,7 @@ constexpr std::array<bool, 256> kValueStop = [] {
 // Advances over white space; the end of the text there is an error.
 const char* SkipEmptyChars(const char* p) {
     while (IsSpace(*p)) ++p;
-    if (*p == '\0') Fail(kLineEndOfText, "SkipEmptyChars");
+    if (*p == '\0') Raise(ERaise::JsonEndOfText);
     return p;
 }
 
@@ -86,7 +73,7 @@ const char* ScanString(const char* p) {
     for (;;) {
         while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
         if (*p == '"') return p;
-        if (*p == '\0' || p[1] == '\0') Fail(kLineStringNotClosed, "Tavrin::ParseString");
+        if (*p == '\0' || p[1] == '\0') Raise(ERaise::JsonStringNotClosed);
         p += 2;
     }
 }
@@ -97,7 +84,7 @@ const char* ScanValue(const char* p, char terminator) {
     for (;;) {
         const char c = *p;
         if (kValueStop[static_cast<unsigned char>(c)] || c == terminator) {
-            if (c == '\0') Fail(kLineValueNotEnded, "ParseValue");
+            if (c == '\0') Raise(ERaise::JsonValueNotEnded);
             return p;
         }
         ++p;
@@ -174,7 +161,7 @@ void* CJsonNodePool::Allocate(size_t size) {
 
 SJsonElement::SJsonElement(unsigned int kind) : m_kind(kind) {
     if (kind != KindValue && kind != KindObject && kind != KindArray) {
-        Fail(kLineElementKind, "Tavrin::SJsonElement::SJsonElement");
+        Raise(ERaise::JsonElementKind);
     }
     if (kind == KindValue) m_data = "";
 }
@@ -205,7 +192,7 @@ public:
 
     const char* ParseObject(const char* p, SJsonElement& object) {
         p = SkipEmptyChars(p);
-        if (*p != '{') Fail(kLineObjectStart, "Tavrin::ParseObject");
+        if (*p != '{') Raise(ERaise::JsonObjectStart);
         p = SkipEmptyChars(p + 1);
         const size_t base = m_members.size();
         for (;;) {
@@ -213,11 +200,11 @@ public:
                 CloseObject(object, base);
                 return p + 1;
             }
-            if (*p != '"') Fail(kLineMemberName, "Tavrin::ParseObject");
+            if (*p != '"') Raise(ERaise::JsonMemberName);
             const char* name = p + 1;
             const char* close = ScanString(name);
             p = SkipEmptyChars(close + 1);
-            if (*p != ':') Fail(kLineMemberColon, "Tavrin::ParseObject");
+            if (*p != ':') Raise(ERaise::JsonMemberColon);
             p = SkipEmptyChars(p + 1);
             SJsonElement element;
             p = ParseElement(p, '}', element);
@@ -236,9 +223,9 @@ public:
             return p;
         }
         p = SkipEmptyChars(p);
-        if (*p != '[') Fail(kLineArrayStart, "Tavrin::ParseArray");
+        if (*p != '[') Raise(ERaise::JsonArrayStart);
         p = SkipEmptyChars(p + 1);
-        if (*p == ',') Fail(kLineArrayLeadingComma, "Tavrin::ParseArray");
+        if (*p == ',') Raise(ERaise::JsonArrayLeadingComma);
         if (*p == ']') {
             SetChildren(array, SJsonElement::KindArray, nullptr, 0);
             return p + 1;
@@ -250,7 +237,7 @@ public:
             m_elements.push_back(element);
             if (*p == ',') {
                 p = SkipEmptyChars(p + 1);
-                if (*p == ']') Fail(kLineArrayTrailingComma, "Tavrin::ParseArray");
+                if (*p == ']') Raise(ERaise::JsonArrayTrailingComma);
             }
             if (*p == ']') {
                 CloseArray(array, base);
@@ -292,7 +279,7 @@ private:
     }
 
     void Enter() {
-        if (m_depth >= kMaxDepth) Fail(kLineNestingTooDeep, "ParseElement");
+        if (m_depth >= kMaxDepth) Raise(ERaise::JsonNestingTooDeep);
         ++m_depth;
     }
 

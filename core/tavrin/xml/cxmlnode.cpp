@@ -5,7 +5,7 @@
 // the parse runs, the entries of the open elements collect on scratch stacks; when an element
 // ends, its entries are copied into the arena at their exact sizes. All state belongs to the
 // parse, so parses on different threads do not interfere.
-#include <tavrin/cxmlnode.h>
+#include "core/tavrin/xml/cxmlnode.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -12,19 +12,18 @@
 
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
-#include <tavrin/cxmlnode.h>
+#include "core/tavrin/xml/cxmlnode.h"
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvvariant.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/threadlocale.h"
 
 namespace Tavrin {
 
 namespace {
 
-constexpr unsigned kLineReadValue = 393;
-constexpr const char* kFunctionReadValue = "Tavrin::CContainerReaderXml::readValue";
 
 // Decoded blob bytes owned by a value reader; the buffer never moves once stored.
 struct SBlobBytes {
@@ -194,7 +193,7 @@ private:
     const char* readValue(unsigned int index) const {
         const SXmlNodeData& element = *m_elements[index];
         if (std::strcmp(element.name, "elt") != 0)
-            throw CException(__FILE__, kLineReadValue, kFunctionReadValue);
+            Detail::Raise(Detail::ERaise::XmlElementNotElt);
         return ElementText(element);
     }
 

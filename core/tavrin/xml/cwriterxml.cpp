@@ -13,15 +13,13 @@
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/threadlocale.h"
 
 namespace Tavrin {
 
 namespace {
 
-constexpr unsigned kLineWriteObject = 220;
-constexpr unsigned kLineWriteContainer = 256;
-constexpr const char* kFunctionWrite = "Tavrin::CWriterXml::Write";
 
 constexpr std::string_view kDeclarationObject = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 constexpr std::string_view kDeclarationContainer = "<?xml version=\"1.0\"?>\n";
@@ -376,7 +374,7 @@ void CWriterXml::Write(const ISerializable& object) {
             failed = true;  // replaced below, once the locale is back
         }
     }
-    if (failed) throw CException(__FILE__, kLineWriteObject, kFunctionWrite);
+    if (failed) Detail::Raise(Detail::ERaise::XmlWriteObject);
 }
 
 void CWriterXml::Write(const ISerializableContainer& container) {
@@ -389,7 +387,7 @@ void CWriterXml::Write(const ISerializableContainer& container) {
             failed = true;
         }
     }
-    if (failed) throw CException(__FILE__, kLineWriteContainer, kFunctionWrite);
+    if (failed) Detail::Raise(Detail::ERaise::XmlWriteContainer);
 }
 
 }  // namespace Tavrin

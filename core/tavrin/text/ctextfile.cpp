@@ -7,6 +7,7 @@
 #include <tavrin/cexception.h>
 #include <tavrin/encodings.h>
 
+#include "core/basepool/raise.h"
 #include "core/platform/codepagedetect.h"
 #include "core/platform/com.h"
 #include "core/platform/file.h"
@@ -15,18 +16,6 @@
 namespace Tavrin {
 namespace {
 
-constexpr const char* kFnRead = "Tavrin::CTextFile::Read";
-constexpr const char* kFnWrite = "Tavrin::CTextFile::Write";
-constexpr const char* kFnGuessCodePage = "Tavrin::CTextFile::GuessCodePage";
-
-constexpr unsigned kLineReadOpen = 82;
-constexpr unsigned kLineReadBytes = 101;
-constexpr unsigned kLineResourceNotFound = 140;
-constexpr unsigned kLineResourceLoad = 142;
-constexpr unsigned kLineResourceLock = 147;
-constexpr unsigned kLineWriteCreate = 199;
-constexpr unsigned kLineWriteBytes = 211;
-constexpr unsigned kLineComInitialize = 413;
 
 struct SSignature {
     unsigned char bytes[4];
@@ -51,7 +40,7 @@ class CComInitialisation {
 public:
     CComInitialisation() {
         if (!Com::Succeeded(Com::CoInitialize(nullptr))) {
-            throw CException(__FILE__, kLineComInitialize, kFnGuessCodePage);
+            Detail::Raise(Detail::ERaise::TextFileComInitialize);
         }
     }
     ~CComInitialisation() { Com::CoUninitialize(); }
@@ -108,13 +97,13 @@ CTextFile& CTextFile::Read(const wchar_t* path) {
     m_bytes.clear();
     Platform::CFile file;  // closes the file on every exit
     if (file.OpenRead(PathText(path)) != Platform::EFileError::None) {
-        throw CException(__FILE__, kLineReadOpen, kFnRead);
+        Detail::Raise(Detail::ERaise::TextFileOpen);
     }
     // The size is a 32-bit count: a file of 4 GiB or more is refused rather than read in part.
     std::uint64_t size = 0;
     if (file.GetSize(size) != Platform::EFileError::None ||
         size > std::numeric_limits<std::uint32_t>::max()) {
-        throw CException(__FILE__, kLineReadBytes, kFnRead);
+        Detail::Raise(Detail::ERaise::TextFileReadBytes);
     }
     const auto n = static_cast<std::size_t>(size);
     m_bytes.resize(n + 1);
@@ -122,7 +111,7 @@ CTextFile& CTextFile::Read(const wchar_t* path) {
     std::size_t delivered = 0;
     if (file.ReadFull(m_bytes.data(), n, delivered) != Platform::EFileError::None ||
         delivered != n) {
-        throw CException(__FILE__, kLineReadBytes, kFnRead);
+        Detail::Raise(Detail::ERaise::TextFileReadBytes);
     }
     return *this;
 }
@@ -130,13 +119,13 @@ CTextFile& CTextFile::Read(const wchar_t* path) {
 CTextFile& CTextFile::Read(HINSTANCE module, int resourceId, const wchar_t* type) {
     m_bytes.clear();
     const Platform::HRSRC found = Platform::FindResource(module, resourceId, type);
-    if (found == nullptr) throw CException(__FILE__, kLineResourceNotFound, kFnRead);
+    if (found == nullptr) Detail::Raise(Detail::ERaise::TextFileResourceNotFound);
     const Platform::HGLOBAL loaded = Platform::LoadResource(module, found);
-    if (loaded == nullptr) throw CException(__FILE__, kLineResourceLoad, kFnRead);
+    if (loaded == nullptr) Detail::Raise(Detail::ERaise::TextFileResourceLoad);
     const std::uint32_t n = Platform::SizeofResource(module, found);
     if (n == 0) return *this;
     const void* data = Platform::LockResource(loaded);
-    if (data == nullptr) throw CException(__FILE__, kLineResourceLock, kFnRead);
+    if (data == nullptr) Detail::Raise(Detail::ERaise::TextFileResourceLock);
     m_bytes.resize(std::size_t{n} + 1);
     std::memcpy(m_bytes.data(), data, n);
     m_bytes[n] = 0;
@@ -152,13 +141,13 @@ void CTextFile::Write(const std::wstring& path) const { Write(path.c_str()); }
 void CTextFile::Write(const wchar_t* path) const {
     Platform::CFile file;  // closes the file on every exit
     if (file.CreateWrite(PathText(path)) != Platform::EFileError::None) {
-        throw CException(__FILE__, kLineWriteCreate, kFnWrite);
+        Detail::Raise(Detail::ERaise::TextFileCreate);
     }
     const std::size_t n = m_bytes.empty() ? 0 : m_bytes.size() - 1;
     // Closing reports the errors that a file system delays until then; they lose bytes too.
     if (file.Write(m_bytes.data(), n) != Platform::EFileError::None ||
         file.Close() != Platform::EFileError::None) {
-        throw CException(__FILE__, kLineWriteBytes, kFnWrite);
+        Detail::Raise(Detail::ERaise::TextFileWriteBytes);
     }
 }
 
