@@ -7,7 +7,6 @@
 
 #include <cstddef>
 
-#include <tavrin/export.h>
 
 namespace Tavrin::Platform {
 
@@ -15,7 +14,7 @@ namespace Tavrin::Platform {
 // guard's lifetime, and gives the thread back its previous locale on every exit, exceptions
 // included. A thread that was following the process-wide locale follows it again afterwards.
 // Guards nest; each must be destroyed on the thread that created it, in reverse order.
-class TAVRIN_API CThreadLocaleGuard {
+class CThreadLocaleGuard {
 public:
     CThreadLocaleGuard() noexcept;
     ~CThreadLocaleGuard();
@@ -27,12 +26,12 @@ private:
 };
 
 // The process-wide cached "C" locale object (never freed).
-TAVRIN_API locale_t CLocale() noexcept;
+locale_t CLocale() noexcept;
 
 // The calling thread's current locale object: the one set by uselocale, or LC_GLOBAL_LOCALE
 // when the thread follows the process-wide locale. LC_GLOBAL_LOCALE is not valid for the
 // *_l functions; use the conversions below, which handle it.
-TAVRIN_API locale_t CurrentThreadLocale() noexcept;
+locale_t CurrentThreadLocale() noexcept;
 
 // strtod in the calling thread's current locale: parses a prefix of the zero-terminated `text`,
 // sets `*end` past it (to `text` when nothing was parsed).

@@ -17,7 +17,6 @@
 #include <string>
 #include <string_view>
 
-#include <tavrin/export.h>
 
 namespace Tavrin {
 
@@ -25,7 +24,7 @@ class CJsonNodePool;
 struct SJsonMember;
 
 // One node: a value (quoted string or bare text), an object or an array.
-struct TAVRIN_API SJsonElement {
+struct SJsonElement {
     enum EKind : unsigned int { KindValue = 0, KindObject = 2, KindArray = 3 };
 
     // An empty element of `kind`: empty bare text, an object without members or an array
@@ -88,7 +87,7 @@ inline const SJsonElement* SJsonElement::GetElement(unsigned int index) const no
 }
 
 // The memory of one document's tree, given back all at once when the pool is destroyed.
-class TAVRIN_API CJsonNodePool {
+class CJsonNodePool {
 public:
     CJsonNodePool();
     ~CJsonNodePool();
@@ -111,14 +110,14 @@ private:
 // members and a null result. Returns the position just after the closing brace; what follows
 // is not looked at. Nesting deeper than 1,000 levels is refused.
 // Throws CException (source core/tavrin/src/creaderjson) on malformed text.
-TAVRIN_API const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& pool);
+const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& pool);
 
 // Parses an array document at `text` into `array` (of the array kind, replaced). An empty text
 // gives no elements. Returns the position just after the closing bracket.
-TAVRIN_API const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool);
+const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool);
 
 // `p` stands just after an opening double quote: copies the bytes up to the closing quote into
 // `text`, escape pairs as written, and returns the position after the closing quote.
-TAVRIN_API const char* ParseString(const char* p, std::string& text);
+const char* ParseString(const char* p, std::string& text);
 
 }  // namespace Tavrin

@@ -5,7 +5,6 @@
 // no exceptions of its own (only the platform's, for memory exhaustion).
 #pragma once
 
-#include <tavrin/export.h>
 
 namespace Tavrin {
 
@@ -53,7 +52,7 @@ struct SXmlNodeData {
 // A handle to an element record, or the empty node. Copies share the record; a handle keeps
 // the whole tree it points into alive. Handles are not thread-safe: a tree may be read from
 // several threads only while nobody copies or destroys handles into it at the same time.
-class TAVRIN_API CXmlNode {
+class CXmlNode {
 public:
     CXmlNode() noexcept = default;  // the empty node
     CXmlNode(const CXmlNode& other) noexcept;
