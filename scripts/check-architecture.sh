@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Checks the layering of the sources and what the shared library exports.
+# Argument: the shared library to inspect (optional; the include rules are checked either way).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+failed=0
+fail() { echo "architecture: $*" >&2; failed=1; }
+
+# Lines `#include ...` of the given files that match a pattern.
+includes() { local pattern=$1; shift; grep -HnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]($pattern)" "$@" || true; }
+
+# Public headers stand alone: nothing under core/.
+hits=$(includes 'core/' include/tavrin/*.h include/tavrin/*/*.h)
+[ -z "$hits" ] || fail "public header includes an internal one:"$'\n'"$hits"
+
+# The foundation includes no format, text or toolkit header.
+hits=$(includes 'core/tavrin/|tavrin/(cwriter|creader|encodings|base64|ctextfile)' core/basepool/*)
+[ -z "$hits" ] || fail "foundation includes a layer above it:"$'\n'"$hits"
+
+# The formats' toolkit includes no format.
+hits=$(includes 'core/tavrin/(binary|json|xml|text)/|tavrin/(cwriter|creader|ctextfile)' core/tavrin/common/*)
+[ -z "$hits" ] || fail "toolkit includes a format:"$'\n'"$hits"
+
+# Formats stand beside each other: none includes another's internals.
+for format in binary json xml text; do
+  others=$(printf '%s\n' binary json xml text | grep -vx "$format" | paste -sd'|')
+  hits=$(includes "core/tavrin/($others)/" core/tavrin/"$format"/*)
+  [ -z "$hits" ] || fail "$format includes another format's internals:"$'\n'"$hits"
+done
+
+# Operating-system and ICU headers only behind core/platform/.
+os='unistd\.h|dlfcn\.h|pthread\.h|windows\.h|sys/|unicode/|xlocale\.h|link\.h|fcntl\.h'
+hits=$(includes "$os" include/tavrin/*.h include/tavrin/*/*.h $(find core -path core/platform -prune -o -type f -print))
+[ -z "$hits" ] || fail "operating-system header outside core/platform:"$'\n'"$hits"
+
+# Exports: the public API only, nothing of the platform layer or the internals (the exception
+# body is the public exceptions' base class).
+if [ $# -ge 1 ]; then
+  exported=$(nm -DC --defined-only "$1" | grep -E 'Tavrin::(Platform|Binary|Detail)::|CXmlNode|SJsonElement|CJsonNodePool|Tavrin::Parse' |
+              grep -v 'Tavrin::Detail::CExceptionBody' || true)
+  [ -z "$exported" ] || fail "internal symbols exported from $1:"$'\n'"$exported"
+fi
+
+[ "$failed" -eq 0 ] && echo "architecture: layering and exports as designed"
+exit "$failed"
