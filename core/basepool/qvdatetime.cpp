@@ -5,6 +5,7 @@
 
 #include <tavrin/qvstream.h>
 
+#include "core/basepool/chars.h"
 #include "core/basepool/raise.h"
 #include "core/platform/clock.h"
 #include "core/platform/localenames.h"
@@ -13,8 +14,9 @@
 namespace {
 
 using Tavrin::Detail::ERaise;
+using Tavrin::Detail::IsDigit;
+using Tavrin::Detail::IsSpace;
 using Tavrin::Detail::Raise;
-
 
 // Days from 0000-03-01-based civil arithmetic to 1601-01-01, and 1601-01-01 to 1970-01-01.
 constexpr long long kDays1601To1970 = 134774;
@@ -66,13 +68,8 @@ static_assert(CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2100, 3, 1) + kD
 // The last day a 64-bit count reaches.
 static_assert(CivilFrom1601(static_cast<uint32_t>(UINT64_MAX / 864000000000ull)).year == 60056);
 
-// White space of the C locale, the only one the scanner knows.
-template <class Ch>
-constexpr bool IsSpace(Ch c) {
-    return c == Ch(' ') || (c >= Ch(9) && c <= Ch(13));
-}
-
-// Formatted-input rules of "%hd" and of the literal characters of the pattern.
+// Formatted-input rules of "%hd" and of the literal characters of the pattern, with the white
+// space of the C locale, the only one the scanner knows.
 template <class Ch>
 class CScanner {
 public:
@@ -86,9 +83,9 @@ public:
             negative = *m_p == Ch('-');
             ++m_p;
         }
-        if (m_p == m_end || *m_p < Ch('0') || *m_p > Ch('9')) return false;
+        if (m_p == m_end || !IsDigit(*m_p)) return false;
         unsigned int value = 0;
-        while (m_p != m_end && *m_p >= Ch('0') && *m_p <= Ch('9')) {
+        while (m_p != m_end && IsDigit(*m_p)) {
             value = value * 10u + static_cast<unsigned int>(*m_p - Ch('0'));
             ++m_p;
         }

@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "core/basepool/qvutf16.h"
+#include "core/basepool/utf.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ IStreamWrite& QvStreamWrite::WriteStdString(const std::string& value) {
 IStreamWrite& QvStreamWrite::WriteSzW(const wchar_t* text) {
     uint64_t units = 0;
     size_t chars = 0;
-    for (; text[chars] != L'\0'; ++chars) units += QvDetail::Utf16Length(text[chars]);
+    for (; text[chars] != L'\0'; ++chars) units += Tavrin::Detail::Utf16Length(text[chars]);
 
     // Wide length prefix: the mark FF FE FF, then the shortest of 1, 2, 4 or 8 bytes whose
     // all-ones value is kept as the escape to the next width.
@@ -89,7 +89,7 @@ IStreamWrite& QvStreamWrite::WriteSzW(const wchar_t* text) {
     size_t used = 0;
     for (size_t i = 0; i < chars; ++i) {
         uint16_t u[2];
-        const unsigned n = QvDetail::EncodeUtf16(text[i], u);
+        const unsigned n = Tavrin::Detail::EncodeUtf16(text[i], u);
         for (unsigned k = 0; k < n; ++k) {
             out[used++] = static_cast<unsigned char>(u[k] & 0xFF);
             out[used++] = static_cast<unsigned char>(u[k] >> 8);

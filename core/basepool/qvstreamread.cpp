@@ -8,8 +8,8 @@
 #include <bit>
 #include <cstring>
 
-#include "core/basepool/qvutf16.h"
 #include "core/basepool/raise.h"
+#include "core/basepool/utf.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ void QvStreamReadBinary::ReadStdWString(std::wstring& value) {
     static constexpr const char* kFunction = "QvStreamReadBinary::ReadStdWString";
     uint64_t units = ReadWideLength(*this, kFunction);
     std::wstring text;
-    QvDetail::CUtf16Decoder decoder(text);
+    Tavrin::Detail::CUtf16Decoder decoder(text);
     unsigned char piece[kPieceBytes];
     while (units > 0) {
         const size_t take = static_cast<size_t>(std::min<uint64_t>(units, kPieceBytes / 2));
@@ -227,7 +227,7 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
         (left - 4) / 2 >= p[3]) {
         const size_t units = p[3];
         value.resize(units);
-        value.resize(QvDetail::DecodeUtf16(p + 4, units, value.data()));
+        value.resize(Tavrin::Detail::DecodeUtf16(p + 4, units, value.data()));
         m_position += 4 + 2 * units;
         return;
     }
@@ -235,7 +235,7 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
         const uint64_t units = ReadWideLength(*this, kFunction);
         if ((m_size - m_position) / 2 < units) Raise(ERaise::StreamTextTruncated, kFunction);
         std::wstring text(static_cast<size_t>(units), L'\0');
-        text.resize(QvDetail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units), text.data()));
+        text.resize(Tavrin::Detail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units), text.data()));
         m_position += static_cast<size_t>(units) * 2;
         value = std::move(text);
     } catch (...) {

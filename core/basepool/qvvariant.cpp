@@ -5,15 +5,19 @@
 #include <cstring>
 #include <cwchar>
 
-#include <tavrin/encodings.h>
 #include <tavrin/iexception.h>
 
+#include "core/basepool/chars.h"
 #include "core/basepool/raise.h"
+#include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
 
 namespace {
 
+using Tavrin::Detail::DigitValue;
 using Tavrin::Detail::ERaise;
+using Tavrin::Detail::IsAscii;
+using Tavrin::Detail::IsSpace;
 using Tavrin::Detail::Raise;
 
 
@@ -31,24 +35,11 @@ decltype(auto) Converting(F&& convert) {
 
 // ---- text scanning --------------------------------------------------------------------------
 
-template <class Ch>
-constexpr bool IsSpace(Ch c) {
-    return c == Ch(' ') || (c >= Ch(9) && c <= Ch(13));
-}
-
 // A counted text ends at its first NUL, as the zero-terminated forms do.
 template <class Ch>
 std::basic_string_view<Ch> UpToNul(std::basic_string_view<Ch> text) {
     const size_t nul = text.find(Ch(0));
     return nul == std::basic_string_view<Ch>::npos ? text : text.substr(0, nul);
-}
-
-template <class Ch>
-int DigitValue(Ch c) {
-    if (c >= Ch('0') && c <= Ch('9')) return static_cast<int>(c - Ch('0'));
-    if (c >= Ch('a') && c <= Ch('f')) return static_cast<int>(c - Ch('a')) + 10;
-    if (c >= Ch('A') && c <= Ch('F')) return static_cast<int>(c - Ch('A')) + 10;
-    return 99;
 }
 
 // Formatted input of a 64-bit integer: white space, sign, digits. With `prefixes` ("%i") a
@@ -62,7 +53,7 @@ bool ScanInteger(const Ch* p, const Ch* end, bool prefixes, unsigned long long& 
         negative = *p == Ch('-');
         ++p;
     }
-    int base = 10;
+    unsigned base = 10;
     bool scanned = false;
     if (prefixes && p != end && *p == Ch('0')) {
         ++p;
@@ -78,9 +69,9 @@ bool ScanInteger(const Ch* p, const Ch* end, bool prefixes, unsigned long long& 
     }
     unsigned long long value = 0;
     for (; p != end; ++p) {
-        const int digit = DigitValue(*p);
+        const unsigned digit = DigitValue(*p);
         if (digit >= base) break;
-        value = value * static_cast<unsigned long long>(base) + static_cast<unsigned long long>(digit);
+        value = value * base + digit;
         scanned = true;
     }
     if (!scanned) return false;
@@ -92,8 +83,7 @@ template <class Ch>
 bool EqualsIgnoringCase(std::basic_string_view<Ch> text, const char* word) {
     for (const Ch c : text) {
         if (*word == '\0') return false;
-        const Ch lower = (c >= Ch('A') && c <= Ch('Z')) ? static_cast<Ch>(c - Ch('A') + Ch('a')) : c;
-        if (lower != static_cast<Ch>(*word++)) return false;
+        if (Tavrin::Detail::ToLowerAscii(c) != static_cast<Ch>(*word++)) return false;
     }
     return *word == '\0';
 }
@@ -109,13 +99,6 @@ bool ParseBool(std::basic_string_view<Ch> text, bool& ok) {
     if (EqualsIgnoringCase(text, "false")) return false;
     ok = false;
     return false;
-}
-
-bool IsAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
 }
 
 // strtod over a whole zero-terminated text in the thread's locale.
@@ -198,20 +181,10 @@ wchar_t CharUnit(char c) {
     return static_cast<wchar_t>(static_cast<unsigned short>(static_cast<short>(static_cast<signed char>(c))));
 }
 
-// The UTF-8 form of one 16-bit unit (a lone surrogate becomes U+FFFD, as the encoder does).
+// The UTF-8 form of one 16-bit unit, a NUL included (a lone surrogate becomes U+FFFD).
 void AppendUnitUtf8(std::string& out, wchar_t unit) {
-    unsigned int c = static_cast<unsigned int>(unit);
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    char bytes[4];
+    out.append(bytes, Tavrin::Detail::EncodeUtf8(&unit, 1, bytes, sizeof bytes));
 }
 
 template <class String, class Integer>
@@ -223,13 +196,13 @@ void AppendInteger(String& out, Integer value) {
 
 std::wstring Widen(std::string_view text) {
     std::wstring wide;
-    Tavrin::Encodings::AppendFromUTF8(wide, text);
+    Tavrin::Detail::AppendFromUtf8(wide, text);
     return wide;
 }
 
 std::string Narrow(std::wstring_view text) {
     std::string narrow;
-    Tavrin::Encodings::AppendUTF8(narrow, text);
+    Tavrin::Detail::AppendUtf8(narrow, text);
     return narrow;
 }
 

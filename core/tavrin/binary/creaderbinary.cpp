@@ -28,8 +28,8 @@
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstring.h>
 
-#include "core/basepool/qvutf16.h"
 #include "core/basepool/raise.h"
+#include "core/basepool/utf.h"
 #include "core/tavrin/binary/binaryformat.h"
 
 namespace Tavrin {
@@ -298,11 +298,11 @@ void AssignWide(std::wstring& target, const unsigned char* record) {
     constexpr size_t kLocal = 256;
     if (units <= kLocal) {  // the usual short text: decoded on the stack, assigned in one go
         wchar_t local[kLocal];
-        target.assign(local, QvDetail::DecodeUtf16(record + kWideHead, units, local));
+        target.assign(local, Detail::DecodeUtf16(record + kWideHead, units, local));
         return;
     }
     target.resize(units);
-    target.resize(QvDetail::DecodeUtf16(record + kWideHead, units, target.data()));
+    target.resize(Detail::DecodeUtf16(record + kWideHead, units, target.data()));
 }
 
 }  // namespace
@@ -615,14 +615,14 @@ const unsigned char* CStreamSource::WString(Cursor&, CArena& arena) {
     m_stream.ReadStdWString(m_wideText);
     // Back to UTF-16 units, which give these characters again when read.
     uint64_t units = 0;
-    for (wchar_t ch : m_wideText) units += QvDetail::Utf16Length(ch);
+    for (wchar_t ch : m_wideText) units += Detail::Utf16Length(ch);
     unsigned char* record = static_cast<unsigned char*>(
         arena.Allocate(kWideHead + static_cast<size_t>(units) * 2, 8));
     std::memcpy(record, &units, 8);
     unsigned char* out = record + kWideHead;
     for (wchar_t ch : m_wideText) {
         uint16_t u[2];
-        const unsigned n = QvDetail::EncodeUtf16(ch, u);
+        const unsigned n = Detail::EncodeUtf16(ch, u);
         std::memcpy(out, u, n * 2);
         out += n * 2;
     }

@@ -23,8 +23,8 @@
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstreambuffer.h>
 
-#include "core/basepool/qvutf16.h"
 #include "core/basepool/raise.h"
+#include "core/basepool/utf.h"
 #include "core/tavrin/binary/binaryformat.h"
 
 namespace Tavrin {
@@ -331,7 +331,7 @@ inline size_t WideLength(const std::wstring& text) noexcept { return std::wcslen
 
 inline uint64_t Utf16Units(const wchar_t* text, size_t length) noexcept {
     uint64_t units = 0;
-    for (size_t i = 0; i < length; ++i) units += QvDetail::Utf16Length(text[i]);
+    for (size_t i = 0; i < length; ++i) units += Detail::Utf16Length(text[i]);
     return units;
 }
 
@@ -373,7 +373,7 @@ inline unsigned char* PutWidePrefix(unsigned char* p, uint64_t units) noexcept {
 inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length) noexcept {
     for (size_t i = 0; i < length; ++i) {
         uint16_t units[2];
-        const unsigned n = QvDetail::EncodeUtf16(text[i], units);
+        const unsigned n = Detail::EncodeUtf16(text[i], units);
         std::memcpy(p, units, 2 * n);
         p += 2 * n;
     }
