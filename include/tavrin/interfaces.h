@@ -43,33 +43,45 @@ public:
 class TAVRIN_API ISerializableContainer {
 public:
     virtual ~ISerializableContainer() = default;
+    // As ISerializable::GetClassName.
     virtual const char* GetClassName() const = 0;
     // Calls one typed Write of `writer` per element, in element order.
     virtual void Write(IContainerWriter& writer) const = 0;
-    // Reads elements by index 0, 1, 2, ... until a read returns false.
+    // Reads elements by index 0, 1, 2, ... until a read returns false; for object and
+    // container elements it makes the element itself and fills it through the read.
     virtual void Read(IContainerReader& reader) = 0;
 };
 
-// Top-level writer of one document per Write call.
+// Top-level writer of one document per Write call. The writer borrows its output (a stream
+// owned by the caller) and never owns application objects.
 class TAVRIN_API IWriter {
 public:
     virtual ~IWriter() = default;
+    // Writes a document whose root is `container`.
     virtual void Write(const ISerializableContainer& container) = 0;
+    // Writes a document whose root is `object`.
     virtual void Write(const ISerializable& object) = 0;
 };
 
-// Top-level reader of one document.
+// Top-level reader of one document. Readers never create application objects: the caller
+// supplies the root, and containers make their own elements.
 class TAVRIN_API IReader {
 public:
     virtual ~IReader() = default;
+    // Fills `container` from a document whose root is a container.
     virtual void Read(ISerializableContainer& container) const = 0;
+    // Fills `object` from a document whose root is an object.
     virtual void Read(ISerializable& object) const = 0;
 };
 
-// The values of one object, each with its name.
+// The values of one object, each with its name (zero-terminated, chosen by the application,
+// meant to be used once per object). One overload per value kind; `char`, `signed char` and
+// `unsigned char` are three distinct kinds. Nested objects and containers are written
+// through a child writer before the call returns.
 class TAVRIN_API IDataWriter {
 public:
     virtual ~IDataWriter() = default;
+    // A blob of `size` bytes at `data` (copied or encoded before the call returns).
     virtual void Write(const char* name, size_t size, const void* data) = 0;
     virtual void Write(const char* name, const ISerializableContainer& value) = 0;
     virtual void Write(const char* name, const ISerializable& value) = 0;
@@ -90,10 +102,11 @@ public:
     virtual void Write(const char* name, bool value) = 0;
 };
 
-// The elements of one container, appended in call order.
+// The elements of one container, appended in call order, with the same kinds as IDataWriter.
 class TAVRIN_API IContainerWriter {
 public:
     virtual ~IContainerWriter() = default;
+    // A blob of `size` bytes at `data`.
     virtual void Write(size_t size, const void* data) = 0;
     virtual void Write(const ISerializableContainer& value) = 0;
     virtual void Write(const ISerializable& value) = 0;
@@ -116,6 +129,8 @@ public:
 
 // The values of one object, looked up by name. A typed read returns true and stores the
 // value when the name is present; otherwise it returns false and leaves `value` untouched.
+// A present value that does not convert to the requested type throws (the text formats raise
+// QvExceptionConversion); what the application's own Read throws passes through.
 class TAVRIN_API IDataReader {
 public:
     virtual ~IDataReader() = default;
@@ -123,6 +138,8 @@ public:
     virtual unsigned int GetNameCount() const = 0;
     // The name at `index`, 0 <= index < GetNameCount(); owned by the reader.
     virtual const char* GetName(unsigned int index) const = 0;
+    // The blob stored under `name`; both pointers null when absent. The bytes belong to the
+    // reader and stay valid at least until the application's Read that received it returns.
     virtual SBlobRange Read(const char* name) = 0;
     virtual bool Read(const char* name, ISerializableContainer& value) = 0;
     virtual bool Read(const char* name, ISerializable& value) = 0;
@@ -148,6 +165,7 @@ public:
 class TAVRIN_API IContainerReader {
 public:
     virtual ~IContainerReader() = default;
+    // The blob element at `index`, as IDataReader::Read(name) does for a named blob.
     virtual SBlobRange Read(unsigned int index) = 0;
     virtual bool Read(unsigned int index, ISerializableContainer& value) = 0;
     virtual bool Read(unsigned int index, ISerializable& value) = 0;
