@@ -10,7 +10,7 @@
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
 
-#include "expectthrow.h"
+#include "support/raising.h"
 
 namespace {
 

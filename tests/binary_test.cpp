@@ -19,10 +19,10 @@
 
 #include <tavrin/tavrin.h>
 
-#include "binarytesthelpers.h"
-#include "expectthrow.h"
-#include "logcapture.h"
-#include "order_workload.h"
+#include "support/bytes.h"
+#include "support/formats.h"
+#include "support/objects.h"
+#include "support/raising.h"
 
 // ---- Allocation watch: the largest single allocation while a test looks -----------------------
 
@@ -54,9 +54,21 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
+// Defined with the fast-path tests.
+namespace BinaryTest {
+// A document holding every kind, named and as elements, with texts beyond U+FFFF and unpaired
+// surrogates; `large` adds wide texts in the longer length forms.
+TestSupport::Bytes RichDocument(bool large);
+// Everything a reader makes of `stream` as text, with the stream position at the end; or the
+// raising place of the library exception it threw.
+std::string ReadAll(QvStreamReadBinaryBuffer& stream);
+}  // namespace BinaryTest
+
 namespace {
 
-using namespace BinaryTest;
+using namespace TestSupport;
+using BinaryTest::ReadAll;
+using BinaryTest::RichDocument;
 using Tavrin::IContainerReader;
 using Tavrin::IContainerWriter;
 using Tavrin::IDataReader;
@@ -65,11 +77,9 @@ using Tavrin::IDataWriter;
 constexpr const char* kWriterFile = "core/tavrin/src/cwriterbinary.cpp";
 constexpr const char* kReaderFile = "core/tavrin/src/creaderbinary.cpp";
 
-std::string ToHex(const Bytes& bytes) {
-    std::string s;
-    char piece[4];
-    for (unsigned char b : bytes) s.append(piece, std::snprintf(piece, sizeof piece, "%02x ", b));
-    return s;
+template <class Root>
+Bytes Document(const Root& root) {
+    return SBinaryFormat::Write(root);
 }
 
 // prefix followed by the number (built by appending: GCC 12 warns falsely on "k" + string)
@@ -96,69 +106,6 @@ void ReadRoot(const Bytes& doc, const std::function<void(typename Root::Reader&)
     Load(doc)->Read(root);
     EXPECT_TRUE(called);
 }
-
-// Every value kind that is read into a target of its own type.
-using Scalars = std::tuple<bool, char, signed char, unsigned char, short, unsigned short, int,
-                           unsigned int, long long, unsigned long long, float, double, std::string,
-                           std::wstring, QvDateTime>;
-
-bool Same(const QvDateTime& a, const QvDateTime& b) { return a.ToFileTime() == b.ToFileTime(); }
-template <class T>
-bool Same(const T& a, const T& b) {
-    return a == b;
-}
-template <class T>
-bool Same(const std::vector<T>& a, const std::vector<T>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const T& x, const T& y) { return Same(x, y); });
-}
-
-void ExpectSame(const Scalars& expected, const Scalars& actual) {
-    auto check = [](size_t kind, bool same) { EXPECT_TRUE(same) << "kind " << kind; };
-    [&]<size_t... I>(std::index_sequence<I...>) {
-        (check(I, Same(std::get<I>(expected), std::get<I>(actual))), ...);
-    }(std::make_index_sequence<std::tuple_size_v<Scalars>>());
-}
-
-template <class T>
-struct CList : Tavrin::ISerializableContainer {
-    std::vector<T> items;
-    const char* GetClassName() const override { return "List"; }
-    void Write(IContainerWriter& w) const override {
-        for (const T& x : items) w.Write(x);
-    }
-    void Read(IContainerReader& r) override {
-        for (unsigned int i = 0;; ++i) {
-            T x{};
-            if (!r.Read(i, x)) break;
-            items.push_back(x);
-        }
-    }
-    bool operator==(const CList& other) const { return items == other.items; }
-};
-
-// Every scalar kind under the one name "v" (each kind has a table of its own), a blob and a
-// container.
-struct SAll : Tavrin::ISerializable {
-    Scalars v;
-    Bytes blob;
-    bool blobPresent = false;
-    CList<int> ints;
-
-    const char* GetClassName() const override { return "All"; }
-    void Write(IDataWriter& w) const override {
-        std::apply([&](const auto&... x) { (w.Write("v", x), ...); }, v);
-        w.Write("blob", blob.size(), blob.data());
-        w.Write("ints", ints);
-    }
-    void Read(IDataReader& r) override {
-        std::apply([&](auto&... x) { (r.Read("v", x), ...); }, v);
-        const Tavrin::SBlobRange range = r.Read("blob");
-        blobPresent = range.begin != nullptr;
-        blob.assign(range.begin, range.end);
-        r.Read("ints", ints);
-    }
-};
 
 // ---- Document bytes --------------------------------------------------------------------------
 
@@ -292,17 +239,12 @@ TEST(BinaryLayout, SuccessiveWritesMakeIndependentDocuments) {
 // ---- Lookups and round trips -----------------------------------------------------------------
 
 TEST(BinaryReader, ValuesAnswerOnlyToTheirKindAndName) {
-    // The empty object: no names, and every lookup fails and leaves its target alone.
-    ReadRoot<CObject>(Document(CObject()), [](IDataReader& r) {
-        EXPECT_EQ(r.GetNameCount(), 0u);
-        Scalars targets{true, 'c', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, "keep", L"keep",
-                        QvDateTime::FromFileTime(0)};
-        const Scalars before = targets;
-        std::apply([&](auto&... x) { EXPECT_FALSE((r.Read("a", x) || ...)); }, targets);
-        ExpectSame(before, targets);
-        EXPECT_EQ(r.Read("a").begin, nullptr);
-    });
-
+    // A zero-byte blob is present, with equal ends.
+    ReadRoot<CObject>(Document(CObject([](IDataWriter& w) { w.Write("b", 0, nullptr); })),
+                      [](IDataReader& r) {
+                          const Tavrin::SBlobRange blob = r.Read("b");
+                          EXPECT_TRUE(blob.begin != nullptr && blob.begin == blob.end);
+                      });
     CObject o([](IDataWriter& w) {
         w.Write("a", 1);
         w.Write("a", 2.5);
@@ -335,58 +277,18 @@ TEST(BinaryReader, ValuesAnswerOnlyToTheirKindAndName) {
     });
 }
 
-// A value of every kind near the ends of its range.
-Scalars Extremes() {
-    std::wstring wide = L"Stra\u00DFe \u4E2D";
-    wide += static_cast<wchar_t>(0x10348);
-    return Scalars{true, 'A', static_cast<signed char>(-128), static_cast<unsigned char>(255),
-                   static_cast<short>(-32768), static_cast<unsigned short>(65535), -2147483647 - 1,
-                   4000000000u, -9000000000000000000ll, ~0ull, -1e30f, -0.1, "caf\xC3\xA9", wide,
-                   QvDateTime::FromFileTime(133537247989990000)};  // 2024-02-29 23:59:58.999
-}
-
-TEST(BinaryRoundTrip, EveryKindInAnObject) {
-    SAll in;
-    in.v = Extremes();
-    in.blob = {0, 1, 2, 255};
-    in.ints.items = {3, 1, 2};
-    auto reader = Load(Document(in));
-    SAll out, again;
-    reader->Read(out);
-    reader->Read(again);  // Read may be called any number of times
-    for (const SAll* o : {&out, &again}) {
-        ExpectSame(in.v, o->v);
-        EXPECT_EQ(o->blob, in.blob);
-        EXPECT_EQ(o->ints.items, in.ints.items);
-    }
-
-    // A zero-byte blob is present, with equal ends.
-    SAll back;
-    back.blob = {9};
-    Load(Document(SAll()))->Read(back);
-    EXPECT_TRUE(back.blobPresent);
-    EXPECT_TRUE(back.blob.empty());
-}
-
 template <class T>
 void ExpectListBack(std::vector<T> items) {
     CList<T> in, out;
     in.items = std::move(items);
     Load(Document(in))->Read(out);
-    EXPECT_TRUE(Same(in.items, out.items)) << typeid(T).name();
+    EXPECT_TRUE(Same(in.items, out.items));
 }
 
-TEST(BinaryRoundTrip, ContainersOfEveryKind) {
-    // Every scalar kind: its extreme value, its zero (the clock's time for dates), the extreme.
-    auto lists = [](const auto&... x) {
-        (ExpectListBack<std::decay_t<decltype(x)>>({x, {}, x}), ...);
-    };
-    std::apply(lists, Extremes());
+TEST(BinaryRoundTrip, ContainerElements) {
+    // Texts in the longer length forms.
     ExpectListBack<std::string>({std::string(300, 'q')});
     ExpectListBack<std::wstring>({std::wstring(70000, L'w')});  // the seven-byte length
-    std::vector<CList<int>> nested(2);
-    nested[1].items = {4, 5};
-    ExpectListBack(nested);
 
     // Only the element kind answers; past the end nothing does.
     CList<double> doubles;
@@ -497,15 +399,15 @@ private:
 };
 
 TEST(BinaryRoundTrip, OrdersThroughAnyReadStream) {
-    const TavrinBench::Orders orders = TavrinBench::MakeOrders(300);
+    const CList<SKinds> orders = Samples(300);
     const Bytes doc = Document(orders);
     EXPECT_EQ(doc, Document(orders));  // the same document again, byte for byte
     CPlainStream stream(doc);
     for (const auto& reader : {Load(doc), std::make_unique<Tavrin::CReaderBinary>(stream)}) {
-        TavrinBench::Orders back;
+        CList<SKinds> back;
         reader->Read(back);
         EXPECT_EQ(back.items.size(), 300u);
-        EXPECT_EQ(TavrinBench::CountMismatches(orders, back), 0u);
+        EXPECT_TRUE(back == orders);
     }
     const Bytes rich = RichDocument(true);
     CPlainStream richStream(rich);
@@ -713,7 +615,7 @@ private:
         return static_cast<uint8_t>(m_random.Between(0, level < 3 ? 17 : 15));
     }
 
-    TavrinBench::CGenerator m_random;
+    CRandom m_random;
     std::vector<std::string> m_names;
 };
 
@@ -800,14 +702,6 @@ TEST(BinaryWriterFailures, ApplicationExceptionsPassUnchanged) {
     EXPECT_EQ(stream.GetCount(), 0u);
     writer.Write(CObject());
     EXPECT_EQ(stream.GetCount(), 10u);
-
-    // The reader passes them on as well.
-    ReadRoot<CObject>(Document(CObject([](IDataWriter& w) { w.Write("n", CObject()); })),
-                      [](IDataReader& r) {
-                          CObject inner;
-                          inner.read = [](IDataReader&) { throw std::bad_alloc(); };
-                          EXPECT_THROW(r.Read("n", inner), std::bad_alloc);
-                      });
 }
 
 TEST(BinaryWriterFailures, FailedElementsAmongManyLeaveNoTrace) {
@@ -817,7 +711,7 @@ TEST(BinaryWriterFailures, FailedElementsAmongManyLeaveNoTrace) {
         SCOPED_TRACE(seed);
         auto list = [seed](bool withFailures) {
             return CContainer([=](IContainerWriter& w) {
-                TavrinBench::CGenerator random(seed);
+                CRandom random(seed);
                 for (int i = 0; i < 20000; ++i) {
                     const bool fail = random.Between(0, 1) == 0;
                     const std::string text = random.Letters(0, 7);

@@ -14,14 +14,26 @@
 
 #include <tavrin/tavrin.h>
 
-#include "binarytesthelpers.h"
-#include "expectthrow.h"
-#include "logcapture.h"
-#include "order_workload.h"
+#include "support/bytes.h"
+#include "support/formats.h"
+#include "support/objects.h"
+#include "support/raising.h"
+
+namespace BinaryTest {
+TestSupport::Bytes RichDocument(bool large);
+std::string ReadAll(QvStreamReadBinaryBuffer& stream);
+}  // namespace BinaryTest
 
 namespace {
 
-using namespace BinaryTest;
+using namespace TestSupport;
+using BinaryTest::ReadAll;
+using BinaryTest::RichDocument;
+
+template <class Root>
+Bytes Document(const Root& root) {
+    return SBinaryFormat::Write(root);
+}
 using namespace std::string_literals;
 using Tavrin::IContainerReader;
 using Tavrin::IContainerWriter;
@@ -166,7 +178,7 @@ std::string BinaryTest::ReadAll(QvStreamReadBinaryBuffer& stream) {
     return out;
 }
 
-Bytes BinaryTest::RichDocument(bool large) {
+TestSupport::Bytes BinaryTest::RichDocument(bool large) {
     const std::wstring wide = L"a\u00E9\u4E2D\U0001F600\xD800z\xDC00";
     const std::wstring wide300(300, L'\u20AC'), wide70000(large ? 70000 : 0, L'q');
     const unsigned char blob[5] = {0, 1, 2, 0xFE, 0xFF};
@@ -212,21 +224,21 @@ namespace {
 
 TEST(BinaryFastPath, WholeDocumentsReadTheSameEveryWay) {
     ExpectSameOutcomes(RichDocument(true), "rich");
-    ExpectSameOutcomes(Document(TavrinBench::MakeOrders(30)), "orders");
+    ExpectSameOutcomes(Document(Samples(30)), "samples");
     // The content itself is right, not only the same both ways.
-    const TavrinBench::Orders orders = TavrinBench::MakeOrders(40);
+    const CList<SKinds> orders = Samples(40);
     const Bytes doc = Document(orders);
     for (uint64_t window : {uint64_t(3), uint64_t(1) << 40}) {
         CWindowedBuffer stream(doc.data(), doc.size(), window);
-        TavrinBench::Orders back;
+        CList<SKinds> back;
         Tavrin::CReaderBinary(stream).Read(back);
-        EXPECT_EQ(TavrinBench::CountMismatches(orders, back), 0u) << window;
+        EXPECT_TRUE(back == orders) << window;
         EXPECT_EQ(stream.GetPosition(), doc.size());
     }
 }
 
 TEST(BinaryFastPath, CutAndDamagedDocumentsFailTheSameEveryWay) {
-    const Bytes rich = RichDocument(false), orders = Document(TavrinBench::MakeOrders(2));
+    const Bytes rich = RichDocument(false), orders = Document(Samples(2));
     for (const Bytes& doc : {rich, orders}) {
         for (size_t n = 0; n < doc.size(); ++n) {  // every proper prefix lacks something
             const std::string what = "cut at " + std::to_string(n);
@@ -337,7 +349,7 @@ TEST(BinaryFastPath, WideTextDecodingMatchesTheGeneralDecoder) {
 TEST(BinaryFastPath, WriterGrowsTheBufferOnceToTheByteByByteCapacity) {
     // Whatever the buffer held before, including documents ending on a capacity or one past it.
     for (unsigned count : {0u, 1u, 7u, 60u, 2000u}) {
-        const TavrinBench::Orders orders = TavrinBench::MakeOrders(count);
+        const CList<SKinds> orders = Samples(count);
         const Bytes alone = Document(orders);
         const size_t onEdge = std::bit_ceil(alone.size() + 4096) - alone.size();
         for (size_t before : {size_t(0), size_t(5000), size_t(4090), onEdge, onEdge + 1}) {

@@ -12,7 +12,7 @@
 #include <tavrin/tavrin.h>
 #include <tavrin/qvstreambuffer.h>
 
-#include "expectthrow.h"
+#include "support/raising.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <tavrin/tavrin.h>
 
-#include "logcapture.h"
+#include "support/raising.h"
 
 namespace {
 

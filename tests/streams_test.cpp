@@ -16,7 +16,7 @@
 
 #include <tavrin/tavrin.h>
 
-#include "expectthrow.h"
+#include "support/raising.h"
 
 namespace {
 

@@ -16,8 +16,7 @@
 
 #include <tavrin/tavrin.h>
 
-#include "expectthrow.h"
-#include "logcapture.h"
+#include "support/raising.h"
 
 namespace {
 

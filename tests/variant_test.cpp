@@ -14,7 +14,7 @@
 #include <tavrin/tavrin.h>
 
 #include "../core/platform/threadlocale.h"
-#include "expectthrow.h"
+#include "support/raising.h"
 
 namespace {
 
