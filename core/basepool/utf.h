@@ -53,6 +53,19 @@ void AppendUtf8(std::string& out, std::wstring_view text);
 // Appends the wide form of the UTF-8 `text` up to its first NUL to `out`.
 void AppendFromUtf8(std::wstring& out, std::string_view text);
 
+// The same conversions into a new string.
+inline std::string Utf8FromWide(std::wstring_view text) {
+    std::string out;
+    AppendUtf8(out, text);
+    return out;
+}
+
+inline std::wstring WideFromUtf8(std::string_view text) {
+    std::wstring out;
+    AppendFromUtf8(out, text);
+    return out;
+}
+
 // ---- UTF-16 -------------------------------------------------------------------------------------
 
 // Number of UTF-16 units for one wide character: 2 above U+FFFF, else 1. A value that is no
