@@ -19,26 +19,31 @@ namespace Tavrin {
 
 class TAVRIN_API CReaderXml : public IReader {
 public:
-    // Keeps the pointer to the caller's zero-terminated UTF-8 text; nothing is copied. The text
-    // must stay alive and unchanged while the reader is used.
-    explicit CReaderXml(const char* text);
-    // Keeps `text.c_str()`: the string must stay alive and unchanged while the reader is used.
-    explicit CReaderXml(const std::string& text);
+    // Remembers the caller's zero-terminated UTF-8 `text`, which is neither owned nor copied
+    // and must stay unchanged while the reader is used. A null text finds no document element.
+    // Implicit, as CReaderJson's, so that a reader can be initialised from its text.
+    CReaderXml(const char* text);  // NOLINT(google-explicit-constructor)
+    // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
+    CReaderXml(const std::string& text);  // NOLINT(google-explicit-constructor)
     // Takes over a temporary string (for example `stream.str()`), which the reader and its
     // copies then keep alive.
-    explicit CReaderXml(std::string&& text);
+    CReaderXml(std::string&& text);  // NOLINT(google-explicit-constructor)
+    // Both readers then read the same text (a text taken over stays alive while either lives).
     CReaderXml(const CReaderXml& other);
     CReaderXml& operator=(const CReaderXml& other);
     ~CReaderXml() override;
 
-    // Fill the target from the text. The calling thread runs in the "C" locale for the
-    // duration of the call and gets its own locale back on every exit. Names handed out by
-    // GetName and blob ranges stay valid until the Read (or nested Read) that received the
-    // value reader returns.
-    // Throws, unchanged: what the application's Read throws; QvExceptionConversion for text
-    // that does not convert to the requested type; CException from Base64 decoding; and
-    // CException (function "Tavrin::CContainerReaderXml::readValue") when a scalar, bool,
-    // string, date-time or blob read reaches a container element not named "elt".
+    // Parse the text anew and let the object or container read from it. The calling thread
+    // runs in the "C" locale for the duration of the call and gets its own locale back on every
+    // exit. Names handed out by GetName and blob ranges stay valid until the Read (or nested
+    // Read) that received the value reader returns.
+    // Throws, unchanged:
+    //  - whatever the application's own Read throws;
+    //  - QvExceptionConversion when a value's text does not convert to the type asked for;
+    //  - CException ("Tavrin::Base64::Decode") for blob text that decodes to nothing;
+    //  - CException ("Tavrin::CContainerReaderXml::readValue") when a scalar, bool, string,
+    //    date-time or blob read reaches a container element not named "elt".
+    // Malformed text raises nothing: the object simply finds no values.
     void Read(ISerializableContainer& container) const override;
     void Read(ISerializable& object) const override;
 

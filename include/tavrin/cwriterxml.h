@@ -1,4 +1,4 @@
-// The XML writer: one object or container as a complete XML document in a string stream.
+// The XML writer: one object or container as a complete XML document in a stream.
 //
 // Layout: an XML declaration line, the document element named after the class (every "::"
 // written as "-") with the xsi and xsd namespace declarations, one element per value named
@@ -7,6 +7,7 @@
 // blobs are Base64 text with line breaks inside a CDATA section.
 #pragma once
 
+#include <ostream>
 #include <sstream>
 
 #include <tavrin/export.h>
@@ -20,6 +21,9 @@ public:
     // Write made through it, and sets the stream's precision to 16 and boolalpha (neither is
     // set back later).
     explicit CWriterXml(std::ostringstream& stream);
+    // The same for any output stream (a file stream, for example): the document's bytes and
+    // what the writer does to the stream's state are the same as with a string stream.
+    explicit CWriterXml(std::ostream& stream);
     // Both writers then write into the same stream.
     CWriterXml(const CWriterXml& other);
     CWriterXml& operator=(const CWriterXml& other);
@@ -27,17 +31,20 @@ public:
 
     // Appends one complete document to whatever the stream already holds: the declaration
     // "<?xml version=\"1.0\"?>" for a container, with encoding="utf-8" added for an object.
-    // The calling thread runs in the "C" locale for the duration of the call and gets its own
-    // locale back on every exit. Each float value sets the stream's precision to 9, each double
-    // to 17; neither is set back.
-    // Any exception raised meanwhile (by the application's Write or GetClassName, a conversion,
-    // an allocation, the stream) is replaced by a CException with the function
-    // "Tavrin::CWriterXml::Write"; what the stream received until then stays in it.
+    // Each value's lines reach the stream as soon as the value is written. The calling thread
+    // runs in the "C" locale for the duration of the call and gets its own locale back on every
+    // exit. Numbers are written in the "C" locale whatever the stream's locale and flags. Each
+    // float value sets the stream's precision to 9, each double to 17; neither is set back.
+    // Throws CException with the function "Tavrin::CWriterXml::Write" in place of anything
+    // raised meanwhile (by the application's Write or GetClassName, a conversion, an
+    // allocation, the stream), once the thread has its own locale back; what the stream
+    // received until then stays in it. A thread's cancellation is not replaced: it passes
+    // through.
     void Write(const ISerializableContainer& container) override;
     void Write(const ISerializable& object) override;
 
 private:
-    std::ostringstream* m_stream;
+    std::ostream* m_stream;
 };
 
 }  // namespace Tavrin

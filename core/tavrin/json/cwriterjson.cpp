@@ -1,14 +1,15 @@
+// The JSON writer. Each value's text is assembled in a line buffer shared by the whole
+// document and handed to the caller's stream in one piece, so that the stream always holds
+// everything written so far.
 #include <tavrin/cwriterjson.h>
 
-#include <cxxabi.h>
-
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <locale>
 #include <ostream>
-#include <string>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <typeinfo>
 
@@ -17,15 +18,14 @@
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
-#include "core/basepool/raise.h"
-#include "core/platform/threadlocale.h"
+#include "core/tavrin/common/numbertext.h"
+#include "core/tavrin/common/writerguard.h"
 
 namespace Tavrin {
 namespace {
 
-
-constexpr std::streamsize kFloatPrecision = 9;
-constexpr std::streamsize kDoublePrecision = 17;
+using Detail::kDoubleDigits;
+using Detail::kFloatDigits;
 
 // For each byte that is written as a backslash pair, the character after the backslash.
 constexpr std::array<char, 256> kEscapes = [] {
@@ -101,21 +101,6 @@ struct SJsonOutput {
     }
 };
 
-template <class T>
-void AppendNumber(std::string& out, T value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-// printf's %.*g, which is what the stream's general notation gives with this precision.
-void AppendGeneral(std::string& out, double value, int precision) {
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
-    out.append(buffer, result.ptr);
-}
-
 // What the object and the container writer share: the separator rule and the value texts.
 // The object writer passes each value's name, the container writer passes null.
 template <class I>
@@ -156,7 +141,7 @@ protected:
     void PutInteger(const char* name, T value) {
         std::string& line = Begin(name);
         if (m_output->OwnNumbers()) {
-            AppendNumber(line, static_cast<Shown>(value));
+            Detail::AppendInteger(line, static_cast<Shown>(value));
             m_output->Flush();
         } else {
             m_output->Flush();
@@ -164,11 +149,11 @@ protected:
         }
     }
 
-    void PutFloating(const char* name, double value, std::streamsize precision) {
+    void PutFloating(const char* name, double value, int digits) {
         std::string& line = Begin(name);
-        m_output->stream->precision(precision);
+        m_output->stream->precision(digits);
         if (m_output->OwnNumbers()) {
-            AppendGeneral(line, value, static_cast<int>(precision));
+            Detail::AppendGeneral(line, value, digits);
             m_output->Flush();
         } else {
             m_output->Flush();
@@ -269,10 +254,10 @@ public:
     }
     void Write(const char* name, char value) override { PutText(name, &value, 1); }
     void Write(const char* name, double value) override {
-        PutFloating(name, value, kDoublePrecision);
+        PutFloating(name, value, kDoubleDigits);
     }
     void Write(const char* name, float value) override {
-        PutFloating(name, static_cast<double>(value), kFloatPrecision);
+        PutFloating(name, static_cast<double>(value), kFloatDigits);
     }
     void Write(const char* name, long long value) override { PutInteger(name, value); }
     void Write(const char* name, unsigned long long value) override { PutInteger(name, value); }
@@ -307,9 +292,9 @@ public:
         PutText(nullptr, value.data(), value.size());
     }
     void Write(char value) override { PutText(nullptr, &value, 1); }
-    void Write(double value) override { PutFloating(nullptr, value, kDoublePrecision); }
+    void Write(double value) override { PutFloating(nullptr, value, kDoubleDigits); }
     void Write(float value) override {
-        PutFloating(nullptr, static_cast<double>(value), kFloatPrecision);
+        PutFloating(nullptr, static_cast<double>(value), kFloatDigits);
     }
     void Write(long long value) override { PutInteger(nullptr, value); }
     void Write(unsigned long long value) override { PutInteger(nullptr, value); }
@@ -332,57 +317,48 @@ void CDataWriterJson::Write(const char* name, const ISerializable& value) {
     PutBlock<CDataWriterJson>(name, value, '{', '}');
 }
 
-// Writes one document with the root block writer `Root`; returns false when anything failed.
-// The text of a value that was being assembled when the failure came is sent to the stream
-// as far as it got (separator and name), as a writer streaming piece by piece would have.
+// Writes one document with the root block writer `Root`.
 template <class Root, class Value>
-bool WriteDocument(std::ostringstream& stream, const Value& value, char open, char close) {
-    SJsonOutput output{&stream, false, {}, {}};
-    Platform::CThreadLocaleGuard cLocale;
-    try {
-        output.classicLocale = FormatsLikeClassic(stream);
-        output.line.push_back(open);
-        output.Flush();
-        {
-            Root root(output, std::string(1, '\t'));
-            value.Write(root);
-        }
-        const char tail[3] = {'\n', close, '\n'};
-        output.line.append(tail, 3);
-        output.Flush();
-        return true;
-    } catch (abi::__forced_unwind&) {
-        throw;  // thread cancellation must run to its end
-    } catch (...) {
-        try {
-            output.Flush();
-        } catch (abi::__forced_unwind&) {
-            throw;
-        } catch (...) {
-        }
-        return false;
+void WriteDocument(SJsonOutput& output, const Value& value, char open, char close) {
+    output.classicLocale = FormatsLikeClassic(*output.stream);
+    output.line.push_back(open);
+    output.Flush();
+    {
+        Root root(output, std::string(1, '\t'));
+        value.Write(root);
     }
+    const char tail[3] = {'\n', close, '\n'};
+    output.line.append(tail, 3);
+    output.Flush();
+}
+
+// One Write behind the writers' exception boundary. The text of a value that was being
+// assembled when a failure came is sent to the stream as far as it got (separator and name),
+// as a writer streaming piece by piece would have.
+template <class Root, class Value>
+void WriteGuarded(Detail::ERaise place, std::ostream& stream, const Value& value, char open,
+                  char close) {
+    SJsonOutput output{&stream, false, {}, {}};
+    Detail::GuardWrite(
+        place, [&] { WriteDocument<Root>(output, value, open, close); },
+        [&] { output.Flush(); });
 }
 
 }  // namespace
 
 CWriterJson::CWriterJson(std::ostringstream& stream) : m_stream(&stream) {}
+CWriterJson::CWriterJson(std::ostream& stream) : m_stream(&stream) {}
 CWriterJson::CWriterJson(const CWriterJson& other) = default;
 CWriterJson& CWriterJson::operator=(const CWriterJson& other) = default;
 CWriterJson::~CWriterJson() = default;
 
 void CWriterJson::Write(const ISerializable& object) {
-    // The locale guard inside has been destroyed when the replacement is raised, so the
-    // thread has its own locale back before the exception is logged.
-    if (!WriteDocument<CDataWriterJson>(*m_stream, object, '{', '}')) {
-        Detail::Raise(Detail::ERaise::JsonWriteObject);
-    }
+    WriteGuarded<CDataWriterJson>(Detail::ERaise::JsonWriteObject, *m_stream, object, '{', '}');
 }
 
 void CWriterJson::Write(const ISerializableContainer& container) {
-    if (!WriteDocument<CContainerWriterJson>(*m_stream, container, '[', ']')) {
-        Detail::Raise(Detail::ERaise::JsonWriteContainer);
-    }
+    WriteGuarded<CContainerWriterJson>(Detail::ERaise::JsonWriteContainer, *m_stream, container,
+                                       '[', ']');
 }
 
 }  // namespace Tavrin

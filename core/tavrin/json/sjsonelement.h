@@ -8,15 +8,15 @@
 //
 // Nodes are views: a value's text and a member's name point into the document text, so the text
 // must stay unchanged while the tree is used. Every node made by a parse lives in the
-// CJsonNodePool passed to it and goes when that pool goes.
+// CJsonNodePool passed to it and goes when that pool goes. The parser is jsonparser.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "core/tavrin/common/arena.h"
 
 namespace Tavrin {
 
@@ -28,8 +28,7 @@ struct SJsonElement {
     enum EKind : unsigned int { KindValue = 0, KindObject = 2, KindArray = 3 };
 
     // An empty element of `kind`: empty bare text, an object without members or an array
-    // without elements. Any other kind throws CException (line 69,
-    // "Tavrin::SJsonElement::SJsonElement").
+    // without elements. Any other kind throws CException (ERaise::JsonElementKind).
     explicit SJsonElement(unsigned int kind);
 
     unsigned int GetKind() const noexcept { return m_kind; }
@@ -86,38 +85,30 @@ inline const SJsonElement* SJsonElement::GetElement(unsigned int index) const no
     return slot.m_kind == kKindNull ? nullptr : &slot;
 }
 
-// The memory of one document's tree, given back all at once when the pool is destroyed.
-class CJsonNodePool {
+// The memory of one document's tree, given back all at once when the pool is destroyed: the
+// formats' arena, starting with a block that holds the tree of a small document.
+class CJsonNodePool : public Detail::CArena {
 public:
-    CJsonNodePool();
-    ~CJsonNodePool();
-    CJsonNodePool(const CJsonNodePool&) = delete;
-    CJsonNodePool& operator=(const CJsonNodePool&) = delete;
-
-    // Storage for `size` bytes aligned for any node type; valid while the pool lives.
-    void* Allocate(size_t size);
-
-private:
-    struct SBlock;
-    SBlock* m_blocks = nullptr;
-    char* m_next = nullptr;
-    char* m_end = nullptr;
-    size_t m_nextBlockSize;
+    CJsonNodePool() noexcept : CArena(16 * 1024) {}
 };
 
 // Parses an object document at `text` into `object` (which must be of the object kind and is
 // replaced): the text must hold '{' after white space, or be exactly "null", which gives no
 // members and a null result. Returns the position just after the closing brace; what follows
 // is not looked at. Nesting deeper than 1,000 levels is refused.
-// Throws CException (source core/tavrin/src/creaderjson) on malformed text.
+// Throws CException on malformed text, one raising place (ERaise::Json...) per kind of fault:
+// the end of the text where a value or bracket is due, a string or bare value not closed, a
+// missing '{', name or colon, a missing '[', a comma before the first or after the last array
+// element, nesting too deep.
 const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& pool);
 
 // Parses an array document at `text` into `array` (of the array kind, replaced). An empty text
-// gives no elements. Returns the position just after the closing bracket.
+// gives no elements. Returns the position just after the closing bracket. Throws as ParseObject.
 const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool);
 
 // `p` stands just after an opening double quote: copies the bytes up to the closing quote into
-// `text`, escape pairs as written, and returns the position after the closing quote.
+// `text`, escape pairs as written, and returns the position after the closing quote. Throws
+// CException (ERaise::JsonStringNotClosed) when the text ends first.
 const char* ParseString(const char* p, std::string& text);
 
 }  // namespace Tavrin

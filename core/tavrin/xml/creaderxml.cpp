@@ -4,34 +4,23 @@
 #include <tavrin/creaderxml.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 
-#include <tavrin/base64.h>
 #include <tavrin/cexception.h>
-#include "core/tavrin/xml/cxmlnode.h"
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvvariant.h>
 
 #include "core/basepool/raise.h"
 #include "core/platform/threadlocale.h"
+#include "core/tavrin/common/blobtext.h"
+#include "core/tavrin/xml/cxmlnode.h"
+#include "core/tavrin/xml/elementname.h"
 
 namespace Tavrin {
 
 namespace {
-
-
-// Decoded blob bytes owned by a value reader; the buffer never moves once stored.
-struct SBlobBytes {
-    std::unique_ptr<unsigned char[]> data;
-    size_t size = 0;
-
-    SBlobRange Range() const { return SBlobRange{data.get(), data.get() + size}; }
-};
 
 bool IsTrimSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -50,15 +39,6 @@ const char* ElementText(const SXmlNodeData& node) {
     return "";
 }
 
-// Decodes Base64 `text` (zero-terminated) as the document holds it.
-SBlobBytes DecodeBlob(const char* text) {
-    SBlobBytes bytes;
-    bytes.size = Base64::GetDecodedSize(text);
-    if (bytes.size != 0) bytes.data = std::make_unique_for_overwrite<unsigned char[]>(bytes.size);
-    Base64::Decode(text, bytes.data.get(), bytes.size);  // throws for a decoded size of 0
-    return bytes;
-}
-
 bool BoolText(const char* text, bool& value) {
     if (text == nullptr) return false;
     if (std::strcmp(text, "true") == 0) {
@@ -70,18 +50,6 @@ bool BoolText(const char* text, bool& value) {
         return true;
     }
     return false;
-}
-
-void AppendElementName(std::string& out, const char* className) {
-    if (className == nullptr) return;  // not allowed by the interfaces; finds nothing
-    for (const char* p = className; *p != '\0'; ++p) {
-        if (p[0] == ':' && p[1] == ':') {
-            out.push_back('-');
-            ++p;
-        } else {
-            out.push_back(*p);
-        }
-    }
 }
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
@@ -134,13 +102,19 @@ public:
     bool Read(const char* name, bool& value) override;
 
 private:
+    // The index of the first child element named `name` ignoring case, or -1.
+    int FindIndex(const char* name) const {
+        if (m_node == nullptr || name == nullptr) return -1;
+        for (int i = 0; i < m_node->childCount; ++i) {
+            if (EqualsIgnoringCase(m_node->children[i]->name, name)) return i;
+        }
+        return -1;
+    }
+
     // The first child element named `name` ignoring case, or null.
     const SXmlNodeData* Find(const char* name) const {
-        if (m_node == nullptr || name == nullptr) return nullptr;
-        for (int i = 0; i < m_node->childCount; ++i) {
-            if (EqualsIgnoringCase(m_node->children[i]->name, name)) return m_node->children[i];
-        }
-        return nullptr;
+        const int index = FindIndex(name);
+        return index >= 0 ? m_node->children[index] : nullptr;
     }
 
     static std::string_view ValueText(const SXmlNodeData& element) {
@@ -156,7 +130,8 @@ private:
     }
 
     const SXmlNodeData* m_node;
-    std::unordered_map<std::string, SBlobBytes> m_blobs;
+    Detail::CBlobCache m_blobs;  // by child index
+    std::string m_blobText;
 };
 
 // The IContainerReader handed to a container: its elements are the child elements of `node`
@@ -206,23 +181,21 @@ private:
 
     SXmlNodeData* const* m_elements;
     unsigned int m_count;
-    std::unordered_map<unsigned int, SBlobBytes> m_blobs;
+    Detail::CBlobCache m_blobs;
 };
 
 SBlobRange CDataReaderXml::Read(const char* name) {
-    if (name == nullptr) return SBlobRange{};
-    if (const auto cached = m_blobs.find(name); cached != m_blobs.end())
-        return cached->second.Range();
-    const SXmlNodeData* element = Find(name);
-    if (element == nullptr) return SBlobRange{};
-    const char* raw = ElementText(*element);
-    const std::string_view text = Trim(raw);
-    if (text.empty()) return SBlobRange{};
-    // The decoder reads zero-terminated text; copy only when the end was trimmed.
-    SBlobBytes bytes = text.data() + text.size() == raw + std::strlen(raw)
-                           ? DecodeBlob(text.data())
-                           : DecodeBlob(std::string(text).c_str());
-    return m_blobs.emplace(name, std::move(bytes)).first->second.Range();
+    const int index = FindIndex(name);
+    if (index < 0) return SBlobRange{};
+    return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&]() -> const char* {
+        const char* raw = ElementText(*m_node->children[index]);
+        const std::string_view text = Trim(raw);
+        if (text.empty()) return nullptr;
+        // The decoder reads zero-terminated text; copy only when the end was trimmed.
+        if (text.data() + text.size() == raw + std::strlen(raw)) return text.data();
+        m_blobText.assign(text);
+        return m_blobText.c_str();
+    });
 }
 
 bool CDataReaderXml::Read(const char* name, ISerializableContainer& value) {
@@ -273,12 +246,11 @@ bool CDataReaderXml::Read(const char* name, bool& value) {
 }
 
 SBlobRange CContainerReaderXml::Read(unsigned int index) {
-    if (const auto cached = m_blobs.find(index); cached != m_blobs.end())
-        return cached->second.Range();
     if (index >= m_count) return SBlobRange{};
-    const char* text = readValue(index);
-    if (Trim(text).empty()) return SBlobRange{};
-    return m_blobs.emplace(index, DecodeBlob(text)).first->second.Range();
+    return m_blobs.Get(index, m_count, [&]() -> const char* {
+        const char* text = readValue(index);
+        return Trim(text).empty() ? nullptr : text;
+    });
 }
 
 bool CContainerReaderXml::Read(unsigned int index, ISerializableContainer& value) {
@@ -337,7 +309,7 @@ template <typename TRoot>
 CXmlNode FindDocumentElement(const char* text, const TRoot& root) {
     const CXmlNode document = CXmlNode::Parse(text);
     std::string name;
-    AppendElementName(name, root.GetClassName());
+    Detail::AppendElementName(name, root.GetClassName());
     return document.GetChild(name.c_str(), nullptr);
 }
 

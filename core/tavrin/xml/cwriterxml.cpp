@@ -3,8 +3,8 @@
 // them to the stream at once, so that the stream always holds everything written so far.
 #include <tavrin/cwriterxml.h>
 
-#include <charconv>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -13,13 +13,16 @@
 #include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
-#include "core/basepool/raise.h"
-#include "core/platform/threadlocale.h"
+#include "core/tavrin/common/numbertext.h"
+#include "core/tavrin/common/writerguard.h"
+#include "core/tavrin/xml/elementname.h"
 
 namespace Tavrin {
 
 namespace {
 
+using Detail::kDoubleDigits;
+using Detail::kFloatDigits;
 
 constexpr std::string_view kDeclarationObject = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 constexpr std::string_view kDeclarationContainer = "<?xml version=\"1.0\"?>\n";
@@ -61,36 +64,6 @@ void AppendEscaped(std::string& out, std::string_view text) {
         }
     }
     out.append(run, end);
-}
-
-// Element name of a class: every "::" becomes "-", scanning from the left. Null text, which
-// the interfaces do not allow, is taken as empty rather than crashing.
-void AppendClassElementName(std::string& out, const char* className) {
-    if (className == nullptr) return;
-    for (const char* p = className; *p != '\0'; ++p) {
-        if (p[0] == ':' && p[1] == ':') {
-            out.push_back('-');
-            ++p;
-        } else {
-            out.push_back(*p);
-        }
-    }
-}
-
-template <typename T>
-void AppendInteger(std::string& out, T value) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-    out.append(buffer, result.ptr);
-}
-
-// The stream's general notation with `precision` significant digits (printf's %g), which is
-// what the stream's inserter produces with no float format field set.
-void AppendFloating(std::string& out, double value, int precision) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
-                                      std::chars_format::general, precision);
-    out.append(buffer, result.ptr);
 }
 
 // State of one Write shared by all value writers of the document.
@@ -202,19 +175,21 @@ protected:
     }
 
     void Double(std::string_view name, double value) {
-        m_output.Stream().precision(17);
-        Scalar(name, [&](std::string& line) { AppendFloating(line, value, 17); });
+        m_output.Stream().precision(kDoubleDigits);
+        Scalar(name,
+               [&](std::string& line) { Detail::AppendGeneral(line, value, kDoubleDigits); });
     }
 
     void Float(std::string_view name, float value) {
-        m_output.Stream().precision(9);
-        Scalar(name,
-               [&](std::string& line) { AppendFloating(line, static_cast<double>(value), 9); });
+        m_output.Stream().precision(kFloatDigits);
+        Scalar(name, [&](std::string& line) {
+            Detail::AppendGeneral(line, static_cast<double>(value), kFloatDigits);
+        });
     }
 
     template <typename T>
     void Integer(std::string_view name, T value) {
-        Scalar(name, [&](std::string& line) { AppendInteger(line, value); });
+        Scalar(name, [&](std::string& line) { Detail::AppendInteger(line, value); });
     }
 
     void Bool(std::string_view name, bool value) {
@@ -311,7 +286,7 @@ void CDataWriterXml::Write(const char* name, const ISerializable& value) {
 template <typename TValue, typename TWriter>
 void CContainerWriterXml::Nested(const TValue& value) {
     std::string name;
-    AppendClassElementName(name, value.GetClassName());
+    Detail::AppendElementName(name, value.GetClassName());
     StartLine(name);
     TWriter writer(m_output, m_depth + 1);
     value.Write(writer);
@@ -333,7 +308,7 @@ template <typename TWriter, typename TRoot>
 void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view declaration) {
     CXmlOutput output(stream);
     std::string name;
-    AppendClassElementName(name, root.GetClassName());
+    Detail::AppendElementName(name, root.GetClassName());
 
     std::string& line = output.Begin();
     line.append(declaration);
@@ -353,41 +328,31 @@ void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view dec
     output.Flush();
 }
 
-}  // namespace
-
-CWriterXml::CWriterXml(std::ostringstream& stream) : m_stream(&stream) {
+// What the constructor sets on the stream, for the caller's later use of it: the writer's own
+// number text does not depend on the stream's state.
+void PrepareStream(std::ostream& stream) {
     stream.precision(16);
     stream.setf(std::ios_base::boolalpha);
 }
 
+}  // namespace
+
+CWriterXml::CWriterXml(std::ostringstream& stream) : m_stream(&stream) { PrepareStream(stream); }
+CWriterXml::CWriterXml(std::ostream& stream) : m_stream(&stream) { PrepareStream(stream); }
 CWriterXml::CWriterXml(const CWriterXml& other) = default;
 CWriterXml& CWriterXml::operator=(const CWriterXml& other) = default;
 CWriterXml::~CWriterXml() = default;
 
 void CWriterXml::Write(const ISerializable& object) {
-    bool failed = false;
-    {
-        Platform::CThreadLocaleGuard cLocale;
-        try {
-            WriteDocument<CDataWriterXml>(*m_stream, object, kDeclarationObject);
-        } catch (...) {
-            failed = true;  // replaced below, once the locale is back
-        }
-    }
-    if (failed) Detail::Raise(Detail::ERaise::XmlWriteObject);
+    Detail::GuardWrite(Detail::ERaise::XmlWriteObject, [&] {
+        WriteDocument<CDataWriterXml>(*m_stream, object, kDeclarationObject);
+    });
 }
 
 void CWriterXml::Write(const ISerializableContainer& container) {
-    bool failed = false;
-    {
-        Platform::CThreadLocaleGuard cLocale;
-        try {
-            WriteDocument<CContainerWriterXml>(*m_stream, container, kDeclarationContainer);
-        } catch (...) {
-            failed = true;
-        }
-    }
-    if (failed) Detail::Raise(Detail::ERaise::XmlWriteContainer);
+    Detail::GuardWrite(Detail::ERaise::XmlWriteContainer, [&] {
+        WriteDocument<CContainerWriterXml>(*m_stream, container, kDeclarationContainer);
+    });
 }
 
 }  // namespace Tavrin

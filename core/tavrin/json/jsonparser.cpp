@@ -1,0 +1,333 @@
+// The JSON parser: turns a document text into the tree of sjsonelement.h. Values stay text (the
+// reader converts them on demand); names and texts point into the document.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/basepool/raise.h"
+#include "core/tavrin/common/bytestack.h"
+#include "core/tavrin/common/namehash.h"
+#include "core/tavrin/json/sjsonelement.h"
+
+namespace Tavrin {
+namespace {
+
+using Detail::ERaise;
+using Detail::Raise;
+
+// Deepest nesting of objects and arrays accepted, the document's own bracket included.
+constexpr unsigned int kMaxDepth = 1000;
+
+// Objects with more members than this get a hash index for lookups.
+constexpr unsigned int kIndexThreshold = 16;
+
+// isspace of the "C" locale: space, TAB, LF, VT, FF, CR. Bytes 0x80-0xFF never are.
+constexpr std::array<bool, 256> kSpace = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
+    return table;
+}();
+
+inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// Bytes that end an ordinary run inside a quoted string.
+constexpr std::array<bool, 256> kStringStop = [] {
+    std::array<bool, 256> table{};
+    table[static_cast<unsigned char>('"')] = true;
+    table[static_cast<unsigned char>('\\')] = true;
+    table[0] = true;
+    return table;
+}();
+
+// Bytes that end a bare value (besides its terminator): comma, white space, end of text.
+constexpr std::array<bool, 256> kValueStop = [] {
+    std::array<bool, 256> table = kSpace;
+    table[static_cast<unsigned char>(',')] = true;
+    table[0] = true;
+    return table;
+}();
+
+// Advances over white space; the end of the text there is an error.
+const char* SkipEmptyChars(const char* p) {
+    while (IsSpace(*p)) ++p;
+    if (*p == '\0') Raise(ERaise::JsonEndOfText);
+    return p;
+}
+
+// `p` stands after an opening quote; returns the position of the closing quote. A backslash
+// and the byte after it form a pair that never ends the string.
+const char* ScanString(const char* p) {
+    for (;;) {
+        while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
+        if (*p == '"') return p;
+        if (*p == '\0' || p[1] == '\0') Raise(ERaise::JsonStringNotClosed);
+        p += 2;
+    }
+}
+
+// `p` stands on a bare value; returns the position of the byte that ends it: a comma, the
+// terminator or white space. The end of the text inside the value is an error.
+const char* ScanValue(const char* p, char terminator) {
+    for (;;) {
+        const char c = *p;
+        if (kValueStop[static_cast<unsigned char>(c)] || c == terminator) {
+            if (c == '\0') Raise(ERaise::JsonValueNotEnded);
+            return p;
+        }
+        ++p;
+    }
+}
+
+// The member-map hash of a name, low 32 bits: it decides the order of a reader's names.
+unsigned int NameHash(const char* name, size_t length) {
+    return static_cast<unsigned int>(Detail::KeyHash(name, length));
+}
+
+// Slots of the lookup index of an object with `count` members: a power of two, at most half
+// full, minus one.
+unsigned int IndexMask(unsigned int count) {
+    return static_cast<unsigned int>(std::bit_ceil(static_cast<uint64_t>(count) * 2) - 1);
+}
+
+bool SameName(const SJsonMember& member, std::string_view name) {
+    return member.nameLength == name.size() &&
+           std::memcmp(member.name, name.data(), name.size()) == 0;
+}
+
+}  // namespace
+
+SJsonElement::SJsonElement(unsigned int kind) : m_kind(kind) {
+    if (kind != KindValue && kind != KindObject && kind != KindArray) {
+        Raise(ERaise::JsonElementKind);
+    }
+    if (kind == KindValue) m_data = "";
+}
+
+const SJsonMember* SJsonElement::FindMember(std::string_view name) const noexcept {
+    if (m_kind != KindObject) return nullptr;
+    const SJsonMember* members = static_cast<const SJsonMember*>(m_data);
+    if (m_index == nullptr) {
+        for (unsigned int i = 0; i < m_size; ++i) {
+            if (SameName(members[i], name)) return &members[i];
+        }
+        return nullptr;
+    }
+    const unsigned int mask = IndexMask(m_size);
+    for (size_t slot = Detail::IndexHash(name) & mask;; slot = (slot + 1) & mask) {
+        const unsigned int entry = m_index[slot];
+        if (entry == 0) return nullptr;
+        if (SameName(members[entry - 1], name)) return &members[entry - 1];
+    }
+}
+
+// Builds the tree of one document. The members and elements of the blocks still open wait on
+// two stacks and move into the pool when their block closes, so every block ends up as one
+// contiguous array.
+class CJsonParser {
+public:
+    explicit CJsonParser(CJsonNodePool& pool) : m_pool(&pool) {}
+
+    const char* ParseObject(const char* p, SJsonElement& object) {
+        p = SkipEmptyChars(p);
+        if (*p != '{') Raise(ERaise::JsonObjectStart);
+        p = SkipEmptyChars(p + 1);
+        const size_t base = m_members.size();
+        for (;;) {
+            if (*p == '}') {
+                CloseObject(object, base);
+                return p + 1;
+            }
+            if (*p != '"') Raise(ERaise::JsonMemberName);
+            const char* name = p + 1;
+            const char* close = ScanString(name);
+            p = SkipEmptyChars(close + 1);
+            if (*p != ':') Raise(ERaise::JsonMemberColon);
+            p = SkipEmptyChars(p + 1);
+            SJsonElement element;
+            p = ParseElement(p, '}', element);
+            if (element.m_kind != SJsonElement::kKindNull) {
+                const size_t length = static_cast<size_t>(close - name);
+                m_members.push_back(SJsonMember{name, static_cast<unsigned int>(length),
+                                                NameHash(name, length), element});
+            }
+            if (*p == ',') p = SkipEmptyChars(p + 1);
+        }
+    }
+
+    const char* ParseArray(const char* p, SJsonElement& array) {
+        if (*p == '\0') {
+            SetChildren(array, SJsonElement::KindArray, nullptr, 0);
+            return p;
+        }
+        p = SkipEmptyChars(p);
+        if (*p != '[') Raise(ERaise::JsonArrayStart);
+        p = SkipEmptyChars(p + 1);
+        if (*p == ',') Raise(ERaise::JsonArrayLeadingComma);
+        if (*p == ']') {
+            SetChildren(array, SJsonElement::KindArray, nullptr, 0);
+            return p + 1;
+        }
+        const size_t base = m_elements.size();
+        for (;;) {
+            SJsonElement element;
+            p = ParseElement(p, ']', element);
+            m_elements.push_back(element);
+            if (*p == ',') {
+                p = SkipEmptyChars(p + 1);
+                if (*p == ']') Raise(ERaise::JsonArrayTrailingComma);
+            }
+            if (*p == ']') {
+                CloseArray(array, base);
+                return p + 1;
+            }
+        }
+    }
+
+private:
+    // Parses the value at `p` (not white space) into `element` and returns the position after
+    // it and the white space after it.
+    const char* ParseElement(const char* p, char terminator, SJsonElement& element) {
+        switch (*p) {
+            case '"': {
+                const char* close = ScanString(p + 1);
+                SetText(element, p + 1, close, true);
+                return SkipEmptyChars(close + 1);
+            }
+            case '[':
+                Enter();
+                p = ParseArray(p, element);
+                --m_depth;
+                return SkipEmptyChars(p);
+            case '{':
+                Enter();
+                p = ParseObject(p, element);
+                --m_depth;
+                return SkipEmptyChars(p);
+            default: {
+                const char* end = ScanValue(p, terminator);
+                if (end - p == 4 && std::memcmp(p, "null", 4) == 0) {
+                    element.m_kind = SJsonElement::kKindNull;
+                } else {
+                    SetText(element, p, end, false);
+                }
+                return SkipEmptyChars(end);
+            }
+        }
+    }
+
+    void Enter() {
+        if (m_depth >= kMaxDepth) Raise(ERaise::JsonNestingTooDeep);
+        ++m_depth;
+    }
+
+    static void SetText(SJsonElement& element, const char* begin, const char* end, bool quoted) {
+        element.m_kind = SJsonElement::KindValue;
+        element.m_data = begin;
+        element.m_size = static_cast<unsigned int>(end - begin);
+        element.m_quoted = quoted;
+    }
+
+    static void SetChildren(SJsonElement& element, unsigned int kind, const void* data,
+                            size_t count) {
+        if (count > UINT32_MAX) throw std::length_error("JSON block with too many entries");
+        element.m_kind = kind;
+        element.m_data = data;
+        element.m_size = static_cast<unsigned int>(count);
+        element.m_index = nullptr;
+        element.m_quoted = false;
+    }
+
+    void CloseArray(SJsonElement& array, size_t base) {
+        const size_t count = m_elements.size() - base;
+        const SJsonElement* storage = m_pool->Copy(m_elements.data() + base, count);
+        m_elements.resize(base);
+        SetChildren(array, SJsonElement::KindArray, storage, count);
+    }
+
+    // A later member of an earlier member's name replaces its value in the earlier place.
+    void CloseObject(SJsonElement& object, size_t base) {
+        SJsonMember* members = m_members.data() + base;
+        const size_t parsed = m_members.size() - base;
+        size_t kept = 0;
+        if (parsed <= kIndexThreshold) {
+            for (size_t i = 0; i < parsed; ++i) {
+                size_t j = 0;
+                while (j < kept && !(members[j].hash == members[i].hash &&
+                                     SameName(members[j], {members[i].name, members[i].nameLength}))) {
+                    ++j;
+                }
+                if (j < kept) {
+                    members[j].element = members[i].element;
+                } else {
+                    members[kept++] = members[i];
+                }
+            }
+        } else {
+            const unsigned int mask = IndexMask(static_cast<unsigned int>(parsed));
+            m_seen.assign(static_cast<size_t>(mask) + 1, 0);
+            for (size_t i = 0; i < parsed; ++i) {
+                const std::string_view name(members[i].name, members[i].nameLength);
+                size_t slot = Detail::IndexHash(name) & mask;
+                while (m_seen[slot] != 0 && !SameName(members[m_seen[slot] - 1], name)) {
+                    slot = (slot + 1) & mask;
+                }
+                if (m_seen[slot] != 0) {
+                    members[m_seen[slot] - 1].element = members[i].element;
+                } else {
+                    members[kept] = members[i];
+                    m_seen[slot] = static_cast<unsigned int>(++kept);
+                }
+            }
+        }
+        const SJsonMember* storage = m_pool->Copy(members, kept);
+        m_members.resize(base);
+        SetChildren(object, SJsonElement::KindObject, storage, kept);
+        if (kept > kIndexThreshold) object.m_index = BuildIndex(object);
+    }
+
+    const unsigned int* BuildIndex(const SJsonElement& object) {
+        const unsigned int mask = IndexMask(object.m_size);
+        unsigned int* index = m_pool->AllocateArray<unsigned int>(static_cast<size_t>(mask) + 1);
+        std::fill(index, index + mask + 1, 0u);
+        const SJsonMember* members = static_cast<const SJsonMember*>(object.m_data);
+        for (unsigned int i = 0; i < object.m_size; ++i) {
+            size_t slot = Detail::IndexHash({members[i].name, members[i].nameLength}) & mask;
+            while (index[slot] != 0) slot = (slot + 1) & mask;
+            index[slot] = i + 1;
+        }
+        return index;
+    }
+
+    CJsonNodePool* m_pool;
+    Detail::CStack<SJsonMember> m_members;
+    Detail::CStack<SJsonElement> m_elements;
+    std::vector<unsigned int> m_seen;
+    unsigned int m_depth = 1;
+};
+
+const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& pool) {
+    if (std::strcmp(text, "null") == 0) {
+        object = SJsonElement(SJsonElement::KindObject);
+        return nullptr;
+    }
+    CJsonParser parser(pool);
+    return parser.ParseObject(text, object);
+}
+
+const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool) {
+    CJsonParser parser(pool);
+    return parser.ParseArray(text, array);
+}
+
+const char* ParseString(const char* p, std::string& text) {
+    const char* close = ScanString(p);
+    text.assign(p, static_cast<size_t>(close - p));
+    return close + 1;
+}
+
+}  // namespace Tavrin
