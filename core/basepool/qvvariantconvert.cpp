@@ -15,7 +15,7 @@ using namespace Tavrin::Detail::Variant;
 
 namespace {
 
-// ---- the converted value of each kind ------------------------------------------------------------
+// ---- the converted value of each kind -----------------------------------------------------------
 
 struct SIntegerStep {
     ERaise failure;
@@ -62,8 +62,10 @@ F FloatingValue(unsigned int kind, const Payload& v) {
         case QvVariant::KindUInt64: return static_cast<F>(v.u64);
         case QvVariant::KindFloat: return static_cast<F>(v.f);
         case QvVariant::KindDouble: return fromDouble(v.d);
-        case QvVariant::KindStringA: return fromDouble(QvVariant::stringToDouble(v.stringA->c_str()));
-        case QvVariant::KindStringW: return fromDouble(QvVariant::stringToDouble(v.stringW->c_str()));
+        case QvVariant::KindStringA:
+            return fromDouble(QvVariant::stringToDouble(v.stringA->c_str()));
+        case QvVariant::KindStringW:
+            return fromDouble(QvVariant::stringToDouble(v.stringW->c_str()));
         default:
             Raise(std::is_same_v<F, float> ? ERaise::VariantToFloat : ERaise::VariantToDouble);
     }

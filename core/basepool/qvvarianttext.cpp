@@ -16,7 +16,7 @@
 using namespace Tavrin::Detail;
 using namespace Tavrin::Detail::Variant;
 
-// ---- text functions: the rules of qvvariantscan.h, each failure with its own raising place ------
+// ---- text functions: the rules of qvvariantscan.h, each failure with its own raising place -----
 
 namespace {
 
@@ -104,7 +104,7 @@ std::string QvVariant::floatToString(double value) {
     return std::string(buffer, static_cast<size_t>(length));
 }
 
-// ---- text views for the readers ------------------------------------------------------------------
+// ---- text views for the readers -----------------------------------------------------------------
 // A view in the wide form stands for WideFromUtf8(text).
 
 void QvVariant::ConvertText(std::string_view text, ETextForm form, bool& value) {

@@ -1,7 +1,6 @@
 #include <tavrin/encodings.h>
 
-#include <cstring>
-#include <cwchar>
+#include <string>
 
 #include "core/basepool/raise.h"
 #include "core/basepool/utf.h"
@@ -29,57 +28,62 @@ unsigned int Resolve(unsigned int codePage) noexcept {
     }
 }
 
-// The narrow-to-wide service in the manner of MultiByteToWideChar over zero-terminated input:
-// `length` bytes precede the NUL, and the count includes the NUL. With `out` null it is a size
-// query. Returns 0 when the code page is not supported or `capacity` is too small.
-size_t MultiByteToWide(unsigned int codePage, const char* text, size_t length, wchar_t* out,
-                       size_t capacity) {
+// One conversion of counted text without a terminator, in either direction: UTF-8 by the
+// library's coder, every other code page by the platform's converters. With `out` null it only
+// counts. Returns the count or kFailed.
+size_t ConvertCounted(unsigned int codePage, const char* text, size_t length, wchar_t* out,
+                      size_t capacity) {
+    if (codePage != kCodePageUtf8) {
+        return Platform::CodePageToWide(codePage, text, length, out, capacity);
+    }
+    return out != nullptr ? Detail::DecodeUtf8(text, length, out, capacity)
+                          : Detail::Utf8DecodedLength(text, length);
+}
+
+size_t ConvertCounted(unsigned int codePage, const wchar_t* text, size_t length, char* out,
+                      size_t capacity) {
+    if (codePage != kCodePageUtf8) {
+        return Platform::WideToCodePage(codePage, text, length, out, capacity);
+    }
+    return out != nullptr ? Detail::EncodeUtf8(text, length, out, capacity)
+                          : Detail::Utf8Length(text, length);
+}
+
+// The conversion in the manner of MultiByteToWideChar / WideCharToMultiByte over
+// zero-terminated input: `length` characters precede the NUL, and the count includes the NUL.
+// With `out` null it is a size query. Returns 0 when the code page is not supported or
+// `capacity` is too small.
+template <class In, class Out>
+size_t ConvertTerminated(unsigned int codePage, const In* text, size_t length, Out* out,
+                         size_t capacity) {
     if (out != nullptr && capacity == 0) return 0;
     const size_t room = out != nullptr ? capacity - 1 : 0;
-    size_t count;
-    if (codePage == kCodePageUtf8) {
-        count = out != nullptr ? Detail::DecodeUtf8(text, length, out, room)
-                               : Detail::Utf8DecodedLength(text, length);
-    } else {
-        count = Platform::CodePageToWide(codePage, text, length, out, room);
-    }
+    const size_t count = ConvertCounted(codePage, text, length, out, room);
     if (count == kFailed) return 0;
-    if (out != nullptr) out[count] = L'\0';
+    if (out != nullptr) out[count] = Out(0);
     return count + 1;
 }
 
-// The wide-to-narrow counterpart, in the manner of WideCharToMultiByte.
-size_t WideToMultiByte(unsigned int codePage, const wchar_t* text, size_t length, char* out,
-                       size_t capacity) {
-    if (out != nullptr && capacity == 0) return 0;
-    const size_t room = out != nullptr ? capacity - 1 : 0;
-    size_t count;
-    if (codePage == kCodePageUtf8) {
-        count = out != nullptr ? Detail::EncodeUtf8(text, length, out, room)
-                               : Detail::Utf8Length(text, length);
-    } else {
-        count = Platform::WideToCodePage(codePage, text, length, out, room);
-    }
-    if (count == kFailed) return 0;
-    if (out != nullptr) out[count] = '\0';
-    return count + 1;
+// Zero-terminated text to the other width: a size query, then the conversion into a string of
+// that size. A second pass that disagrees with the first raises `failure`.
+template <class Out, class In>
+std::basic_string<Out> Convert(const In* text, unsigned int codePage, Detail::ERaise failure) {
+    if (text == nullptr) return {};
+    codePage = Resolve(codePage);
+    const size_t length = std::char_traits<In>::length(text);
+    const size_t n = ConvertTerminated(codePage, text, length, static_cast<Out*>(nullptr), 0);
+    if (n == 0) return {};
+    std::basic_string<Out> result(n - 1, Out(0));  // its buffer holds n, the last the NUL
+    if (ConvertTerminated(codePage, text, length, result.data(), n) != n) Detail::Raise(failure);
+    // Some code pages can encode a NUL (UTF-7 "+AAA-"); the text ends at the first one.
+    if (codePage != kCodePageUtf8) result.resize(std::char_traits<Out>::length(result.c_str()));
+    return result;
 }
 
 }  // namespace
 
 std::wstring FromCodePage(const char* text, unsigned int codePage) {
-    if (text == nullptr) return {};
-    codePage = Resolve(codePage);
-    const size_t length = std::strlen(text);
-    const size_t n = MultiByteToWide(codePage, text, length, nullptr, 0);
-    if (n == 0) return {};
-    std::wstring result(n - 1, L'\0');  // its buffer holds n characters, the last one the NUL
-    if (MultiByteToWide(codePage, text, length, result.data(), n) != n) {
-        Detail::Raise(Detail::ERaise::CodePageFrom);
-    }
-    // Some code pages can encode a NUL (UTF-7 "+AAA-"); the text ends at the first one.
-    if (codePage != kCodePageUtf8) result.resize(std::wcslen(result.c_str()));
-    return result;
+    return Convert<wchar_t>(text, codePage, Detail::ERaise::CodePageFrom);
 }
 
 // The same result as FromCodePage(text, 65001) in one pass: the text formats convert every
@@ -91,17 +95,7 @@ std::wstring FromUTF8(const char* text) {
 }
 
 std::string ToCodePage(const wchar_t* text, unsigned int codePage) {
-    if (text == nullptr) return {};
-    codePage = Resolve(codePage);
-    const size_t length = std::wcslen(text);
-    const size_t n = WideToMultiByte(codePage, text, length, nullptr, 0);
-    if (n == 0) return {};
-    std::string result(n - 1, '\0');
-    if (WideToMultiByte(codePage, text, length, result.data(), n) != n) {
-        Detail::Raise(Detail::ERaise::CodePageTo);
-    }
-    if (codePage != kCodePageUtf8) result.resize(std::strlen(result.c_str()));
-    return result;
+    return Convert<char>(text, codePage, Detail::ERaise::CodePageTo);
 }
 
 std::string ToUTF8(const wchar_t* text) { return ToCodePage(text, kCodePageUtf8); }
