@@ -9,10 +9,11 @@
 #include <vector>
 
 #include <tavrin/cexception.h>
-#include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvvariant.h>
 
+#include "core/basepool/chars.h"
+#include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
 #include "core/tavrin/common/blobtext.h"
 #include "core/tavrin/common/keyorder.h"
@@ -20,13 +21,6 @@
 
 namespace Tavrin {
 namespace {
-
-bool IsAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-}
 
 // The wide text a bare value stands for: each byte one character, bytes 0x80-0xFF sign-extended
 // to U+FF80-U+FFFF.
@@ -57,7 +51,7 @@ void ConvertValue(const SJsonElement& value, T& target) {
     const std::string_view text = value.GetText();
     if (value.IsQuoted()) {
         QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, target);
-    } else if (IsAscii(text)) {
+    } else if (Detail::IsAscii(text)) {
         QvVariant::ConvertText(text, QvVariant::ETextForm::Wide, target);
     } else {
         FromVariant(QvVariant(WidenBare(text)), target);
@@ -67,7 +61,7 @@ void ConvertValue(const SJsonElement& value, T& target) {
 // The value's text as a narrow string, escapes not yet decoded, into `out`.
 void NarrowText(const SJsonElement& value, std::string& out) {
     const std::string_view text = value.GetText();
-    if (value.IsQuoted() || IsAscii(text)) {
+    if (value.IsQuoted() || Detail::IsAscii(text)) {
         out.assign(text.data(), text.size());
     } else {
         out = QvVariant(WidenBare(text)).ToStringA();
@@ -131,7 +125,7 @@ bool ReadBool(const SJsonElement* value, bool& target) {
 
 bool ReadString(const SJsonElement* value, std::string& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
-    if (value->IsQuoted() || IsAscii(value->GetText())) {
+    if (value->IsQuoted() || Detail::IsAscii(value->GetText())) {
         target.assign(value->GetText());  // all or nothing
     } else {
         std::string text;
@@ -149,7 +143,7 @@ bool ReadWide(const SJsonElement* value, std::wstring& target, std::string& scra
     // Reserving first keeps the target as it was if memory runs out.
     target.reserve(scratch.size());
     target.clear();
-    Encodings::AppendFromUTF8(target, scratch);
+    Detail::AppendFromUtf8(target, scratch);
     return true;
 }
 

@@ -15,9 +15,9 @@
 
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
-#include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
+#include "core/basepool/utf.h"
 #include "core/tavrin/common/numbertext.h"
 #include "core/tavrin/common/writerguard.h"
 
@@ -189,7 +189,7 @@ protected:
         std::string& line = Begin(name);
         std::string& utf8 = m_output->scratch;
         utf8.clear();
-        Encodings::AppendUTF8(utf8, value);
+        Detail::AppendUtf8(utf8, value);
         AppendQuoted(line, utf8.data(), utf8.size());
         m_output->Flush();
     }

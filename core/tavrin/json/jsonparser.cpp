@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/basepool/chars.h"
 #include "core/basepool/raise.h"
 #include "core/tavrin/common/bytestack.h"
 #include "core/tavrin/common/namehash.h"
@@ -26,14 +27,7 @@ constexpr unsigned int kMaxDepth = 1000;
 // Objects with more members than this get a hash index for lookups.
 constexpr unsigned int kIndexThreshold = 16;
 
-// isspace of the "C" locale: space, TAB, LF, VT, FF, CR. Bytes 0x80-0xFF never are.
-constexpr std::array<bool, 256> kSpace = [] {
-    std::array<bool, 256> table{};
-    for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
-    return table;
-}();
-
-inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+using Detail::IsSpaceByte;
 
 // Bytes that end an ordinary run inside a quoted string.
 constexpr std::array<bool, 256> kStringStop = [] {
@@ -46,7 +40,7 @@ constexpr std::array<bool, 256> kStringStop = [] {
 
 // Bytes that end a bare value (besides its terminator): comma, white space, end of text.
 constexpr std::array<bool, 256> kValueStop = [] {
-    std::array<bool, 256> table = kSpace;
+    std::array<bool, 256> table = Detail::kSpaceBytes;
     table[static_cast<unsigned char>(',')] = true;
     table[0] = true;
     return table;
@@ -54,7 +48,7 @@ constexpr std::array<bool, 256> kValueStop = [] {
 
 // Advances over white space; the end of the text there is an error.
 const char* SkipEmptyChars(const char* p) {
-    while (IsSpace(*p)) ++p;
+    while (IsSpaceByte(*p)) ++p;
     if (*p == '\0') Raise(ERaise::JsonEndOfText);
     return p;
 }
@@ -256,9 +250,10 @@ private:
         size_t kept = 0;
         if (parsed <= kIndexThreshold) {
             for (size_t i = 0; i < parsed; ++i) {
+                const std::string_view name(members[i].name, members[i].nameLength);
                 size_t j = 0;
-                while (j < kept && !(members[j].hash == members[i].hash &&
-                                     SameName(members[j], {members[i].name, members[i].nameLength}))) {
+                while (j < kept &&
+                       !(members[j].hash == members[i].hash && SameName(members[j], name))) {
                     ++j;
                 }
                 if (j < kept) {

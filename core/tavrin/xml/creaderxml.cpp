@@ -8,11 +8,12 @@
 #include <string_view>
 
 #include <tavrin/cexception.h>
-#include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvvariant.h>
 
+#include "core/basepool/chars.h"
 #include "core/basepool/raise.h"
+#include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
 #include "core/tavrin/common/blobtext.h"
 #include "core/tavrin/xml/cxmlnode.h"
@@ -22,13 +23,9 @@ namespace Tavrin {
 
 namespace {
 
-bool IsTrimSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsTrimSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsTrimSpace(text.back())) text.remove_suffix(1);
+    while (!text.empty() && Detail::IsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && Detail::IsSpace(text.back())) text.remove_suffix(1);
     return text;
 }
 
@@ -50,17 +47,6 @@ bool BoolText(const char* text, bool& value) {
         return true;
     }
     return false;
-}
-
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
 }
 
 }  // namespace
@@ -106,7 +92,7 @@ private:
     int FindIndex(const char* name) const {
         if (m_node == nullptr || name == nullptr) return -1;
         for (int i = 0; i < m_node->childCount; ++i) {
-            if (EqualsIgnoringCase(m_node->children[i]->name, name)) return i;
+            if (Detail::SameElementName(m_node->children[i]->name, name)) return i;
         }
         return -1;
     }
@@ -227,7 +213,7 @@ bool CDataReaderXml::Read(const char* name, std::wstring& value) {
     const SXmlNodeData* element = Find(name);
     if (element == nullptr) return false;
     std::wstring text;
-    Encodings::AppendFromUTF8(text, ValueText(*element));
+    Detail::AppendFromUtf8(text, ValueText(*element));
     value = std::move(text);
     return true;
 }
@@ -277,7 +263,7 @@ bool CContainerReaderXml::Read(unsigned int index, IDateTime& value) {
 bool CContainerReaderXml::Read(unsigned int index, std::wstring& value) {
     if (index >= m_count) return false;
     std::wstring text;
-    Encodings::AppendFromUTF8(text, readValue(index));
+    Detail::AppendFromUtf8(text, readValue(index));
     value = std::move(text);
     return true;
 }

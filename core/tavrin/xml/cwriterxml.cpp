@@ -10,9 +10,9 @@
 
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
-#include <tavrin/encodings.h>
 #include <tavrin/qvdatetime.h>
 
+#include "core/basepool/utf.h"
 #include "core/tavrin/common/numbertext.h"
 #include "core/tavrin/common/writerguard.h"
 #include "core/tavrin/xml/elementname.h"
@@ -161,7 +161,7 @@ protected:
 
     void WideString(std::string_view name, const std::wstring& value) {
         std::string& utf8 = m_output.Utf8();
-        Encodings::AppendUTF8(utf8, value);
+        Detail::AppendUtf8(utf8, value);
         Scalar(name, [&](std::string& line) { AppendEscaped(line, utf8); });
     }
 

@@ -7,62 +7,18 @@
 // parse, so parses on different threads do not interfere.
 #include "core/tavrin/xml/cxmlnode.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <cstddef>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string_view>
-#include <vector>
+
+#include "core/basepool/chars.h"
+#include "core/tavrin/common/arena.h"
+#include "core/tavrin/common/bytestack.h"
+#include "core/tavrin/xml/elementname.h"
 
 namespace Tavrin {
 namespace Detail {
-
-// Bump allocator whose blocks are all freed at once.
-class CArena {
-public:
-    explicit CArena(size_t firstBlock) : m_nextSize(firstBlock) {}
-
-    void* Allocate(size_t size, size_t align) {
-        size_t pad = static_cast<size_t>(-reinterpret_cast<std::uintptr_t>(m_cur)) & (align - 1);
-        if (size + pad > m_left) {
-            NewBlock(size + align);
-            pad = static_cast<size_t>(-reinterpret_cast<std::uintptr_t>(m_cur)) & (align - 1);
-        }
-        unsigned char* result = m_cur + pad;
-        m_cur = result + size;
-        m_left -= size + pad;
-        return result;
-    }
-
-    template <typename T>
-    T* CopyArray(const T* source, size_t count) {
-        if (count == 0) return nullptr;
-        T* target = static_cast<T*>(Allocate(count * sizeof(T), alignof(T)));
-        if (count == 1) {
-            *target = *source;  // the usual case: one text, one entry
-        } else {
-            std::memcpy(static_cast<void*>(target), source, count * sizeof(T));
-        }
-        return target;
-    }
-
-private:
-    static constexpr size_t kMaxBlock = size_t{4} << 20;
-
-    void NewBlock(size_t atLeast) {
-        const size_t size = std::max(atLeast, m_nextSize);
-        m_blocks.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
-        m_cur = m_blocks.back().get();
-        m_left = size;
-        m_nextSize = std::min(kMaxBlock, std::max(m_nextSize, size) * 2);
-    }
-
-    std::vector<std::unique_ptr<unsigned char[]>> m_blocks;
-    unsigned char* m_cur = nullptr;
-    size_t m_left = 0;
-    size_t m_nextSize;
-};
 
 class CXmlTree {
 public:
@@ -94,7 +50,7 @@ constexpr SRawMarker kRawMarkers[] = {
 
 // Byte classes of the scanner, one table lookup per byte on the hot loops.
 enum : unsigned char {
-    kByteSpace = 1,       // white space between tokens
+    kByteSpace = 1,       // XML's white space: space, TAB, LF, CR (not the "C" locale's VT, FF)
     kByteContentStop = 2, // ends a run of plain content bytes: "<", NUL, any non-ASCII byte
 };
 struct SByteClassTable {
@@ -108,11 +64,9 @@ struct SByteClassTable {
 };
 constexpr SByteClassTable kByteClass;
 
-inline bool IsSpace(unsigned char c) { return (kByteClass.cls[c] & kByteSpace) != 0; }
+inline bool IsXmlSpace(unsigned char c) { return (kByteClass.cls[c] & kByteSpace) != 0; }
 
-inline unsigned char Lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
+inline unsigned char Lower(unsigned char c) { return Detail::ToLowerAscii(c); }
 
 // Length of the UTF-8 character that starts with `lead`, as the scanner steps.
 inline unsigned CharLength(unsigned char lead) {
@@ -133,7 +87,7 @@ inline const char* Step(const char* p) {
 }
 
 inline const char* SkipSpaces(const char* p) {
-    while (IsSpace(static_cast<unsigned char>(*p))) ++p;
+    while (IsXmlSpace(static_cast<unsigned char>(*p))) ++p;
     return p;
 }
 
@@ -278,7 +232,7 @@ SToken NextTokenAt(const char*& p) {
             ++p;
             continue;
         }
-        if (d == '\0' || IsSpace(d) || d == '<' || d == '=' || d == '>') break;
+        if (d == '\0' || IsXmlSpace(d) || d == '<' || d == '=' || d == '>') break;
         if (d == '/' && p[1] == '>') break;
         p = d < 0x80 ? p + 1 : Step(p);
     }
@@ -312,14 +266,6 @@ inline bool EndTagMatches(const char* name, const char* tag) {
     }
 }
 
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        const unsigned char x = Lower(static_cast<unsigned char>(*a));
-        if (x != Lower(static_cast<unsigned char>(*b))) return false;
-        if (x == 0) return true;
-    }
-}
-
 // True when [p, end) starts with `entity` ignoring case.
 bool StartsWithEntity(const char* p, const char* end, std::string_view entity) {
     if (static_cast<size_t>(end - p) < entity.size()) return false;
@@ -328,15 +274,6 @@ bool StartsWithEntity(const char* p, const char* end, std::string_view entity) {
             return false;
     }
     return true;
-}
-
-int DigitValue(unsigned char c, unsigned base) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (base == 16) {
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Decodes the entity and character references of [begin, end) into `out` (room for
@@ -365,9 +302,9 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
             unsigned value = 0;
             const char* digits = p;
             while (p < end && *p != ';') {
-                const int digit = DigitValue(static_cast<unsigned char>(*p), base);
-                if (digit < 0) return -1;
-                value = (value * base + static_cast<unsigned>(digit)) & 0xFFFFu;
+                const unsigned digit = Detail::DigitValue(*p);
+                if (digit >= base) return -1;
+                value = (value * base + digit) & 0xFFFFu;
                 ++p;
             }
             if (p == end || p == digits) return -1;  // no ";" or no digit at all
@@ -393,38 +330,6 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
     }
     return o - out;
 }
-
-// A growable stack of trivially copyable entries for the parse's scratch lists: pushes and
-// truncations stay inline, and the storage is only ever grown.
-template <typename T>
-class CScratch {
-public:
-    size_t size() const noexcept { return m_size; }
-    bool empty() const noexcept { return m_size == 0; }
-    const T* data() const noexcept { return m_data.get(); }
-    T& back() noexcept { return m_data[m_size - 1]; }
-    const T& back() const noexcept { return m_data[m_size - 1]; }
-    void pop_back() noexcept { --m_size; }
-    void resize(size_t size) noexcept { m_size = size; }  // only ever shrinks
-
-    void push_back(const T& value) {
-        if (m_size == m_capacity) Grow();
-        m_data[m_size++] = value;
-    }
-
-private:
-    void Grow() {
-        const size_t capacity = m_capacity == 0 ? 64 : m_capacity * 2;
-        auto data = std::make_unique<T[]>(capacity);
-        if (m_size != 0) std::memcpy(static_cast<void*>(data.get()), m_data.get(), m_size * sizeof(T));
-        m_data = std::move(data);
-        m_capacity = capacity;
-    }
-
-    std::unique_ptr<T[]> m_data;
-    size_t m_size = 0;
-    size_t m_capacity = 0;
-};
 
 class CParser {
 public:
@@ -498,12 +403,12 @@ private:
     const char* m_textEnd;
     CXmlTree* m_tree;
     Detail::CArena& m_arena;
-    CScratch<SOpen> m_open;
-    CScratch<SXmlNodeData*> m_children;
-    CScratch<const char*> m_texts;
-    CScratch<SXmlClear> m_clears;
-    CScratch<SXmlAttribute> m_attributes;
-    CScratch<int> m_order;
+    Detail::CStack<SOpen> m_open;
+    Detail::CStack<SXmlNodeData*> m_children;
+    Detail::CStack<const char*> m_texts;
+    Detail::CStack<SXmlClear> m_clears;
+    Detail::CStack<SXmlAttribute> m_attributes;
+    Detail::CStack<int> m_order;
 };
 
 void CParser::CloseCurrent() {
@@ -512,27 +417,27 @@ void CParser::CloseCurrent() {
     // Most elements hold one text and nothing else: copy and trim only what is there.
     if (const size_t n = m_children.size() - open.childStart; n != 0) {
         node.childCount = static_cast<int>(n);
-        node.children = m_arena.CopyArray(m_children.data() + open.childStart, n);
+        node.children = m_arena.Copy(m_children.data() + open.childStart, n);
         m_children.resize(open.childStart);
     }
     if (const size_t n = m_texts.size() - open.textStart; n != 0) {
         node.textCount = static_cast<int>(n);
-        node.texts = m_arena.CopyArray(m_texts.data() + open.textStart, n);
+        node.texts = m_arena.Copy(m_texts.data() + open.textStart, n);
         m_texts.resize(open.textStart);
     }
     if (const size_t n = m_clears.size() - open.clearStart; n != 0) {
         node.clearCount = static_cast<int>(n);
-        node.clears = m_arena.CopyArray(m_clears.data() + open.clearStart, n);
+        node.clears = m_arena.Copy(m_clears.data() + open.clearStart, n);
         m_clears.resize(open.clearStart);
     }
     if (const size_t n = m_attributes.size() - open.attributeStart; n != 0) {
         node.attributeCount = static_cast<int>(n);
-        node.attributes = m_arena.CopyArray(m_attributes.data() + open.attributeStart, n);
+        node.attributes = m_arena.Copy(m_attributes.data() + open.attributeStart, n);
         m_attributes.resize(open.attributeStart);
     }
     if (const size_t n = m_order.size() - open.orderStart; n != 0) {
         node.orderCount = static_cast<int>(n);
-        node.order = m_arena.CopyArray(m_order.data() + open.orderStart, n);
+        node.order = m_arena.Copy(m_order.data() + open.orderStart, n);
         m_order.resize(open.orderStart);
     }
     m_open.pop_back();
@@ -549,7 +454,7 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     if (name.kind != ETokenKind::Text) return false;
     if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
 
-    auto* node = new (m_arena.Allocate(sizeof(SXmlNodeData), alignof(SXmlNodeData))) SXmlNodeData;
+    auto* node = m_arena.Make<SXmlNodeData>();
     node->name = CopyString(name.begin, name.end);
     node->declaration = declaration;
     node->parent = &Current();
@@ -618,7 +523,7 @@ bool CParser::ParseEndTag(const char*& p) {
 }
 
 SXmlNodeData* CParser::Run() {
-    auto* top = new (m_arena.Allocate(sizeof(SXmlNodeData), alignof(SXmlNodeData))) SXmlNodeData;
+    auto* top = m_arena.Make<SXmlNodeData>();
     top->tree = m_tree;
     Open(top);
 
@@ -641,7 +546,7 @@ SXmlNodeData* CParser::Run() {
         // The segment ends after its last byte that is not white space (a malformed lead byte
         // may have stepped over white space: that is cut off as well).
         const char* segmentEnd = p;
-        while (segmentEnd != segmentBegin && IsSpace(static_cast<unsigned char>(segmentEnd[-1])))
+        while (segmentEnd != segmentBegin && IsXmlSpace(static_cast<unsigned char>(segmentEnd[-1])))
             --segmentEnd;
         const bool hasText = segmentEnd != segmentBegin;
 
@@ -746,7 +651,7 @@ CXmlNode CXmlNode::GetChild(int index) const noexcept {
 CXmlNode CXmlNode::GetChild(const char* name, int* start) const noexcept {
     if (m_data == nullptr || name == nullptr) return CXmlNode();
     for (int i = (start != nullptr && *start > 0) ? *start : 0; i < m_data->childCount; ++i) {
-        if (EqualsIgnoringCase(m_data->children[i]->name, name)) {
+        if (Detail::SameElementName(m_data->children[i]->name, name)) {
             if (start != nullptr) *start = i + 1;
             return CXmlNode(m_data->children[i]);
         }

@@ -1,8 +1,10 @@
-// The element name of a class in an XML document, for the writer (which names elements so)
-// and the reader (which looks documents up so).
+// Element names of XML documents: the name of a class, for the writer (which names elements
+// so) and the reader (which looks documents up so), and how names are compared when looked up.
 #pragma once
 
 #include <string>
+
+#include "core/basepool/chars.h"
 
 namespace Tavrin::Detail {
 
@@ -18,6 +20,15 @@ inline void AppendElementName(std::string& out, const char* className) {
         } else {
             out.push_back(*p);
         }
+    }
+}
+
+// Element names are looked up ignoring ASCII letter case; both texts are zero-terminated.
+inline bool SameElementName(const char* a, const char* b) noexcept {
+    for (;; ++a, ++b) {
+        const char x = ToLowerAscii(*a);
+        if (x != ToLowerAscii(*b)) return false;
+        if (x == '\0') return true;
     }
 }
 
