@@ -43,9 +43,9 @@ public:
 
     // Discards the current text, then reads the whole content of the file at `path`, marks
     // and NUL bytes included; an empty file gives the empty text (one NUL byte). Returns
-    // *this. Throws (line 82) when the file cannot be opened (missing, a directory, no
-    // permission, null or empty path), (line 101) when reading fails or delivers fewer bytes
-    // than the file's size, or the file is 4 GiB or larger. After a failure the object holds
+    // *this. Throws when the file cannot be opened (missing, a directory, no permission, null
+    // or empty path), and, from another place, when reading fails or delivers fewer bytes than
+    // the file's size, or the file is 4 GiB or larger. After a failure the object holds
     // no text or a partly filled buffer of the file's size; the file is always closed.
     CTextFile& Read(const wchar_t* path);
     CTextFile& Read(const std::wstring& path);
@@ -53,14 +53,14 @@ public:
     // Discards the current text, then copies the resource of integer identifier `resourceId`
     // (its low 16 bits) and `type` in `module` (null: the executable); see <tavrin/module.h>.
     // A resource of size 0 leaves the object without text. Returns *this. Throws when the
-    // resource is not found (line 140), cannot be loaded (line 142) or cannot be locked
-    // (line 147); the object then holds no text.
+    // resource is not found, cannot be loaded or cannot be locked (three places of their
+    // own); the object then holds no text.
     CTextFile& Read(HINSTANCE module, int resourceId, const wchar_t* type);
     CTextFile& Read(HINSTANCE module, int resourceId, const std::wstring& type);
 
     // Writes the text's bytes, without the trailing NUL, as the whole new content of the file
-    // at `path` (nothing for an object without text). Throws when the file cannot be created
-    // (line 199) or the bytes cannot all be written (line 211); the file may then be left
+    // at `path` (nothing for an object without text). Throws when the file cannot be created,
+    // and, from another place, when the bytes cannot all be written; the file may then be left
     // empty or partly written.
     void Write(const wchar_t* path) const;
     void Write(const std::wstring& path) const;
@@ -89,7 +89,7 @@ public:
     // FE FF: 1201; the trailing NUL counts towards the length), else the platform's detector,
     // whose answer is taken only when it is confident. Asking the detector initialises the
     // component runtime on the calling thread for the call and undoes that before returning;
-    // on a thread in the multithreaded apartment that fails and throws (line 413). An object
+    // on a thread in the multithreaded apartment that fails and throws. An object
     // without text gives 0 unless the guesser answers.
     unsigned int GuessCodePage() const;
 

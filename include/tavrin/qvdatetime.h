@@ -35,15 +35,18 @@ public:
     // Parses "YYYY-MM-DD hh:mm:ss" or "YYYY-MM-DDThh:mm:ss" (19 characters or more; '-' at 4 and
     // 7, ':' at 13 and 16, ' ' or 'T' at 10; each number scanned as a 16-bit "%hd"; text after
     // the seconds ignored; milliseconds and day of week 0). The value is taken as UTC.
-    // Throws QvExceptionConversion (line 225) when the text is null or malformed.
+    // Throws QvExceptionConversion when the text is null, shorter than 19 characters, has a
+    // wrong separator or a field that does not scan as a number. The forms below throw the same
+    // way; this form, the narrow and the wide forms with `local` each report a raising place
+    // of their own.
     explicit QvDateTime(const char* text);
     // As above; with `local` true the parsed fields are local time and are converted to UTC.
-    // Throws QvExceptionConversion (line 248).
     QvDateTime(const char* text, bool local);
-    // Wide form of the previous constructor; throws QvExceptionConversion (line 299).
+    // Wide form of the previous constructor.
     QvDateTime(const wchar_t* text, bool local);
-    // Counted forms of the two constructors above, same rules and exception lines (248, 299);
-    // the text ends at its size or at its first NUL, whichever comes first.
+    // Counted forms of the two constructors above, same rules and raising places as the
+    // zero-terminated forms of the same width; the text ends at its size or at its first NUL,
+    // whichever comes first.
     QvDateTime(std::string_view text, bool local);
     QvDateTime(std::wstring_view text, bool local);
 
@@ -61,8 +64,9 @@ public:
 
     // Writes the binary form: ULong 0, then UInt64 ToFileTime(). Raises what the stream raises.
     void WriteToStream(IStreamWrite& stream) const;
-    // Reads the binary form; a stored version above 0 throws QvExceptionWrongFileVersion.
-    // All eight fields are set, day of week included.
+    // Reads the binary form; a stored version above 0 throws QvExceptionWrongFileVersion, a
+    // stream that ends early throws what its reads throw (Tavrin::CException). All eight fields
+    // are set, day of week included; on an exception the value is unchanged.
     void ReadFromStream(QvStreamReadBinary& stream);
 
     // Count of 100-ns intervals since 1601-01-01 00:00:00 of the held fields (day of week ignored).

@@ -28,8 +28,9 @@ using CloneFunction = IObject* (*)(const IObject&);
 // Safe to call from any thread.
 TAVRIN_API CloneFunction getClone(const wchar_t* className);
 
-// Registers `clone` for `className`, replacing an earlier registration; a null `clone` removes
-// the registration. Safe to call from any thread.
+// Registers `clone` for `className` (copied; a null name does nothing), replacing an earlier
+// registration; a null `clone` removes the registration. Safe to call from any thread; throws
+// only for memory exhaustion.
 TAVRIN_API void registerClone(const wchar_t* className, CloneFunction clone);
 
 }  // namespace QvRTTI

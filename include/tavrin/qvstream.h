@@ -9,18 +9,25 @@
 #include <tavrin/export.h>
 #include <tavrin/qvstring.h>
 
-// Write-stream interface. Every operation returns the stream itself.
+// Write-stream interface. Every operation returns the stream itself and throws what the
+// stream's storage throws (a file that cannot be written, memory exhaustion); the stream keeps
+// nothing of the caller's arguments after the call.
 class TAVRIN_API IStreamWrite {
 public:
     virtual ~IStreamWrite() = default;
+    // The text up to its first NUL, as WriteSzW / WriteSzA write it.
     virtual IStreamWrite& WriteStringW(const QvStringW& value) = 0;
     virtual IStreamWrite& WriteStringA(const QvStringA& value) = 0;
     virtual IStreamWrite& WriteStdWString(const std::wstring& value) = 0;
     virtual IStreamWrite& WriteStdString(const std::string& value) = 0;
-    // Zero-terminated wide text: wide length prefix (in UTF-16 units), then the units.
+    // Zero-terminated wide text (not null): the wide length prefix (FF FE FF, then the count of
+    // UTF-16 units in the shortest of 1, 2, 4 or 8 bytes, all ones escaping to the next width),
+    // then the units. A character above U+FFFF is a surrogate pair; one above U+10FFFF U+FFFD.
     virtual IStreamWrite& WriteSzW(const wchar_t* text) = 0;
-    // Zero-terminated narrow text: 4-byte length, then the bytes.
+    // Zero-terminated narrow text (not null): 4-byte length, then the bytes.
     virtual IStreamWrite& WriteSzA(const char* text) = 0;
+    // The typed values: their bytes, little-endian, no padding (a bool is one byte 0 or 1, a
+    // float or double its IEEE-754 bits).
     virtual IStreamWrite& WriteLong(int32_t value) = 0;
     virtual IStreamWrite& WriteULong(uint32_t value) = 0;
     virtual IStreamWrite& WriteChar(char value) = 0;
@@ -35,6 +42,7 @@ public:
     virtual IStreamWrite& WriteInt8(int8_t value) = 0;
     virtual IStreamWrite& WriteUInt8(uint8_t value) = 0;
     virtual IStreamWrite& WriteBool(bool value) = 0;
+    // A 4-byte version number, read back by QvStreamRead::ReadAndCompareVersion.
     virtual IStreamWrite& WriteVersion(uint32_t version) = 0;
 
 protected:
@@ -78,7 +86,8 @@ public:
 };
 
 // Base of the read streams: the read operations, in the order of their table slots, and the
-// version check. Each read stores the value that the matching write of the write side produced.
+// version check. Each read stores the value that the matching write of the write side produced;
+// a read that fails throws and leaves its destination unchanged.
 class TAVRIN_API QvStreamRead {
 public:
     virtual ~QvStreamRead() = default;
@@ -117,12 +126,18 @@ protected:
 // The typed reads are implemented over ReadBytes, so a caller's stream may implement ReadBytes
 // alone: a read that cannot be completed raises an exception derived from IException and stores
 // nothing.
+//
+// Failures, each a Tavrin::CException naming the read operation: a typed read with fewer bytes
+// left than its width; a wide text without its mark or with a malformed length; a text whose
+// bytes end before its length (the bytes before it are consumed). Long texts are read in pieces,
+// so a damaged length never allocates more than the bytes actually delivered.
 class TAVRIN_API QvStreamReadBinary : public QvStreamRead {
 public:
     void ReadStringW(QvStringW& value) override;
     void ReadStringA(QvStringA& value) override;
     // Wide text: units beyond the BMP arrive as surrogate pairs; an unpaired one becomes U+FFFD.
     void ReadStdWString(std::wstring& value) override;
+    // Narrow text: its bytes as they stand, NULs included.
     void ReadStdString(std::string& value) override;
     void ReadLong(int32_t& value) override;
     void ReadULong(uint32_t& value) override;

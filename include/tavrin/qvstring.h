@@ -1,5 +1,6 @@
 // Narrow and wide string classes used as keys of keyed tables and by the string-object
-// stream operations. They hold the same characters as the standard strings.
+// stream operations. They hold the same characters as the standard strings and own them; a
+// null text constructs the empty string. Nothing here throws except for memory exhaustion.
 #pragma once
 
 #include <string>
@@ -12,9 +13,12 @@ public:
     QvStringA(std::string text) : m_text(std::move(text)) {}   // NOLINT: implicit by design
     QvStringA(std::string_view text) : m_text(text) {}         // NOLINT: implicit by design
 
+    // The zero-terminated text, valid until the string is changed or destroyed.
     const char* GetString() const noexcept { return m_text.c_str(); }
     operator const char*() const noexcept { return m_text.c_str(); }  // NOLINT
+    // Number of characters held, NULs inside included.
     unsigned int GetLength() const noexcept { return static_cast<unsigned int>(m_text.size()); }
+    // The held standard string, for reading or changing in place.
     const std::string& Str() const noexcept { return m_text; }
     std::string& Str() noexcept { return m_text; }
 
@@ -33,12 +37,14 @@ public:
     QvStringW(const wchar_t* text) : m_text(text ? text : L"") {}  // NOLINT
     QvStringW(std::wstring text) : m_text(std::move(text)) {}     // NOLINT
 
+    // As QvStringA's members.
     const wchar_t* GetString() const noexcept { return m_text.c_str(); }
     operator const wchar_t*() const noexcept { return m_text.c_str(); }  // NOLINT
     unsigned int GetLength() const noexcept { return static_cast<unsigned int>(m_text.size()); }
     const std::wstring& Str() const noexcept { return m_text; }
     std::wstring& Str() noexcept { return m_text; }
 
+    // Zero-terminated comparison, as the text is used.
     friend bool operator==(const QvStringW& a, const QvStringW& b) noexcept {
         return std::wstring_view(a.m_text.c_str()) == std::wstring_view(b.m_text.c_str());
     }

@@ -15,9 +15,16 @@
 #include <tavrin/qvdatetime.h>
 #include <tavrin/qvrtti.h>
 
-// Every failure is a QvExceptionConversion naming the raising member and its line. Narrow and
-// wide strings convert into each other through the thread's ANSI code page, UTF-8 here. Text
-// conversions of floating values use the calling thread's current C-runtime locale.
+// Every failure is a QvExceptionConversion naming the raising member; each kind of failure has
+// a raising place of its own. Narrow and wide strings convert into each other through the
+// thread's ANSI code page, UTF-8 here. Text conversions of floating values use the calling
+// thread's current C-runtime locale.
+//
+// Ownership: a variant owns what it holds. Strings, byte arrays and date-times are copies; an
+// object is a clone made through the class's registered clone function (QvRTTI), or the object
+// handed over as a std::unique_ptr. Clear, the destructor and every assignment of another kind
+// release it. Pointers and references returned by the accessors stay valid until the variant is
+// next assigned, converted or destroyed.
 class TAVRIN_API QvVariant {
 public:
     // Kind codes; the numbers are part of the behaviour.
@@ -45,7 +52,7 @@ public:
 
     // Which form a text handed to ConvertText stands for: a narrow string, or the wide string
     // that is the UTF-8 decoding of the bytes. The form decides the rules that differ (length of
-    // a char in bytes or in UTF-16 units) and the exception lines.
+    // a char in bytes or in UTF-16 units) and the raising places of failures.
     enum class ETextForm { Narrow, Wide };
 
     QvVariant() noexcept = default;
@@ -65,9 +72,10 @@ public:
     void Clear() noexcept;
 
     // Copies `other`: scalars by value, strings, byte array and date-time as new copies, an
-    // object through the clone function registered for its class. Throws (line 201) for kind 11
-    // or an unknown kind, leaving the target as it was, and (line 399) when the object cannot be
-    // cloned, leaving the target of kind object holding no object.
+    // object through the clone function registered for its class. Throws when `other` holds
+    // kind 11 or an unknown kind, leaving the target as it was, and when the object cannot be
+    // cloned (null, no clone function registered, or the clone function gives null), leaving
+    // the target of kind object holding no object.
     QvVariant& operator=(const QvVariant& other);
     // Takes over the payload; `other` is left empty.
     QvVariant& operator=(QvVariant&& other) noexcept;
@@ -85,7 +93,8 @@ public:
     QvVariant& operator=(const QvArray<unsigned char>& bytes);
     QvVariant& operator=(QvArray<unsigned char>&& bytes);
     QvVariant& operator=(const QvDateTime& value);
-    // Clones `object` through the registry; throws (line 399) when no clone can be made.
+    // Clones `object` through the registry; throws when no clone can be made (no clone
+    // function registered, or it gives null), leaving kind object holding no object.
     QvVariant& operator=(const IObject& object);
     // Takes ownership of `object` (null gives kind object holding no object).
     QvVariant& operator=(std::unique_ptr<IObject> object) noexcept;
@@ -106,7 +115,8 @@ public:
 
     EKind GetKind() const noexcept { return static_cast<EKind>(m_kind); }
 
-    // Checked accessors: a reference to the stored value; throw when the kind differs.
+    // Checked accessors: a reference to the stored value, valid while the variant holds it;
+    // each throws when the kind differs (no conversion is attempted).
     operator bool&();
     operator char&();
     operator signed char&();
@@ -146,9 +156,11 @@ public:
     std::wstring ToStringW() const;
     QvDateTime ToDateTime() const;
 
-    // Converts in place. Kind 0 clears; 9, 11, 17 and unknown codes throw (line 562); a
-    // date-time is made only from a string (line 557 otherwise). Exceptions that are not
-    // IException become one (line 571). A failing conversion leaves the value as it was.
+    // Converts in place. Kind 0 clears; a byte array, kind 11, an object and unknown codes as
+    // targets throw; a date-time is made only from a string or a date-time (anything else
+    // throws). What a step throws passes through; any other exception (memory exhaustion, for
+    // example) becomes a QvExceptionConversion of ConvertTo. A failing conversion leaves the
+    // value as it was.
     void ConvertTo(EKind kind);
 
     // The conversion steps, each in place. A source kind without a rule throws with the step's
@@ -173,7 +185,8 @@ public:
     void convertToUInt64();
     void convertToFloat();
     void convertToDouble();
-    // `kind` must be KindStringA or KindStringW (line 1342 otherwise).
+    // An empty variant, a byte array, an object or kind 11 as the source throws; so does a
+    // `kind` other than KindStringA or KindStringW (checked after the source).
     void convertToString(EKind kind);
 
     // Text functions. Zero-terminated and counted forms follow the same rules; a counted text
@@ -181,7 +194,7 @@ public:
     // \v, \f and \r in both forms; digits are ASCII digits.
     //
     // "true" in any letter case or exactly "1" -> true; "false" in any case or exactly "0" ->
-    // false; anything else throws (749 narrow, 777 wide).
+    // false; anything else throws (the narrow and the wide forms from places of their own).
     static bool stringToBool(const char* text);
     static bool stringToBool(const wchar_t* text);
     static bool stringToBool(std::string_view text);
@@ -189,25 +202,26 @@ public:
     // Leading white space, an optional sign, then decimal digits, or hexadecimal after 0x/0X,
     // or octal after a leading 0; the rest of the text is ignored. The number accumulates
     // modulo 2^64 (no saturation) and a minus sign negates modulo 2^64. No digit at all throws
-    // (794 narrow, 812 wide); so does "0x" without a hexadecimal digit after it.
+    // (narrow and wide from places of their own); so does "0x" without a hexadecimal digit
+    // after it.
     static long long stringToInt(const char* text);
     static long long stringToInt(const wchar_t* text);
     static long long stringToInt(std::string_view text);
     static long long stringToInt(std::wstring_view text);
     // As stringToInt but decimal only (0x1F gives 0); a minus sign wraps modulo 2^64.
-    // Throws (830 narrow, 848 wide).
+    // Throws when no digit is found, from places of its own.
     static unsigned long long stringToUInt(const char* text);
     static unsigned long long stringToUInt(const wchar_t* text);
     static unsigned long long stringToUInt(std::string_view text);
     static unsigned long long stringToUInt(std::wstring_view text);
     // strtod/wcstod in the thread's current locale over the whole text: leading white space
-    // accepted, anything left over (trailing white space too) throws (702); "" gives 0.0.
+    // accepted, anything left over (trailing white space too) throws; "" gives 0.0.
     static double stringToDouble(const char* text);
     static double stringToDouble(const wchar_t* text);
     static double stringToDouble(std::string_view text);
     static double stringToDouble(std::wstring_view text);
     // "%f" in the thread's current locale (six digits after the decimal separator).
-    // Throws (720) when printing fails.
+    // Throws when the C library's printing fails (the buffer holds the text of any double).
     static std::string floatToString(double value);
 
     // What a variant holding `text` (as a narrow string, or as the wide string decoded from it,
