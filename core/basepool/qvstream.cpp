@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/basepool/streamvalues.h"
 #include "core/basepool/utf.h"
 
 namespace {
@@ -108,19 +109,14 @@ IStreamWrite& QvStreamWrite::WriteVersion(uint32_t version) { return WriteUInt32
 
 // ---- QvStreamWriteBinary: every typed write is one WriteBytes of the value's width ----------
 
-IStreamWrite& QvStreamWriteBinary::WriteLong(int32_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteULong(uint32_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteChar(char value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteDouble(double value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteFloat(float value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteInt64(int64_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteUInt64(uint64_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteInt32(int32_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteUInt32(uint32_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteInt16(int16_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteUInt16(uint16_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteInt8(int8_t value) { return WriteValue(*this, value); }
-IStreamWrite& QvStreamWriteBinary::WriteUInt8(uint8_t value) { return WriteValue(*this, value); }
+#define TAVRIN_STREAM_WRITE_VALUE(Name, Type)                   \
+    IStreamWrite& QvStreamWriteBinary::Write##Name(Type value) { \
+        return WriteValue(*this, value);                         \
+    }
+
+TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_WRITE_VALUE)
+
+#undef TAVRIN_STREAM_WRITE_VALUE
 
 IStreamWrite& QvStreamWriteBinary::WriteBool(bool value) {
     return WriteValue(*this, static_cast<uint8_t>(value ? 1 : 0));

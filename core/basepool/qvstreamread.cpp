@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/basepool/raise.h"
+#include "core/basepool/streamvalues.h"
 #include "core/basepool/utf.h"
 
 namespace {
@@ -118,45 +119,15 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
     value = std::move(text);
 }
 
-void QvStreamReadBinary::ReadLong(int32_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadLong");
-}
-void QvStreamReadBinary::ReadULong(uint32_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadULong");
-}
-void QvStreamReadBinary::ReadChar(char& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadChar");
-}
-void QvStreamReadBinary::ReadDouble(double& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadDouble");
-}
-void QvStreamReadBinary::ReadFloat(float& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadFloat");
-}
-void QvStreamReadBinary::ReadInt64(int64_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt64");
-}
-void QvStreamReadBinary::ReadUInt64(uint64_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt64");
-}
-void QvStreamReadBinary::ReadInt32(int32_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt32");
-}
-void QvStreamReadBinary::ReadUInt32(uint32_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt32");
-}
-void QvStreamReadBinary::ReadInt16(int16_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt16");
-}
-void QvStreamReadBinary::ReadUInt16(uint16_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt16");
-}
-void QvStreamReadBinary::ReadInt8(int8_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadInt8");
-}
-void QvStreamReadBinary::ReadUInt8(uint8_t& value) {
-    ReadTyped(*this, value, "QvStreamReadBinary::ReadUInt8");
-}
+#define TAVRIN_STREAM_READ_VALUE(Name, Type)                    \
+    void QvStreamReadBinary::Read##Name(Type& value) {          \
+        ReadTyped(*this, value, "QvStreamReadBinary::Read" #Name); \
+    }
+
+TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_READ_VALUE)
+
+#undef TAVRIN_STREAM_READ_VALUE
+
 void QvStreamReadBinary::ReadBool(bool& value) {
     uint8_t byte = 0;
     ReadTyped(*this, byte, "QvStreamReadBinary::ReadBool");
@@ -235,7 +206,8 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
         const uint64_t units = ReadWideLength(*this, kFunction);
         if ((m_size - m_position) / 2 < units) Raise(ERaise::StreamTextTruncated, kFunction);
         std::wstring text(static_cast<size_t>(units), L'\0');
-        text.resize(Tavrin::Detail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units), text.data()));
+        text.resize(Tavrin::Detail::DecodeUtf16(m_data + m_position, static_cast<size_t>(units),
+                                                text.data()));
         m_position += static_cast<size_t>(units) * 2;
         value = std::move(text);
     } catch (...) {
@@ -244,45 +216,15 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
     }
 }
 
-void QvStreamReadBinaryBuffer::ReadLong(int32_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadLong");
-}
-void QvStreamReadBinaryBuffer::ReadULong(uint32_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadULong");
-}
-void QvStreamReadBinaryBuffer::ReadChar(char& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadChar");
-}
-void QvStreamReadBinaryBuffer::ReadDouble(double& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadDouble");
-}
-void QvStreamReadBinaryBuffer::ReadFloat(float& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadFloat");
-}
-void QvStreamReadBinaryBuffer::ReadInt64(int64_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt64");
-}
-void QvStreamReadBinaryBuffer::ReadUInt64(uint64_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt64");
-}
-void QvStreamReadBinaryBuffer::ReadInt32(int32_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt32");
-}
-void QvStreamReadBinaryBuffer::ReadUInt32(uint32_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt32");
-}
-void QvStreamReadBinaryBuffer::ReadInt16(int16_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt16");
-}
-void QvStreamReadBinaryBuffer::ReadUInt16(uint16_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt16");
-}
-void QvStreamReadBinaryBuffer::ReadInt8(int8_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadInt8");
-}
-void QvStreamReadBinaryBuffer::ReadUInt8(uint8_t& value) {
-    ReadValue(value, "QvStreamReadBinaryBuffer::ReadUInt8");
-}
+#define TAVRIN_STREAM_READ_VALUE(Name, Type)                            \
+    void QvStreamReadBinaryBuffer::Read##Name(Type& value) {            \
+        ReadValue(value, "QvStreamReadBinaryBuffer::Read" #Name);       \
+    }
+
+TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_READ_VALUE)
+
+#undef TAVRIN_STREAM_READ_VALUE
+
 void QvStreamReadBinaryBuffer::ReadBool(bool& value) {
     uint8_t byte = 0;
     ReadValue(byte, "QvStreamReadBinaryBuffer::ReadBool");
