@@ -33,11 +33,12 @@ public:
     }
 
     // `size` bytes aligned to `align` (a power of two, at most alignof(std::max_align_t)),
-    // valid while the arena lives. Throws std::bad_alloc when memory runs out.
+    // valid while the arena lives. Throws std::bad_alloc when memory runs out. Sizes stay far
+    // below the address space (the callers' sizes are 32-bit counts of small items), so the
+    // end of the piece is computed without a test for wrapping.
     void* Allocate(size_t size, size_t align) {
         const uintptr_t p = (reinterpret_cast<uintptr_t>(m_cur) + (align - 1)) & ~(uintptr_t(align) - 1);
-        const uintptr_t end = reinterpret_cast<uintptr_t>(m_end);
-        if (!m_cur || p > end || size > end - p) return AllocateSlow(size);
+        if (p + size > reinterpret_cast<uintptr_t>(m_end)) return AllocateSlow(size);
         m_cur = reinterpret_cast<unsigned char*>(p + size);
         return reinterpret_cast<void*>(p);
     }
@@ -76,7 +77,7 @@ private:
     };
 
     // Blocks start at max_align_t alignment, which covers every alignment asked for.
-    [[gnu::noinline]] void* AllocateSlow(size_t size) {
+    void* AllocateSlow(size_t size) {
         if (size > m_nextSize / 4) {
             // A large piece gets a block of its own; the current block stays in use.
             SBlock* block = NewBlock(size);
@@ -106,9 +107,13 @@ private:
         return static_cast<SBlock*>(::operator new(sizeof(SBlock) + size));
     }
 
+    // Before the first block, the free room is an empty range at an aligned address: the
+    // fast path then needs no test of its own for a missing block.
+    alignas(std::max_align_t) static inline unsigned char s_noBlock[1] = {};
+
     SBlock* m_blocks = nullptr;  // the block in use first, then the others
-    unsigned char* m_cur = nullptr;
-    unsigned char* m_end = nullptr;
+    unsigned char* m_cur = s_noBlock;
+    unsigned char* m_end = s_noBlock;
     size_t m_nextSize;
 };
 

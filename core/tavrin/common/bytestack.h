@@ -45,7 +45,7 @@ public:
     void Clear() noexcept { m_size = 0; }
 
 private:
-    [[gnu::noinline]] void Grow(size_t n) {
+    void Grow(size_t n) {
         if (n > SIZE_MAX / 2 - m_size) throw std::bad_alloc();
         const size_t capacity = std::max(m_size + n, std::max(m_capacity * 2, m_firstCapacity));
         std::unique_ptr<unsigned char[]> block(new unsigned char[capacity]);

@@ -1,0 +1,288 @@
+// The loader of the binary reader: decodes a whole document from a source of primitives
+// (sources.h) into the records of documentrecords.h.
+//
+// Entries and container elements are gathered on byte stacks while a record is read and
+// copied to the arena once its size is known, so that no count read from the document decides
+// an allocation: memory grows only with the bytes actually delivered.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/basepool/raise.h"
+#include "core/tavrin/binary/binaryformat.h"
+#include "core/tavrin/binary/documentrecords.h"
+#include "core/tavrin/common/arena.h"
+#include "core/tavrin/common/bytestack.h"
+#include "core/tavrin/common/namehash.h"
+
+namespace Tavrin::Binary {
+
+// Decodes the document into the arena; lives while the constructor runs.
+template <class Source>
+class CLoader {
+public:
+    using Cursor = typename Source::Cursor;
+
+    CLoader(Source& source, Detail::SBinaryDocument& document) noexcept
+        : m_source(source), m_document(document), m_arena(document.arena) {}
+
+    void ReadNameTable();
+    const SObject* ReadObject(unsigned int depth);
+    const SContainer* ReadContainer(unsigned int depth);
+
+private:
+    static constexpr uint32_t kUnknown = 0xFFFFFFFFu;
+
+    uint32_t Resolve(uint32_t id, Detail::ERaise unknown) const {
+        uint32_t name = kUnknown;
+        if (id < m_dense.size()) {
+            name = m_dense[id];
+        } else if (!m_sparse.empty()) {
+            const auto it = m_sparse.find(id);
+            if (it != m_sparse.end()) name = it->second;
+        }
+        if (name == kUnknown) Detail::Raise(unknown);
+        return name;
+    }
+
+    const SObject* NewObject(const SEntry* entries, uint32_t count, uint32_t kinds);
+
+    Source& m_source;
+    Detail::SBinaryDocument& m_document;
+    Detail::CArena& m_arena;
+
+    const SName* m_names = nullptr;
+    std::vector<uint32_t> m_dense;                    // identifier -> name, for compact identifiers
+    std::unordered_map<uint32_t, uint32_t> m_sparse;  // the same for scattered ones
+
+    Detail::CByteStack m_entries{4096};   // entries of the objects being read
+    Detail::CByteStack m_elements{4096};  // elements of the containers being read
+};
+
+template <class Source>
+void CLoader<Source>::ReadNameTable() {
+    Cursor c = m_source.Resume();
+    const uint32_t count = m_source.U32(c);
+    // Identifiers may repeat (the last text counts) and texts may repeat (one name, several
+    // identifiers); every distinct text becomes one name.
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;  // identifier, name
+    std::vector<SName> names;
+    std::unordered_map<std::string_view, uint32_t> byText;
+    uint32_t largest = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string_view s = m_source.Name(c);
+        auto found = byText.find(s);
+        uint32_t name;
+        if (found != byText.end()) {
+            name = found->second;
+        } else {
+            char* text = static_cast<char*>(m_arena.Allocate(s.size() + 1, 1));
+            if (!s.empty()) std::memcpy(text, s.data(), s.size());
+            text[s.size()] = '\0';
+            name = static_cast<uint32_t>(names.size());
+            names.push_back({text, s.size(), Detail::IndexHash({text, s.size()}), std::strlen(text) == s.size()});
+            byText.emplace(std::string_view(text, s.size()), name);
+        }
+        const uint32_t id = m_source.U32(c);
+        pairs.emplace_back(id, name);
+        largest = std::max(largest, id);
+    }
+    m_source.Park(c);
+    m_names = m_arena.Copy(names.data(), names.size());
+    m_document.names = m_names;
+    if (pairs.empty()) return;
+    if (largest < pairs.size() * 2 + 64) {
+        m_dense.assign(static_cast<size_t>(largest) + 1, kUnknown);
+        for (const auto& [id, name] : pairs) m_dense[id] = name;
+    } else {
+        for (const auto& [id, name] : pairs) m_sparse[id] = name;
+    }
+}
+
+template <class Source>
+const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
+    if (depth > kMaxDepth) Detail::Raise(Detail::ERaise::BinaryObjectTooDeep);
+    Cursor c = m_source.Resume();
+    const uint8_t sections = m_source.U8(c);
+    if (sections == 0) {
+        m_source.Park(c);
+        return &kEmptyObject;
+    }
+    const size_t base = m_entries.Size();
+    uint32_t kinds = 0;
+    for (unsigned int s = 0; s < sections; ++s) {
+        const uint8_t tag = m_source.U8(c);
+        if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinarySectionTag);
+        const uint32_t count = m_source.U32(c);
+        if (count) kinds |= 1u << tag;
+        for (uint32_t i = 0; i < count; ++i) {
+            SEntry e{Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownName), tag, 0};
+            if (tag < kTagString) {
+                e.value = m_source.Scalar(c, tag);
+            } else {
+                switch (tag) {
+                    case kTagString:
+                        e.value = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
+                        break;
+                    case kTagWString:
+                        e.value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
+                        break;
+                    case kTagDateTime:
+                        e.value = m_source.DateTime(c);
+                        break;
+                    case kTagBlob: {
+                        const uint32_t size = m_source.U32(c);
+                        bool exact = true;
+                        const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
+                        if (!exact) Detail::Raise(Detail::ERaise::BinaryShortBlob);
+                        e.value = reinterpret_cast<uintptr_t>(record);
+                        break;
+                    }
+                    case kTagObject:
+                        Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownName);  // class name
+                        m_source.Park(c);
+                        e.value = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
+                        c = m_source.Resume();
+                        break;
+                    default:  // kTagContainer
+                        m_source.Park(c);
+                        e.value = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
+                        c = m_source.Resume();
+                        break;
+                }
+            }
+            m_entries.Push(e);
+        }
+    }
+    m_source.Park(c);
+    const uint32_t n = static_cast<uint32_t>((m_entries.Size() - base) / sizeof(SEntry));
+    const SObject* object =
+        NewObject(reinterpret_cast<const SEntry*>(m_entries.Data() + base), n, kinds);
+    m_entries.Shrink(base);
+    return object;
+}
+
+template <class Source>
+const SObject* CLoader<Source>::NewObject(const SEntry* entries, uint32_t count, uint32_t kinds) {
+    if (count == 0) return &kEmptyObject;
+    const size_t indexSize = count > kIndexThreshold ? IndexSlots(count) * sizeof(uint32_t) : 0;
+    unsigned char* block = static_cast<unsigned char*>(
+        m_arena.Allocate(sizeof(SObject) + count * sizeof(SEntry) + indexSize, alignof(SObject)));
+    SObject* object = new (block) SObject{count, kinds};
+    std::memcpy(block + sizeof(SObject), entries, count * sizeof(SEntry));
+    if (indexSize) {
+        // The index maps (kind, name) to the last entry of that name and kind.
+        const uint32_t mask = IndexSlots(count) - 1;
+        uint32_t* index = reinterpret_cast<uint32_t*>(block + sizeof(SObject) + count * sizeof(SEntry));
+        std::memset(index, 0, indexSize);
+        const SEntry* stored = object->Entries();
+        for (uint32_t i = 0; i < count; ++i) {
+            const SEntry& e = stored[i];
+            uint32_t slot = SlotHash(e.tag, m_names[e.name].hash) & mask;
+            for (; index[slot]; slot = (slot + 1) & mask) {
+                const SEntry& other = stored[index[slot] - 1];
+                if (other.tag == e.tag && other.name == e.name) break;
+            }
+            index[slot] = i + 1;
+        }
+    }
+    return object;
+}
+
+template <class Source>
+const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
+    if (depth > kMaxDepth) Detail::Raise(Detail::ERaise::BinaryContainerTooDeep);
+    Cursor c = m_source.Resume();
+    const uint8_t tag = m_source.U8(c);
+    const uint32_t count = m_source.U32(c);
+    if (count == 0) {
+        m_source.Park(c);
+        return &kEmptyContainer;
+    }
+    if (tag == kTagObject) {
+        const uint32_t listed = m_source.Bool(c) ? 1 : count;
+        for (uint32_t i = 0; i < listed; ++i) {
+            Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
+        }
+    }
+    if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinaryElementTag);
+
+    const size_t width = ElementWidth(tag);
+    const uint64_t size = uint64_t(count) * width;
+    if (tag < kTagString) {
+        // Scalars that are all there are taken as they stand.
+        if (const unsigned char* run = m_source.Run(c, size)) {
+            m_source.Park(c);
+            unsigned char* block = static_cast<unsigned char*>(
+                m_arena.Allocate(sizeof(SContainer) + static_cast<size_t>(size), alignof(SContainer)));
+            std::memcpy(block + sizeof(SContainer), run, static_cast<size_t>(size));
+            return new (block) SContainer{count, tag};
+        }
+    }
+    const size_t base = m_elements.Size();
+    for (uint32_t i = 0; i < count; ++i) {
+        uint64_t element = 0;
+        switch (tag) {
+            case kTagString:
+                element = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
+                break;
+            case kTagWString:
+                element = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
+                break;
+            case kTagDateTime:
+                element = m_source.DateTime(c);
+                break;
+            case kTagBlob: {
+                const uint32_t bytes = m_source.U32(c);
+                bool exact = true;  // not checked for elements: what arrived is kept
+                element = reinterpret_cast<uintptr_t>(m_source.Blob(c, m_arena, bytes, exact));
+                break;
+            }
+            case kTagObject:
+                Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
+                m_source.Park(c);
+                element = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
+                c = m_source.Resume();
+                break;
+            case kTagContainer:
+                m_source.Park(c);
+                element = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
+                c = m_source.Resume();
+                break;
+            default:  // scalars not all in memory
+                element = m_source.Scalar(c, tag);
+                break;
+        }
+        std::memcpy(m_elements.Extend(width), &element, width);  // little-endian: low bytes
+    }
+    m_source.Park(c);
+    const size_t stored = m_elements.Size() - base;
+    unsigned char* block = static_cast<unsigned char*>(
+        m_arena.Allocate(sizeof(SContainer) + stored, alignof(SContainer)));
+    std::memcpy(block + sizeof(SContainer), m_elements.Data() + base, stored);
+    m_elements.Shrink(base);
+    return new (block) SContainer{count, tag};
+}
+
+template <class Source>
+void Load(Source& source, uint8_t kind, Detail::SBinaryDocument& document) {
+    CLoader<Source> loader(source, document);
+    loader.ReadNameTable();
+    if (kind == kTagObject) {
+        document.rootObject = loader.ReadObject(1);
+    } else if (kind == kTagContainer) {
+        document.rootContainer = loader.ReadContainer(1);
+    } else {
+        Detail::Raise(Detail::ERaise::BinaryRootKind);
+    }
+    source.Finish(source.Resume());
+}
+
+}  // namespace Tavrin::Binary

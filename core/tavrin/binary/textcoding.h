@@ -1,0 +1,83 @@
+// How the binary format carries texts. Narrow text: a 32-bit byte count, then the bytes up to
+// the text's first zero byte. Wide text: a length prefix (FF FE FF, then the count of UTF-16
+// units in the shortest of four forms), then the units, little-endian, up to the text's first
+// zero character.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "core/basepool/utf.h"
+
+namespace Tavrin::Binary {
+
+// Narrow text ends at its first zero byte.
+inline size_t NarrowLength(const std::string& text) noexcept {
+    const void* zero = std::memchr(text.data(), 0, text.size());
+    return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text.data()) : text.size();
+}
+
+// Wide text ends at its first zero character; it is carried as UTF-16 units. A character
+// beyond U+FFFF takes two units; one beyond U+10FFFF is carried as U+FFFD.
+inline size_t WideLength(const std::wstring& text) noexcept { return std::wcslen(text.c_str()); }
+
+// UTF-16 units of `length` wide characters.
+inline uint64_t Utf16Units(const wchar_t* text, size_t length) noexcept {
+    uint64_t units = 0;
+    for (size_t i = 0; i < length; ++i) units += Detail::Utf16Length(text[i]);
+    return units;
+}
+
+// Size of the wide length prefix for `units` code units.
+inline size_t WidePrefixSize(uint64_t units) noexcept {
+    if (units < 0xFF) return 4;
+    if (units < 0xFFFE) return 6;
+    if (units < 0xFFFFFFFFull) return 10;
+    return 18;
+}
+
+// Writes the prefix for `units` code units at `p` (WidePrefixSize(units) bytes); returns the
+// position behind it.
+inline unsigned char* PutWidePrefix(unsigned char* p, uint64_t units) noexcept {
+    *p++ = 0xFF;
+    *p++ = 0xFE;
+    *p++ = 0xFF;
+    if (units < 0xFF) {
+        *p++ = static_cast<unsigned char>(units);
+        return p;
+    }
+    *p++ = 0xFF;
+    if (units < 0xFFFE) {
+        const uint16_t n = static_cast<uint16_t>(units);
+        std::memcpy(p, &n, 2);
+        return p + 2;
+    }
+    *p++ = 0xFF;
+    *p++ = 0xFF;
+    if (units < 0xFFFFFFFFull) {
+        const uint32_t n = static_cast<uint32_t>(units);
+        std::memcpy(p, &n, 4);
+        return p + 4;
+    }
+    const uint32_t mark = 0xFFFFFFFFu;
+    std::memcpy(p, &mark, 4);
+    std::memcpy(p + 4, &units, 8);
+    return p + 12;
+}
+
+// Writes `length` wide characters as UTF-16 units at `p` (2 * Utf16Units bytes); returns the
+// position behind them.
+inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length) noexcept {
+    for (size_t i = 0; i < length; ++i) {
+        uint16_t units[2];
+        const unsigned n = Detail::EncodeUtf16(text[i], units);
+        std::memcpy(p, units, 2 * n);
+        p += 2 * n;
+    }
+    return p;
+}
+
+}  // namespace Tavrin::Binary

@@ -1,0 +1,266 @@
+// The value writers of the binary writer: what the application's objects and containers
+// write goes into them, and once the root's Write has returned they write the records.
+//
+// Observable results are fixed: identifiers in order of first use, and the entries of each
+// section in the iteration order of the keyed table that the format is defined by. The storage
+// behind them is built for speed instead: each object's writer collects its entries in flat
+// per-kind arrays with the values already encoded, value writers are recycled from object to
+// object, and container elements go into chunked buffers that never move what they hold.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <tavrin/interfaces.h>
+
+#include "core/basepool/raise.h"
+#include "core/tavrin/binary/binaryformat.h"
+#include "core/tavrin/binary/bytesinks.h"
+#include "core/tavrin/binary/nametable.h"
+#include "core/tavrin/common/bytestack.h"
+
+namespace Tavrin::Binary {
+
+class CDataWriterBinary;
+class CContainerWriterBinary;
+
+// What one Write builds: the name table and the recycled value writers.
+class CDocument {
+public:
+    CDocument() = default;
+    CDocument(const CDocument&) = delete;
+    CDocument& operator=(const CDocument&) = delete;
+    ~CDocument();
+
+    CNameTable& Names() noexcept { return m_names; }
+
+    CDataWriterBinary* AcquireData();
+    void Release(CDataWriterBinary* writer) noexcept;
+    CContainerWriterBinary* AcquireContainer();
+    void Release(CContainerWriterBinary* writer) noexcept;
+
+private:
+    CNameTable m_names;
+    std::vector<std::unique_ptr<CDataWriterBinary>> m_dataWriters;
+    std::vector<CDataWriterBinary*> m_freeData;
+    std::vector<std::unique_ptr<CContainerWriterBinary>> m_containerWriters;
+    std::vector<CContainerWriterBinary*> m_freeContainers;
+};
+
+// Takes a value writer from the document and gives it back on every exit.
+template <class W>
+class CLease {
+public:
+    CLease(CDocument& document, W* writer) noexcept : m_document(document), m_writer(writer) {}
+    ~CLease() { m_document.Release(m_writer); }
+    CLease(const CLease&) = delete;
+    CLease& operator=(const CLease&) = delete;
+    W& operator*() const noexcept { return *m_writer; }
+    W* operator->() const noexcept { return m_writer; }
+
+private:
+    CDocument& m_document;
+    W* m_writer;
+};
+
+// One stored value of an object: scalars as their bits, texts and blobs as an encoded run of
+// the writer's byte store, nested objects and containers as a child writer.
+struct SValue {
+    uint64_t bits;    // scalar value, byte offset, date-time count, or child writer
+    uint64_t size;    // length of the encoded run
+    uint32_t id;      // name identifier
+    uint32_t classId; // class-name identifier of a nested object
+};
+
+// The values of one object, grouped by kind; each kind keeps its first-use order, from which
+// the keyed table's order is derived when the record is written.
+class CDataWriterBinary final : public IDataWriter {
+public:
+    explicit CDataWriterBinary(CDocument& document) noexcept : m_document(document) {}
+
+    void Write(const char* name, size_t size, const void* data) override;
+    void Write(const char* name, const ISerializableContainer& value) override;
+    void Write(const char* name, const ISerializable& value) override;
+    void Write(const char* name, const IDateTime& value) override;
+    void Write(const char* name, const std::wstring& value) override;
+    void Write(const char* name, const std::string& value) override;
+    void Write(const char* name, char value) override { PutScalar(kTagChar, name, value); }
+    void Write(const char* name, double value) override { PutScalar(kTagDouble, name, value); }
+    void Write(const char* name, float value) override { PutScalar(kTagFloat, name, value); }
+    void Write(const char* name, long long value) override { PutScalar(kTagInt64, name, value); }
+    void Write(const char* name, unsigned long long value) override {
+        PutScalar(kTagUInt64, name, value);
+    }
+    void Write(const char* name, int value) override { PutScalar(kTagInt32, name, value); }
+    void Write(const char* name, unsigned int value) override { PutScalar(kTagUInt32, name, value); }
+    void Write(const char* name, short value) override { PutScalar(kTagInt16, name, value); }
+    void Write(const char* name, unsigned short value) override {
+        PutScalar(kTagUInt16, name, value);
+    }
+    void Write(const char* name, signed char value) override { PutScalar(kTagInt8, name, value); }
+    void Write(const char* name, unsigned char value) override { PutScalar(kTagUInt8, name, value); }
+    void Write(const char* name, bool value) override {
+        PutScalar(kTagBool, name, static_cast<unsigned char>(value ? 1 : 0));
+    }
+
+    // The data record: section count, then each non-empty section in the fixed tag order.
+    template <class Sink>
+    void WriteRecord(Sink& sink) const;
+
+    // Empties the writer for reuse; nested writers go back to the document.
+    void Reset() noexcept;
+
+private:
+    static constexpr size_t kIndexThreshold = 16;
+
+    template <class T>
+    void PutScalar(uint8_t tag, const char* name, T value) {
+        SValue& slot = Slot(tag, m_document.Names().Id(name));
+        slot.bits = 0;
+        std::memcpy(&slot.bits, &value, sizeof(T));
+    }
+
+    // The value of this kind under this identifier, added at the end when new.
+    SValue& Slot(uint8_t tag, uint32_t id) {
+        std::vector<SValue>& values = m_values[tag];
+        if (values.size() < kIndexThreshold) {
+            for (SValue& v : values) {
+                if (v.id == id) return v;
+            }
+            if (values.size() < values.capacity()) {
+                if (values.empty()) {
+                    m_kinds |= 1u << tag;
+                    m_ranks |= 1u << kSectionRank[tag];
+                    ++m_sections;
+                }
+                values.push_back({0, 0, id, 0});
+                return values.back();
+            }
+        }
+        return AddSlot(tag, id);
+    }
+    SValue& AddSlot(uint8_t tag, uint32_t id);
+    SValue* Find(uint8_t tag, uint32_t id) noexcept;
+    void Index(uint8_t tag, uint32_t position);
+    void ReleaseChild(uint8_t tag, const SValue& value) noexcept;
+
+    template <class Sink>
+    void WriteSection(Sink& sink, uint8_t tag) const;
+    template <class Sink>
+    void WriteEntries(Sink& sink, uint8_t tag) const;
+    template <class Sink>
+    void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
+
+    CDocument& m_document;
+    std::vector<SValue> m_values[kTagCount];
+    // Open-addressed index of identifier to position, per kind, once a kind holds many values.
+    std::vector<uint32_t> m_index[kTagCount];
+    uint32_t m_kinds = 0;     // bit per tag that holds values
+    uint32_t m_ranks = 0;     // the same by position in the section order
+    uint8_t m_sections = 0;   // number of those tags
+    Detail::CByteStack m_bytes;  // the encoded texts and blobs
+};
+
+// The elements of one container, encoded as they arrive.
+class CContainerWriterBinary final : public IContainerWriter {
+public:
+    explicit CContainerWriterBinary(CDocument& document) noexcept : m_document(document) {}
+
+    void Write(size_t size, const void* data) override;
+    void Write(const ISerializableContainer& value) override;
+    void Write(const ISerializable& value) override;
+    void Write(const IDateTime& value) override;
+    void Write(const std::wstring& value) override;
+    void Write(const std::string& value) override;
+    void Write(char value) override { PutScalar(kTagChar, value); }
+    void Write(double value) override { PutScalar(kTagDouble, value); }
+    void Write(float value) override { PutScalar(kTagFloat, value); }
+    void Write(long long value) override { PutScalar(kTagInt64, value); }
+    void Write(unsigned long long value) override { PutScalar(kTagUInt64, value); }
+    void Write(int value) override { PutScalar(kTagInt32, value); }
+    void Write(unsigned int value) override { PutScalar(kTagUInt32, value); }
+    void Write(short value) override { PutScalar(kTagInt16, value); }
+    void Write(unsigned short value) override { PutScalar(kTagUInt16, value); }
+    void Write(signed char value) override { PutScalar(kTagInt8, value); }
+    void Write(unsigned char value) override { PutScalar(kTagUInt8, value); }
+    void Write(bool value) override { PutScalar(kTagBool, static_cast<unsigned char>(value ? 1 : 0)); }
+
+    // The container record: element tag, count, the class list of object elements, elements.
+    template <class Sink>
+    void WriteRecord(Sink& sink) const;
+
+    void Reset() noexcept;
+
+private:
+    // Fixes the element kind, or refuses a second one.
+    void Accept(uint8_t tag, Detail::ERaise otherKind, Detail::ERaise tooMany) {
+        if (m_fixed && m_tag != tag) Detail::Raise(otherKind);
+        if (m_count == kMaxCount) Detail::Raise(tooMany);
+        m_fixed = true;
+        m_tag = tag;
+    }
+
+    template <class T>
+    void PutScalar(uint8_t tag, T value) {
+        Accept(tag, Detail::ERaise::BinaryElementKind, Detail::ERaise::BinaryTooManyTextElements);
+        Put(m_elements, value);
+        ++m_count;
+    }
+
+    CDocument& m_document;
+    std::vector<uint32_t> m_classIds;
+    bool m_fixed = false;
+    uint8_t m_tag = 0;
+    uint32_t m_count = 0;
+    CChunkBuffer m_elements;
+};
+
+// ---- CDocument -------------------------------------------------------------------------------
+
+inline CDocument::~CDocument() = default;
+
+inline CDataWriterBinary* CDocument::AcquireData() {
+    if (!m_freeData.empty()) {
+        CDataWriterBinary* w = m_freeData.back();
+        m_freeData.pop_back();
+        return w;
+    }
+    m_freeData.reserve(m_dataWriters.size() + 1);
+    m_dataWriters.push_back(std::make_unique<CDataWriterBinary>(*this));
+    return m_dataWriters.back().get();
+}
+
+inline void CDocument::Release(CDataWriterBinary* writer) noexcept {
+    writer->Reset();
+    m_freeData.push_back(writer);  // capacity reserved in AcquireData
+}
+
+inline CContainerWriterBinary* CDocument::AcquireContainer() {
+    if (!m_freeContainers.empty()) {
+        CContainerWriterBinary* w = m_freeContainers.back();
+        m_freeContainers.pop_back();
+        return w;
+    }
+    m_freeContainers.reserve(m_containerWriters.size() + 1);
+    m_containerWriters.push_back(std::make_unique<CContainerWriterBinary>(*this));
+    return m_containerWriters.back().get();
+}
+
+inline void CDocument::Release(CContainerWriterBinary* writer) noexcept {
+    writer->Reset();
+    m_freeContainers.push_back(writer);
+}
+
+// The records for each sink, instantiated in datawriter.cpp and containerwriter.cpp.
+extern template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;
+extern template void CDataWriterBinary::WriteRecord(COutSink&) const;
+extern template void CDataWriterBinary::WriteRecord(CCountSink&) const;
+extern template void CContainerWriterBinary::WriteRecord(CChunkBuffer&) const;
+extern template void CContainerWriterBinary::WriteRecord(COutSink&) const;
+extern template void CContainerWriterBinary::WriteRecord(CCountSink&) const;
+
+}  // namespace Tavrin::Binary
