@@ -23,6 +23,7 @@
 #include "support/formats.h"
 #include "support/objects.h"
 #include "support/raising.h"
+#include "support/streams.h"
 
 // ---- Allocation watch: the largest single allocation while a test looks -----------------------
 
@@ -372,31 +373,7 @@ TEST(BinaryRoundTrip, ManyValuesInOneObject) {
     });
 }
 
-// A read stream that implements only ReadBytes: the reader must rely on nothing else. It also
-// notes calls of the read operations that the reader has no use for.
-class CPlainStream : public QvStreamReadBinary {
-public:
-    explicit CPlainStream(const Bytes& bytes) : m_bytes(bytes) {}
-    uint64_t ReadBytes(void* data, uint64_t count) override {
-        const size_t take = static_cast<size_t>(std::min<uint64_t>(count, m_bytes.size() - m_at));
-        if (take) std::memcpy(data, m_bytes.data() + m_at, take);
-        m_at += take;
-        return take + (count == claimOneMoreFor ? 1 : 0);
-    }
-    void ReadLong(int32_t& v) override { ++unexpectedCalls; QvStreamReadBinary::ReadLong(v); }
-    void ReadULong(uint32_t& v) override { ++unexpectedCalls; QvStreamReadBinary::ReadULong(v); }
-    void ReadStringW(QvStringW& v) override {
-        ++unexpectedCalls;
-        QvStreamReadBinary::ReadStringW(v);
-    }
-
-    int unexpectedCalls = 0;
-    uint64_t claimOneMoreFor = 0;  // a count for which ReadBytes reports one byte more
-
-private:
-    const Bytes& m_bytes;
-    size_t m_at = 0;
-};
+using CPlainStream = CByteSource;  // the reader must rely on ReadBytes alone
 
 TEST(BinaryRoundTrip, OrdersThroughAnyReadStream) {
     const CList<SKinds> orders = Samples(300);

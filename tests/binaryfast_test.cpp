@@ -1,7 +1,7 @@
 // The binary reader's two ways of taking bytes: straight from the memory a stream offers, and
 // through the stream's read operations. Both must give the same content, failures and stream
-// position. Also what the fast ways rest on: the buffer stream's memory access, the writer's
-// single growth of its output buffer, UTF-16 decoding and the date-time fields.
+// position. Also what the fast ways rest on: the writer's single growth of its output buffer and
+// the date-time fields (the streams' memory access and UTF-16 decoding: streams_test.cpp).
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include "support/formats.h"
 #include "support/objects.h"
 #include "support/raising.h"
+#include "support/streams.h"
 
 namespace BinaryTest {
 TestSupport::Bytes RichDocument(bool large);
@@ -39,16 +40,6 @@ using Tavrin::IContainerReader;
 using Tavrin::IContainerWriter;
 using Tavrin::IDataReader;
 using Tavrin::IDataWriter;
-
-// Hides its memory: the reader then goes through the read operations only.
-class CHiddenBuffer : public QvStreamReadBinaryBuffer {
-public:
-    using QvStreamReadBinaryBuffer::QvStreamReadBinaryBuffer;
-    const unsigned char* GetContiguous(uint64_t& available) override {
-        available = 0;
-        return nullptr;
-    }
-};
 
 // Offers its memory at most `window` bytes at a time, so that values straddle the pieces, and
 // counts consumptions beyond what was offered.
@@ -281,69 +272,6 @@ TEST(BinaryFastPath, HandMadeValuesOutsideTheWritersHabits) {
     // The sub-millisecond ticks are dropped, as the seven fields cannot hold them.
     QvStreamReadBinaryBuffer stream(docs[0].second.data(), docs[0].second.size());
     EXPECT_EQ(ReadAll(stream), "{t:t1601-1-1 1 0:0:0.1;} @40");
-}
-
-TEST(BinaryFastPath, MemoryAccessOfTheStreams) {
-    const unsigned char bytes[6] = {1, 2, 3, 4, 5, 6};
-    QvStreamReadBinaryBuffer buffer(bytes, sizeof bytes);
-    uint64_t available = 0;
-    EXPECT_EQ(buffer.GetContiguous(available), bytes);
-    EXPECT_EQ(available, 6u);
-    buffer.Consume(2);
-    uint16_t value = 0;
-    buffer.ReadUInt16(value);
-    EXPECT_EQ(value, 0x0403);
-    EXPECT_EQ(buffer.GetContiguous(available), bytes + 4);
-    EXPECT_EQ(available, 2u);
-    const char* const kStreamFile = "core/basepool/qvstreamread.cpp";
-    ExpectThrowsAt<Tavrin::CException>([&] { buffer.Consume(3); }, kStreamFile, 160,
-                                       "QvStreamReadBinaryBuffer::Consume");
-    EXPECT_EQ(buffer.GetPosition(), 4u);  // nothing consumed by the refused call
-    buffer.Consume(2);
-    EXPECT_EQ(buffer.GetRemaining(), 0u);
-    QvStreamReadBinaryBuffer none(nullptr, 10);
-    EXPECT_EQ(none.GetContiguous(available), nullptr);
-    EXPECT_EQ(available, 0u);
-    // A stream without memory offers none, and consuming what was not offered is refused.
-    CHiddenBuffer hidden(bytes, sizeof bytes);
-    EXPECT_EQ(hidden.QvStreamReadBinary::GetContiguous(available), nullptr);
-    hidden.QvStreamReadBinary::Consume(0);
-    ExpectThrowsAt<Tavrin::CException>([&] { hidden.QvStreamReadBinary::Consume(1); }, kStreamFile,
-                                       150, "QvStreamReadBinary::Consume");
-}
-
-TEST(BinaryFastPath, WideTextDecodingMatchesTheGeneralDecoder) {
-    // Random units, lone surrogate halves included, read by the buffer's own decoder and by
-    // the general one of QvStreamReadBinary.
-    uint64_t seed = 0x5EED0001;  // fixed
-    auto next = [&seed] {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<uint32_t>(seed >> 33);
-    };
-    const uint16_t kPicks[] = {0x61, 0xE9, 0x4E2D, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0xFFFF};
-    for (int round = 0; round < 400; ++round) {
-        const size_t units = next() % (round < 200 ? 40 : 600);
-        Bytes doc = {0xFF, 0xFE, 0xFF};
-        auto add16 = [&doc](size_t u) {
-            doc.push_back(static_cast<unsigned char>(u));
-            doc.push_back(static_cast<unsigned char>(u >> 8));
-        };
-        if (units < 0xFF) {
-            doc.push_back(static_cast<unsigned char>(units));
-        } else {
-            doc.push_back(0xFF), add16(units);
-        }
-        for (size_t k = 0; k < units; ++k) {
-            add16(round % 3 == 0 ? next() & 0xFFFF : kPicks[next() % 8]);
-        }
-        QvStreamReadBinaryBuffer fast(doc.data(), doc.size());
-        CHiddenBuffer general(doc.data(), doc.size());
-        std::wstring a, b;
-        fast.ReadStdWString(a);
-        general.QvStreamReadBinary::ReadStdWString(b);
-        ASSERT_EQ(a, b) << "round " << round;
-        EXPECT_EQ(fast.GetRemaining(), 0u);
-    }
 }
 
 TEST(BinaryFastPath, WriterGrowsTheBufferOnceToTheByteByByteCapacity) {

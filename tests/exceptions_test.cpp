@@ -1,4 +1,6 @@
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -10,28 +12,17 @@ namespace {
 
 unsigned int ThreadIdOf(const IException& e) { return e.GetThreadID(); }
 
-TEST(Exceptions, ConstructionStoresFieldsAndLogsOnce) {
+// Construction, fields and the one log entry of every class: raise_test.cpp.
+TEST(Exceptions, LogExceptionWritesTheSameEntryAgain) {
     LogCapture log;
-    Tavrin::CException e("a.cpp", 7, "F");
-    EXPECT_STREQ(e.GetFilename(), "a.cpp");
-    EXPECT_EQ(e.GetCodeLine(), 7u);
-    EXPECT_STREQ(e.GetFunctionName(), "F");
-    ASSERT_EQ(log.Count(), 1u);
-    const auto entry = log.Entries()[0];
-    EXPECT_EQ(entry.channel, L"Exception");
-    EXPECT_EQ(entry.message, L"Exception");
-    EXPECT_EQ(entry.file, "a.cpp");
-    EXPECT_EQ(entry.line, 7);
-    EXPECT_EQ(entry.function, "F");
-
+    const Tavrin::CException e("a.cpp", 7, "F");
     e.LogException();
-    ASSERT_EQ(log.Count(), 2u);
-    const auto again = log.Entries()[1];
-    EXPECT_EQ(again.channel, entry.channel);
-    EXPECT_EQ(again.message, entry.message);
-    EXPECT_EQ(again.file, entry.file);
-    EXPECT_EQ(again.line, entry.line);
-    EXPECT_EQ(again.function, entry.function);
+    const auto entries = log.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(std::tie(entries[1].channel, entries[1].message, entries[1].file, entries[1].line,
+                       entries[1].function),
+              std::tie(entries[0].channel, entries[0].message, entries[0].file, entries[0].line,
+                       entries[0].function));
 }
 
 TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
@@ -77,18 +68,11 @@ TEST(Exceptions, SelfAssignmentAndEmptyTexts) {
     EXPECT_EQ(e.GetCodeLine(), 0u);
 }
 
-TEST(Exceptions, FoundationClassesLogTheirOwnMessageAndCloneToTheirOwnClass) {
-    LogCapture log;
+TEST(Exceptions, FoundationClassesCloneToTheirOwnClassWithoutLogging) {
     const QvExceptionConversion conversion("q.cpp", 225, "QvDateTime::QvDateTime");
     const QvExceptionContainer container("p.cpp", 313, "getFreeElement");
     const QvExceptionWrongFileVersion version("s.cpp", 41, "ReadAndCompareVersion");
-    const auto entries = log.Entries();
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].message, L"Exception on data conversion");
-    EXPECT_EQ(entries[1].message, L"Out of memory");
-    EXPECT_EQ(entries[2].message, L"Wrong file version on stream");
-    for (const auto& entry : entries) EXPECT_EQ(entry.channel, L"Exception");
-
+    LogCapture log;
     const IException& asInterface = conversion;
     std::unique_ptr<IException> clone = asInterface.Clone();
     EXPECT_NE(dynamic_cast<QvExceptionConversion*>(clone.get()), nullptr);
@@ -96,17 +80,7 @@ TEST(Exceptions, FoundationClassesLogTheirOwnMessageAndCloneToTheirOwnClass) {
     EXPECT_EQ(clone->GetCodeLine(), 225u);
     EXPECT_NE(dynamic_cast<QvExceptionContainer*>(container.Clone().get()), nullptr);
     EXPECT_NE(dynamic_cast<QvExceptionWrongFileVersion*>(version.Clone().get()), nullptr);
-    EXPECT_EQ(log.Count(), 3u);
-}
-
-TEST(Exceptions, CaughtAsInterface) {
-    try {
-        throw QvExceptionWrongFileVersion("f", 41, "QvStreamRead::ReadAndCompareVersion");
-    } catch (const IException& e) {
-        EXPECT_STREQ(e.GetFunctionName(), "QvStreamRead::ReadAndCompareVersion");
-        return;
-    }
-    FAIL() << "not caught as IException";
+    EXPECT_EQ(log.Count(), 0u);
 }
 
 TEST(Logging, EmptySinkDiscardsAndSetSinkReturnsThePrevious) {

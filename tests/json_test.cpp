@@ -45,14 +45,6 @@ auto Key(const QvDateTime& t) {
                       t.GetSecond(), t.GetMilliseconds());
 }
 
-// Reads `key` (a name or an index) as T, expecting the read to succeed.
-template <class T, class R, class K>
-T ReadAs(R& r, K key) {
-    T value{};
-    EXPECT_TRUE(r.Read(key, value)) << key;
-    return value;
-}
-
 // ---- Writing ---------------------------------------------------------------------------------
 
 TEST(JsonWriter, DocumentLayout) {

@@ -17,10 +17,13 @@
 #include <tavrin/tavrin.h>
 
 #include "support/raising.h"
+#include "support/streams.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using TestSupport::Bytes;
+using TestSupport::CByteSource;
+using TestSupport::CHiddenBuffer;
 using Write = std::function<void(IStreamWrite&)>;
 using R = QvStreamReadBinary;
 using Tavrin::CException;
@@ -46,23 +49,6 @@ public:
     }
     Bytes bytes;
     std::vector<uint64_t> sizes;  // one per WriteBytes call
-};
-
-// A caller's read stream that implements ReadBytes alone, so the typed reads of the base run.
-class CByteSource : public QvStreamReadBinary {
-public:
-    explicit CByteSource(Bytes data) : m_data(std::move(data)) {}
-    uint64_t ReadBytes(void* data, uint64_t count) override {
-        const uint64_t take = std::min<uint64_t>(count, m_data.size() - m_position);
-        std::copy_n(m_data.begin() + static_cast<std::ptrdiff_t>(m_position), take,
-                    static_cast<unsigned char*>(data));
-        m_position += take;
-        return take;
-    }
-
-private:
-    Bytes m_data;
-    size_t m_position = 0;
 };
 
 // Runs `read` over `bytes` through the buffer reader and through a caller's stream.
@@ -297,6 +283,69 @@ TEST(StreamRead, MalformedAndHostileText) {
     ExpectThrowsAt<CException>([&] { Read(reader, &R::ReadUInt32); },
                                "core/basepool/qvstreamread.cpp", 0,
                                "QvStreamReadBinaryBuffer::ReadUInt32");
+}
+
+TEST(StreamRead, MemoryAccessOfTheBuffer) {
+    const unsigned char bytes[6] = {1, 2, 3, 4, 5, 6};
+    QvStreamReadBinaryBuffer buffer(bytes, sizeof bytes);
+    uint64_t available = 0;
+    EXPECT_EQ(buffer.GetContiguous(available), bytes);
+    EXPECT_EQ(available, 6u);
+    buffer.Consume(2);
+    uint16_t value = 0;
+    buffer.ReadUInt16(value);
+    EXPECT_EQ(value, 0x0403);
+    EXPECT_EQ(buffer.GetContiguous(available), bytes + 4);
+    EXPECT_EQ(available, 2u);
+    const char* const kStreamFile = "core/basepool/qvstreamread.cpp";
+    ExpectThrowsAt<Tavrin::CException>([&] { buffer.Consume(3); }, kStreamFile, 160,
+                                       "QvStreamReadBinaryBuffer::Consume");
+    EXPECT_EQ(buffer.GetPosition(), 4u);  // nothing consumed by the refused call
+    buffer.Consume(2);
+    EXPECT_EQ(buffer.GetRemaining(), 0u);
+    QvStreamReadBinaryBuffer none(nullptr, 10);
+    EXPECT_EQ(none.GetContiguous(available), nullptr);
+    EXPECT_EQ(available, 0u);
+    // A stream without memory offers none, and consuming what was not offered is refused.
+    CHiddenBuffer hidden(bytes, sizeof bytes);
+    EXPECT_EQ(hidden.QvStreamReadBinary::GetContiguous(available), nullptr);
+    hidden.QvStreamReadBinary::Consume(0);
+    ExpectThrowsAt<Tavrin::CException>([&] { hidden.QvStreamReadBinary::Consume(1); }, kStreamFile,
+                                       150, "QvStreamReadBinary::Consume");
+}
+
+TEST(StreamRead, BufferWideTextDecodingMatchesTheGeneralDecoder) {
+    // Random units, lone surrogate halves included, read by the buffer's own decoder and by
+    // the general one of QvStreamReadBinary.
+    uint64_t seed = 0x5EED0001;  // fixed
+    auto next = [&seed] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(seed >> 33);
+    };
+    const uint16_t kPicks[] = {0x61, 0xE9, 0x4E2D, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0xFFFF};
+    for (int round = 0; round < 400; ++round) {
+        const size_t units = next() % (round < 200 ? 40 : 600);
+        Bytes doc = {0xFF, 0xFE, 0xFF};
+        auto add16 = [&doc](size_t u) {
+            doc.push_back(static_cast<unsigned char>(u));
+            doc.push_back(static_cast<unsigned char>(u >> 8));
+        };
+        if (units < 0xFF) {
+            doc.push_back(static_cast<unsigned char>(units));
+        } else {
+            doc.push_back(0xFF), add16(units);
+        }
+        for (size_t k = 0; k < units; ++k) {
+            add16(round % 3 == 0 ? next() & 0xFFFF : kPicks[next() % 8]);
+        }
+        QvStreamReadBinaryBuffer fast(doc.data(), doc.size());
+        CHiddenBuffer general(doc.data(), doc.size());
+        std::wstring a, b;
+        fast.ReadStdWString(a);
+        general.QvStreamReadBinary::ReadStdWString(b);
+        ASSERT_EQ(a, b) << "round " << round;
+        EXPECT_EQ(fast.GetRemaining(), 0u);
+    }
 }
 
 // A fresh directory for each test, removed afterwards.

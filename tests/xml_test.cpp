@@ -38,14 +38,6 @@ std::string Document(const std::string& root, const std::string& body, bool obje
            ">\n" + body + "</" + root + ">\n";
 }
 
-// Value `key` (a name or an index) read as T; the read must succeed.
-template <class T, class Reader, class Key>
-T Get(Reader& r, Key key) {
-    T value{};
-    EXPECT_TRUE(r.Read(key, value)) << key;
-    return value;
-}
-
 // Reads `body` as the values of an object "Obj", or as the elements of a container "List".
 template <class Root, class Reader>
 void ReadBody(const std::string& body, const std::function<void(Reader&)>& read) {
@@ -301,9 +293,9 @@ TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
         "\t<Count>5</Count>\n\t<count>6</count>\n\t<s>  spaced  </s>\n\t<flag>True</flag>\n"
         "\t<e></e>\n";
     ReadNamed(body, [](IDataReader& r) {
-        EXPECT_EQ(Get<int>(r, "COUNT"), 5);
-        EXPECT_EQ(Get<std::string>(r, "s"), "spaced");
-        EXPECT_EQ(Get<std::string>(r, "e"), "");
+        EXPECT_EQ(ReadAs<int>(r, "COUNT"), 5);
+        EXPECT_EQ(ReadAs<std::string>(r, "s"), "spaced");
+        EXPECT_EQ(ReadAs<std::string>(r, "e"), "");
         bool flag = false;
         EXPECT_FALSE(r.Read("flag", flag));  // only exactly "true" and "false" are bools
         int missing = 3;
@@ -316,7 +308,7 @@ TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
     });
     ScriptObject upper;  // a root element differing only in letter case is accepted
     upper.className = "OBJ";
-    upper.read = [](IDataReader& r) { EXPECT_EQ(Get<int>(r, "count"), 5); };
+    upper.read = [](IDataReader& r) { EXPECT_EQ(ReadAs<int>(r, "count"), 5); };
     CReaderXml(Document("Obj", body)).Read(upper);
     EXPECT_EQ(upper.reads, 1);
 }
@@ -364,10 +356,10 @@ TEST(XmlReader, DocumentsThatGiveNoValues) {
 TEST(XmlReader, ContainerElementsMustBeNamedElt) {
     const char* body = "\t<elt>true</elt>\n\t<item>2</item>\n\t<elt>True</elt>\n";
     ReadElements(body, [](IContainerReader& r) {
-        EXPECT_TRUE(Get<bool>(r, 0u));
+        EXPECT_TRUE(ReadAs<bool>(r, 0u));
         const std::function<void()> reads[] = {
-            [&] { Get<int>(r, 1u); }, [&] { r.Read(1u); }, [&] { Get<std::string>(r, 1u); },
-            [&] { Get<bool>(r, 1u); }, [&] { Get<QvDateTime>(r, 1u); }};
+            [&] { ReadAs<int>(r, 1u); }, [&] { r.Read(1u); }, [&] { ReadAs<std::string>(r, 1u); },
+            [&] { ReadAs<bool>(r, 1u); }, [&] { ReadAs<QvDateTime>(r, 1u); }};
         for (const auto& read : reads) {
             ExpectThrowsAt<CException>(read, "core/tavrin/src/creaderxml.cpp", 393,
                                        "Tavrin::CContainerReaderXml::readValue");
@@ -393,9 +385,9 @@ TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
               "\t<b><![CDATA[true]]></b>\n\t<dt>" + date + "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n"
               "\t<none/>\n\t<v>abc</v>\n",
               [](IDataReader& r) {
-                  EXPECT_EQ(Get<std::string>(r, "s"), "raw");
-                  EXPECT_EQ(Get<int>(r, "n"), 42);
-                  EXPECT_EQ(Get<std::string>(r, "e"), "x");
+                  EXPECT_EQ(ReadAs<std::string>(r, "s"), "raw");
+                  EXPECT_EQ(ReadAs<int>(r, "n"), 42);
+                  EXPECT_EQ(ReadAs<std::string>(r, "e"), "x");
                   bool b = false;
                   EXPECT_FALSE(r.Read("b", b));
                   QvDateTime dt;  // a date-time in a raw section, or no text, is the empty text
@@ -410,11 +402,11 @@ TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
     ReadElements("\t<elt><![CDATA[ \v raw \f]]></elt>\n\t<elt><![CDATA[true]]></elt>\n\t<elt>" +
                      date + "</elt>\n\t<elt>&#10;x&#11;&#13;</elt>\n",
                  [](IContainerReader& r) {
-                     EXPECT_EQ(Get<std::string>(r, 0u), " \v raw \f");
-                     EXPECT_TRUE(Get<bool>(r, 1u));
-                     EXPECT_EQ(Get<QvDateTime>(r, 2u).ToFileTime(),
+                     EXPECT_EQ(ReadAs<std::string>(r, 0u), " \v raw \f");
+                     EXPECT_TRUE(ReadAs<bool>(r, 1u));
+                     EXPECT_EQ(ReadAs<QvDateTime>(r, 2u).ToFileTime(),
                                QvDateTime("2024-01-05T10:20:30").ToFileTime());
-                     EXPECT_EQ(Get<std::string>(r, 3u), "\nx\v\r");
+                     EXPECT_EQ(ReadAs<std::string>(r, 3u), "\nx\v\r");
                  });
 }
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include <tavrin/tavrin.h>
 
 #include "support/bytes.h"
@@ -57,6 +59,14 @@ struct STextFormat {
 // without values, and cut values may or may not convert.
 struct SJsonFormat : STextFormat<Tavrin::CWriterJson, Tavrin::CReaderJson, ECut::Raises> {};
 struct SXmlFormat : STextFormat<Tavrin::CWriterXml, Tavrin::CReaderXml, ECut::Either> {};
+
+// Reads `key` (a name or an index) as T, expecting the read to succeed.
+template <class T, class Reader, class Key>
+T ReadAs(Reader& r, Key key) {
+    T value{};
+    EXPECT_TRUE(r.Read(key, value)) << key;
+    return value;
+}
 
 // Reads `doc` as an object document, or as a container document, with `read`.
 template <class Format>
