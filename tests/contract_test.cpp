@@ -58,7 +58,8 @@ Scalars Lows() {
                    std::numeric_limits<short>::min(), 0, std::numeric_limits<int>::min(), 0u,
                    std::numeric_limits<long long>::min(), 0ull,
                    -std::numeric_limits<float>::denorm_min(), std::numeric_limits<double>::lowest(),
-                   "a<b&c>d%e \"q\" 'x' \\ / \t\r\n caf\xC3\xA9", L"\"\\&<\u00e9\u4e2d\U0001F600\U0010FFFFz",
+                   "a<b&c>d%e \"q\" 'x' \\ / \t\r\n caf\xC3\xA9",
+                   L"\"\\&<\u00e9\u4e2d\U0001F600\U0010FFFFz",
                    QvDateTime::FromFileTime(0)};
 }
 Scalars Highs() {
@@ -66,7 +67,8 @@ Scalars Highs() {
                    std::numeric_limits<unsigned char>::max(), std::numeric_limits<short>::max(),
                    std::numeric_limits<unsigned short>::max(), std::numeric_limits<int>::max(),
                    std::numeric_limits<unsigned int>::max(), std::numeric_limits<long long>::max(),
-                   std::numeric_limits<unsigned long long>::max(), std::numeric_limits<float>::max(),
+                   std::numeric_limits<unsigned long long>::max(),
+                   std::numeric_limits<float>::max(),
                    -std::numeric_limits<double>::denorm_min(), std::string(), std::wstring(),
                    QvDateTime::FromFileTime(133537247980000000ull)};  // 2024-02-29 23:59:58
 }
@@ -171,7 +173,8 @@ struct SLevel : ISerializable {
         auto head = std::make_unique<SLevel>();
         head->level = first;
         for (int k = 0; k < first % 3; ++k) {
-            head->rows.items.emplace_back(std::vector<std::string>(k + 1, "r\"<&\\\n" + std::to_string(first)));
+            const std::string text = "r\"<&\\\n" + std::to_string(first);
+            head->rows.items.emplace_back(std::vector<std::string>(k + 1, text));
         }
         if (first % 2 == 0) head->objects.items = {Sample(first), Sample(first + 1)};
         if (first + 1 < levels) head->next = Chain(levels, first + 1);

@@ -25,8 +25,13 @@ namespace {
 
 using namespace TestSupport;
 using namespace Tavrin;
+using Obj = CObject;
+using Cont = CContainer;
 
 constexpr std::string_view kReaderFile = "core/tavrin/src/creaderjson.cpp";
+constexpr auto WriteJson = [](const auto& root) { return SJsonFormat::Write(root); };
+constexpr auto ReadObject = &ReadObjectWith<SJsonFormat>;
+constexpr auto ReadContainer = &ReadContainerWith<SJsonFormat>;
 constexpr std::string_view kWriterFile = "core/tavrin/src/cwriterjson.cpp";
 constexpr std::string_view kVariantFile = "core/basepool/qvvariant.cpp";
 
@@ -48,10 +53,10 @@ auto Key(const QvDateTime& t) {
 // ---- Writing ---------------------------------------------------------------------------------
 
 TEST(JsonWriter, DocumentLayout) {
-    CObject pos([](IDataWriter& w) { w.Write("x", 1); w.Write("y", 2); });
-    CObject z([](IDataWriter& w) { w.Write("z", 5); });
-    CContainer tags([&](IContainerWriter& w) { w.Write(3); w.Write(4); w.Write(z); });
-    EXPECT_EQ(SJsonFormat::Write(CObject([&](IDataWriter& w) {
+    Obj pos([](IDataWriter& w) { w.Write("x", 1); w.Write("y", 2); });
+    Obj z([](IDataWriter& w) { w.Write("z", 5); });
+    Cont tags([&](IContainerWriter& w) { w.Write(3); w.Write(4); w.Write(z); });
+    EXPECT_EQ(WriteJson(Obj([&](IDataWriter& w) {
                   w.Write("id", 7); w.Write("name", std::string("A\"b"));
                   w.Write("pos", pos); w.Write("tags", tags);
               })),
@@ -59,24 +64,24 @@ TEST(JsonWriter, DocumentLayout) {
               "\t\"pos\":\n\t{\t\"x\":1,\n\t\t\"y\":2\n\t},\n"
               "\t\"tags\":\n\t[\t3,\n\t\t4,\n\t\t{\t\"z\":5\n\t\t}\n\t]\n"
               "}\n");
-    const CObject empty;
-    const CContainer emptyList;
-    EXPECT_EQ(SJsonFormat::Write(empty), "{\n}\n");
-    EXPECT_EQ(SJsonFormat::Write(emptyList), "[\n]\n");
-    EXPECT_EQ(SJsonFormat::Write(CObject([&](IDataWriter& w) { w.Write("o", empty); })),
+    const Obj empty;
+    const Cont emptyList;
+    EXPECT_EQ(WriteJson(empty), "{\n}\n");
+    EXPECT_EQ(WriteJson(emptyList), "[\n]\n");
+    EXPECT_EQ(WriteJson(Obj([&](IDataWriter& w) { w.Write("o", empty); })),
               "{\t\"o\":\n\t{\n\t}\n}\n");
-    EXPECT_EQ(SJsonFormat::Write(CContainer([&](IContainerWriter& w) { w.Write(emptyList); w.Write(emptyList); })),
+    EXPECT_EQ(WriteJson(Cont([&](IContainerWriter& w) { w.Write(emptyList); w.Write(emptyList); })),
               "[\t[\n\t],\n\t[\n\t]\n]\n");
     // Names are written as given, duplicates included.
-    EXPECT_EQ(SJsonFormat::Write(CObject([](IDataWriter& w) { w.Write("a", 1); w.Write("a", 2); })),
+    EXPECT_EQ(WriteJson(Obj([](IDataWriter& w) { w.Write("a", 1); w.Write("a", 2); })),
               "{\t\"a\":1,\n\t\"a\":2\n}\n");
 }
 
 // The text of one value, written as the member "v" and as an array element, which must agree.
 template <class... A>
 std::string ValueText(const A&... value) {
-    const std::string member = SJsonFormat::Write(CObject([&](IDataWriter& w) { w.Write("v", value...); }));
-    const std::string element = SJsonFormat::Write(CContainer([&](IContainerWriter& w) { w.Write(value...); }));
+    const std::string member = WriteJson(Obj([&](IDataWriter& w) { w.Write("v", value...); }));
+    const std::string element = WriteJson(Cont([&](IContainerWriter& w) { w.Write(value...); }));
     const std::string head = "{\t\"v\":", tail = "\n}\n";
     if (!member.starts_with(head) || !member.ends_with(tail)) return "document " + member;
     const std::string text = member.substr(head.size(), member.size() - head.size() - tail.size());
@@ -146,7 +151,7 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
         std::ostringstream actual, expected;
         setup(actual);
         setup(expected);
-        CWriterJson(actual).Write(CContainer([&](IContainerWriter& w) {
+        CWriterJson(actual).Write(Cont([&](IContainerWriter& w) {
             for (const double d : doubles) w.Write(d);
             for (const float f : floats) w.Write(f);
             w.Write(42); w.Write(true); w.Write(static_cast<unsigned char>(7));
@@ -158,7 +163,7 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
         if (text.empty()) text = actual.str();
     }
     unsigned int index = 0, mismatches = 0;
-    ReadContainerWith<SJsonFormat>(text, [&](IContainerReader& r) {
+    ReadContainer(text, [&](IContainerReader& r) {
         const auto check = [&](auto written) {
             decltype(written) read = 0;
             const unsigned int i = index++;  // non-finite texts are not read back
@@ -176,10 +181,10 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
 TEST(JsonWriter, StreamStateAndTheStreamsLocale) {
     std::ostringstream out("x", std::ios_base::ate);
     CWriterJson writer(out);
-    writer.Write(CObject([](IDataWriter& w) { w.Write("a", 1.5f); w.Write("s", std::string("s")); }));
+    writer.Write(Obj([](IDataWriter& w) { w.Write("a", 1.5f); w.Write("s", std::string("s")); }));
     EXPECT_EQ(out.precision(), 9);
     EXPECT_FALSE(out.flags() & std::ios_base::boolalpha);
-    CWriterJson(writer).Write(CContainer([](IContainerWriter& w) { w.Write(true); w.Write(2.5); }));
+    CWriterJson(writer).Write(Cont([](IContainerWriter& w) { w.Write(true); w.Write(2.5); }));
     EXPECT_EQ(out.precision(), 17);
     EXPECT_TRUE(out.flags() & std::ios_base::boolalpha);
     EXPECT_EQ(out.str(), "x{\t\"a\":1.5,\n\t\"s\":\"s\"\n}\n[\ttrue,\n\t2.5\n]\n");
@@ -190,7 +195,7 @@ TEST(JsonWriter, StreamStateAndTheStreamsLocale) {
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh)";
     }
     CWriterJson(german).Write(
-        CObject([](IDataWriter& w) { w.Write("a", 1234567); w.Write("b", 2.5); }));
+        Obj([](IDataWriter& w) { w.Write("a", 1234567); w.Write("b", 2.5); }));
     EXPECT_EQ(german.str(), "{\t\"a\":1.234.567,\n\t\"b\":2,5\n}\n");
 }
 
@@ -211,20 +216,20 @@ std::vector<Logging::SLogEntry> ExpectWriteFails(const Root& root, unsigned int 
 }
 
 TEST(JsonWriter, EveryFailureBecomesTheCExceptionOfWrite) {
-    CObject failing([](IDataWriter&) { throw std::runtime_error("application"); });
-    CObject root([&](IDataWriter& w) { w.Write("a", 1); w.Write("in", failing); });
+    Obj failing([](IDataWriter&) { throw std::runtime_error("application"); });
+    Obj root([&](IDataWriter& w) { w.Write("a", 1); w.Write("in", failing); });
     EXPECT_EQ(ExpectWriteFails(root, 372, "{\t\"a\":1,\n\t\"in\":\n\t{").size(), 1u);
     // A library exception inside leaves its own log entry, then the one of Write.
-    CContainer inner([](IContainerWriter& w) { w.Write(1); throw CException("inner.cpp", 1, "Inner"); });
+    Cont inner([](IContainerWriter& w) { w.Write(1); throw CException("inner.cpp", 1, "Inner"); });
     const auto entries = ExpectWriteFails(inner, 402, "[\t1");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].function, "Inner");
     EXPECT_EQ(entries[1].function, "Tavrin::CWriterJson::Write");
-    CObject oom([](IDataWriter& w) { w.Write("x", 1); throw std::bad_alloc(); });
-    ExpectWriteFails(CContainer([&](IContainerWriter& w) { w.Write(oom); }), 402, "[\t{\t\"x\":1");
+    Obj oom([](IDataWriter& w) { w.Write("x", 1); throw std::bad_alloc(); });
+    ExpectWriteFails(Cont([&](IContainerWriter& w) { w.Write(oom); }), 402, "[\t{\t\"x\":1");
     // A value that fails half way: what was written before the failure stays.
     ThrowingDate date;
-    ExpectWriteFails(CObject([&](IDataWriter& w) { w.Write("d", date); }), 372, "{\t\"d\":");
+    ExpectWriteFails(Obj([&](IDataWriter& w) { w.Write("d", date); }), 372, "{\t\"d\":");
 
     // Stream errors count only when the caller enabled the stream's exceptions.
     struct SFullBuffer : std::streambuf {
@@ -232,17 +237,17 @@ TEST(JsonWriter, EveryFailureBecomesTheCExceptionOfWrite) {
     } full;
     std::ostringstream out;
     static_cast<std::ostream&>(out).rdbuf(&full);
-    CWriterJson(out).Write(CObject([](IDataWriter& w) { w.Write("a", 1); }));
+    CWriterJson(out).Write(Obj([](IDataWriter& w) { w.Write("a", 1); }));
     EXPECT_TRUE(out.bad());
     out.clear();
     out.exceptions(std::ios_base::badbit);
-    ExpectWriteFails(CObject(), 372, "", std::move(out));
+    ExpectWriteFails(Obj(), 372, "", std::move(out));
 }
 
 // ---- Reading ---------------------------------------------------------------------------------
 
 TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
-    ReadObjectWith<SJsonFormat>(R"({"n":42,"s":"42","x":"12abc","neg":-1,"hex":"0x1F","f":1.5,"big":70000})",
+    ReadObject(R"({"n":42,"s":"42","x":"12abc","neg":-1,"hex":"0x1F","f":1.5,"big":70000})",
                [](IDataReader& r) {
                    EXPECT_EQ(ReadAs<std::string>(r, "n"), "42");
                    EXPECT_EQ(ReadAs<int>(r, "s"), 42);
@@ -254,7 +259,7 @@ TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
                    EXPECT_EQ(ReadAs<short>(r, "big"), 4464);
                    EXPECT_EQ(ReadAs<unsigned long long>(r, "n"), 42u);
                });
-    ReadObjectWith<SJsonFormat>(R"({"t":true,"f":false,"qt":"true","yes":yes,"one":1,"T":TRUE})", [](auto& r) {
+    ReadObject(R"({"t":true,"f":false,"qt":"true","yes":yes,"one":1,"T":TRUE})", [](auto& r) {
         // Bools read only true and false; other text sets the target to false, and fails.
         const struct { const char* name; bool result, value; } cases[] = {
             {"t", true, true},     {"f", true, false},    {"qt", true, true},
@@ -268,12 +273,12 @@ TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
         EXPECT_TRUE(!r.Read("missing", b) && b);
     });
     // Bare text is wide text of one character per byte, bytes from 0x80 sign-extended.
-    ReadObjectWith<SJsonFormat>("{\"a\":\xc3\xa9,\"b\":\xc3}", [](IDataReader& r) {
+    ReadObject("{\"a\":\xc3\xa9,\"b\":\xc3}", [](IDataReader& r) {
         EXPECT_EQ(ReadAs<std::string>(r, "a"), "\xef\xbf\x83\xef\xbe\xa9");
         EXPECT_EQ(ReadAs<std::wstring>(r, "a"), std::wstring(L"\uffc3\uffa9"));
         EXPECT_EQ(ReadAs<char>(r, "b"), '\xc3');
     });
-    ReadObjectWith<SJsonFormat>(R"({"t":"2024-03-05T14:07:09","s":"2024-03-05 14:07:09.2Z","b":2024-03-05T14:07:09})",
+    ReadObject(R"({"t":"2024-03-05T14:07:09","s":"2024-03-05 14:07:09.2Z","b":2024-03-05T14:07:09})",
                [](IDataReader& r) {
                    for (const char* name : {"t", "s", "b"}) {
                        QvDateTime t = MakeDate("2001-01-01T01:01:01", 123);
@@ -289,7 +294,7 @@ TEST(JsonReader, TextThatDoesNotConvertRaisesTheVariantException) {
         ExpectRaisedAt<QvExceptionConversion>(read, file, line, function);
     };
     const std::string date = "core/basepool/qvdatetime.cpp";
-    ReadObjectWith<SJsonFormat>(R"({"bare":abc,"quoted":"abc","wide":)" "\xc3\xa9}", [&](IDataReader& r) {
+    ReadObject(R"({"bare":abc,"quoted":"abc","wide":)" "\xc3\xa9}", [&](IDataReader& r) {
         int i = 7;
         char c = 'q';
         QvDateTime t;
@@ -301,14 +306,14 @@ TEST(JsonReader, TextThatDoesNotConvertRaisesTheVariantException) {
         fails([&] { r.Read("bare", t); }, 299, "QvDateTime::QvDateTime", date);
     });
     // A char that the writer had to escape comes back as a conversion error.
-    ReadObjectWith<SJsonFormat>(SJsonFormat::Write(CObject([](IDataWriter& w) { w.Write("c", '"'); })), [&](IDataReader& r) {
+    ReadObject(WriteJson(Obj([](IDataWriter& w) { w.Write("c", '"'); })), [&](IDataReader& r) {
         char c = 0;
         fails([&] { r.Read("c", c); }, 926, "convertToChar");
     });
 }
 
 TEST(JsonReader, AbsentNullAndWrongKindReadFalseAndLeaveTheTarget) {
-    ReadObjectWith<SJsonFormat>(R"({"a":1,"b":null,"o":{"z":5},"l":[1]})", [](IDataReader& r) {
+    ReadObject(R"({"a":1,"b":null,"o":{"z":5},"l":[1]})", [](IDataReader& r) {
         EXPECT_EQ(r.GetNameCount(), 3u);
         int i = 9;
         std::string s = "keep";
@@ -318,21 +323,21 @@ TEST(JsonReader, AbsentNullAndWrongKindReadFalseAndLeaveTheTarget) {
         }
         EXPECT_EQ(i, 9);
         EXPECT_EQ(s, "keep");
-        CObject o;
-        CContainer c;
+        Obj o;
+        Cont c;
         EXPECT_FALSE(r.Read("a", o) || r.Read("l", o) || r.Read("o", c) || r.Read("a", c));
         EXPECT_EQ(r.GetName(3), nullptr);
     });
-    ReadContainerWith<SJsonFormat>(R"([1,null,"x",{"z":5},[2]])", [](IContainerReader& r) {
+    ReadContainer(R"([1,null,"x",{"z":5},[2]])", [](IContainerReader& r) {
         EXPECT_EQ(ReadAs<int>(r, 0u), 1);
         int i = 9;
         for (const unsigned int index : {1u, 3u, 4u, 5u}) EXPECT_FALSE(r.Read(index, i)) << index;
         EXPECT_EQ(i, 9);
         EXPECT_EQ(r.Read(1u).begin, nullptr);
         EXPECT_EQ(r.Read(7u).begin, nullptr);
-        CObject o;
+        Obj o;
         o.read = [&](IDataReader& inner) { i = ReadAs<int>(inner, "z"); };
-        CContainer c;
+        Cont c;
         EXPECT_FALSE(r.Read(3, c) || r.Read(4, o));
         EXPECT_TRUE(r.Read(3, o) && r.Read(4, c));
         EXPECT_EQ(i, 5);
@@ -340,7 +345,7 @@ TEST(JsonReader, AbsentNullAndWrongKindReadFalseAndLeaveTheTarget) {
 }
 
 TEST(JsonReader, StringEscapesAreDecodedOnlyByStringReads) {
-    ReadObjectWith<SJsonFormat>(R"({"u":"\u0041","sl":"a\/b","bs":"x\\ny","all":"\"\\\/\b\f\n\r\t","end":"a\\",)"
+    ReadObject(R"({"u":"\u0041","sl":"a\/b","bs":"x\\ny","all":"\"\\\/\b\f\n\r\t","end":"a\\",)"
                R"("k\"ey":1,"bare":a\tb})",
                [](IDataReader& r) {
                    const std::pair<const char*, const char*> cases[] = {
@@ -354,7 +359,7 @@ TEST(JsonReader, StringEscapesAreDecodedOnlyByStringReads) {
                    EXPECT_FALSE(r.Read("k\"ey", i));
                });
     // Invalid UTF-8: the narrow read keeps the bytes, the wide read substitutes.
-    ReadObjectWith<SJsonFormat>("{\"s\":\"a\xff\xc3z\"}", [](IDataReader& r) {
+    ReadObject("{\"s\":\"a\xff\xc3z\"}", [](IDataReader& r) {
         EXPECT_EQ(ReadAs<std::string>(r, "s"), "a\xff\xc3z");
         const std::wstring w = ReadAs<std::wstring>(r, "s");
         EXPECT_NE(w.find(L'\uFFFD'), std::wstring::npos);
@@ -364,7 +369,7 @@ TEST(JsonReader, StringEscapesAreDecodedOnlyByStringReads) {
 
 TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
     const std::string base64 = "core/tavrin/src/base64.cpp";
-    ReadObjectWith<SJsonFormat>(R"({"b":"QUJD","bare":QUJD,"empty":"","pad":"QQ=="})", [&](IDataReader& r) {
+    ReadObject(R"({"b":"QUJD","bare":QUJD,"empty":"","pad":"QQ=="})", [&](IDataReader& r) {
         const SBlobRange first = r.Read("b");
         ASSERT_NE(first.begin, nullptr);
         EXPECT_EQ(std::string(first.begin, first.end), "ABC");
@@ -377,7 +382,7 @@ TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
         // The cached range stays valid while the reader lives.
         EXPECT_EQ(std::string(first.begin, first.end), "ABC");
     });
-    ReadContainerWith<SJsonFormat>(R"(["QUJD",""])", [&](IContainerReader& r) {
+    ReadContainer(R"(["QUJD",""])", [&](IContainerReader& r) {
         const SBlobRange first = r.Read(0u);
         EXPECT_EQ(std::string(first.begin, first.end), "ABC");
         EXPECT_EQ(r.Read(0u).begin, first.begin);
@@ -388,13 +393,14 @@ TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
 TEST(JsonReader, NullAndEmptyDocuments) {
     int emptyReads = 0, i = 0;
     for (const char* text : {"null", "{\n}\n"})
-        ReadObjectWith<SJsonFormat>(text, [&](auto& r) { emptyReads += r.GetNameCount() == 0 && !r.Read("a", i); });
+        ReadObject(text, [&](auto& r) { emptyReads += r.GetNameCount() == 0 && !r.Read("a", i); });
     for (const char* text : {"", "[\n]\n"})
-        ReadContainerWith<SJsonFormat>(text, [&](IContainerReader& r) { emptyReads += !r.Read(0, i); });
+        ReadContainer(text, [&](IContainerReader& r) { emptyReads += !r.Read(0, i); });
     EXPECT_EQ(emptyReads, 4);
     // A null text reads as an empty one.
-    ExpectRaisedAt<CException>([] { CObject o; CReaderJson(static_cast<const char*>(nullptr)).Read(o); }, kReaderFile, 500, "SkipEmptyChars");
-    CContainer c;
+    ExpectRaisedAt<CException>([] { Obj o; CReaderJson(static_cast<const char*>(nullptr)).Read(o); },
+                               kReaderFile, 500, "SkipEmptyChars");
+    Cont c;
     CReaderJson(static_cast<const char*>(nullptr)).Read(c);
 }
 
@@ -408,11 +414,11 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
         return all;
     };
     // Buckets: A 65, a 97, b 98, ab 3299 & 127 = 99.
-    ReadObjectWith<SJsonFormat>(R"({"b":1,"ab":2,"a":3,"A":4,"n":null})",
+    ReadObject(R"({"b":1,"ab":2,"a":3,"A":4,"n":null})",
                [&](IDataReader& r) { EXPECT_EQ(names(r), (Names{"A", "a", "b", "ab"})); });
     // 0xE1 counts as -31, which falls into bucket 97 with "a": the newer comes first. A name
     // that comes again keeps the place of its first appearance.
-    ReadObjectWith<SJsonFormat>("{\"a\":1,\"\xe1\":2,\"a\":3}", [&](IDataReader& r) {
+    ReadObject("{\"a\":1,\"\xe1\":2,\"a\":3}", [&](IDataReader& r) {
         EXPECT_EQ(names(r), (Names{"\xe1", "a"}));
         EXPECT_EQ(ReadAs<int>(r, "a"), 3);
     });
@@ -438,7 +444,7 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
         }
         for (auto* a = map.GetFirst(); a != nullptr; a = a->pNext)
             expected.emplace_back(a->key.GetString());
-        ReadObjectWith<SJsonFormat>(doc + "}", [&](IDataReader& r) {
+        ReadObject(doc + "}", [&](IDataReader& r) {
             EXPECT_EQ(names(r), expected) << count << " names";
             // Every name is found again, with its own value.
             for (size_t i = 0; i < written.size(); ++i)
@@ -451,13 +457,13 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
 TEST(JsonReader, ReaderMadeFromATemporaryKeepsItsText) {
     std::ostringstream out;
     CWriterJson(out).Write(
-        CObject([](IDataWriter& w) { w.Write("id", 7); w.Write("name", std::string(100, 'x')); }));
+        Obj([](IDataWriter& w) { w.Write("id", 7); w.Write("name", std::string(100, 'x')); }));
     const CReaderJson reader(out.str());
     const CReaderJson copy = reader;
     out.str("{}");
     int id = 0;
     std::string name;
-    CObject target;
+    Obj target;
     target.read = [&](IDataReader& r) { r.Read("id", id); r.Read("name", name); };
     copy.Read(target);
     EXPECT_EQ(id, 7);
@@ -490,7 +496,7 @@ TEST(JsonLocale, CLocaleWhileWorkingThreadLocaleAfterwards) {
     OnGermanThread([](locale_t german) {
         ASSERT_STREQ(localeconv()->decimal_point, ",");
         std::string seen;
-        const std::string text = SJsonFormat::Write(CObject([&](IDataWriter& w) {
+        const std::string text = WriteJson(Obj([&](IDataWriter& w) {
             seen = localeconv()->decimal_point;
             w.Write("d", 1.5);
             w.Write("f", 0.25f);
@@ -498,28 +504,28 @@ TEST(JsonLocale, CLocaleWhileWorkingThreadLocaleAfterwards) {
         }));
         EXPECT_EQ(text, "{\t\"d\":1.5,\n\t\"f\":0.25,\n\t\"i\":1234567\n}\n");
         EXPECT_EQ(CurrentLocale(), german);
-        ReadObjectWith<SJsonFormat>(text, [&](IDataReader& r) {
+        ReadObject(text, [&](IDataReader& r) {
             seen += localeconv()->decimal_point;
             EXPECT_EQ(ReadAs<double>(r, "d"), 1.5);
             EXPECT_EQ(ReadAs<float>(r, "f"), 0.25f);
         });
         EXPECT_EQ(seen, "..");
         EXPECT_EQ(CurrentLocale(), german);
-        EXPECT_THROW(SJsonFormat::Write(CObject([](IDataWriter&) { throw 1; })), CException);
+        EXPECT_THROW(WriteJson(Obj([](IDataWriter&) { throw 1; })), CException);
         EXPECT_EQ(CurrentLocale(), german);
-        EXPECT_THROW(ReadObjectWith<SJsonFormat>("{\"a\":", {}), CException);
+        EXPECT_THROW(ReadObject("{\"a\":", {}), CException);
         EXPECT_EQ(CurrentLocale(), german);
         double d = 0;
-        EXPECT_THROW(ReadObjectWith<SJsonFormat>("{\"a\":x}", [&](IDataReader& r) { r.Read("a", d); }),
+        EXPECT_THROW(ReadObject("{\"a\":x}", [&](IDataReader& r) { r.Read("a", d); }),
                      QvExceptionConversion);
         EXPECT_EQ(CurrentLocale(), german);
         EXPECT_STREQ(localeconv()->decimal_point, ",");
     });
     // A thread that follows the process-wide locale follows it again afterwards.
     std::thread plain([] {
-        EXPECT_THROW(SJsonFormat::Write(CContainer([](IContainerWriter&) { throw 1; })), CException);
+        EXPECT_THROW(WriteJson(Cont([](IContainerWriter&) { throw 1; })), CException);
         EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);
-        ReadContainerWith<SJsonFormat>("[1]", {});
+        ReadContainer("[1]", {});
         EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);
     });
     plain.join();

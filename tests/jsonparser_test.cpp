@@ -13,8 +13,13 @@ namespace {
 
 using namespace TestSupport;
 using namespace Tavrin;
+using Obj = CObject;
+using Cont = CContainer;
 
 constexpr std::string_view kReaderFile = "core/tavrin/src/creaderjson.cpp";
+constexpr auto WriteJson = [](const auto& root) { return SJsonFormat::Write(root); };
+constexpr auto ReadObject = &ReadObjectWith<SJsonFormat>;
+constexpr auto ReadContainer = &ReadContainerWith<SJsonFormat>;
 
 // The tree as text: members in their stored order as name=value, quoted values in quotes, null
 // array elements as null.
@@ -104,10 +109,14 @@ TEST(JsonParser, MalformedTextRaisesAtItsLine) {
         {"[[1,]]", true, 765, "Tavrin::ParseArray"},
     };
     for (const auto& c : cases) {
-        { SCOPED_TRACE(std::string("text: ") + c.text); ExpectRaisedAt<CException>([&] { c.array ? ReadContainerWith<SJsonFormat>(c.text, {}) : ReadObjectWith<SJsonFormat>(c.text, {}); }, kReaderFile, c.line, c.function); }
+        SCOPED_TRACE(std::string("text: ") + c.text);
+        ExpectRaisedAt<CException>(
+            [&] { c.array ? ReadContainer(c.text, {}) : ReadObject(c.text, {}); }, kReaderFile,
+            c.line, c.function);
     }
     for (const unsigned int kind : {1u, 4u}) {
-        ExpectRaisedAt<CException>([&] { SJsonElement e(kind); }, kReaderFile, 69, "Tavrin::SJsonElement::SJsonElement");
+        ExpectRaisedAt<CException>([&] { SJsonElement e(kind); }, kReaderFile, 69,
+                                   "Tavrin::SJsonElement::SJsonElement");
     }
 }
 
@@ -140,8 +149,8 @@ void ReadEverything(IContainerReader& r);
 // conversion errors and the blob decoder's error are allowed.
 template <class R, class K>
 void ReadEveryWay(R& r, K key) {
-    CObject o;
-    CContainer c;
+    Obj o;
+    Cont c;
     o.read = [](IDataReader& inner) { ReadEverything(inner); };
     c.read = [](IContainerReader& inner) { ReadEverything(inner); };
     std::string s; std::wstring w; bool b; long long v; unsigned char u; float f; double d;
@@ -166,18 +175,20 @@ TEST(JsonHostile, DeepNestingIsRefusedWithoutExhaustingTheStack) {
     for (int i = 0; i < 100000; ++i) members += "{\"a\":";
     const std::string deepest = std::string(1000, '[') + "7" + std::string(1000, ']');
     for (const std::string& text : {std::string(100000, '['), "[" + deepest + "]"}) {
-        ExpectRaisedAt<CException>([&] { ReadContainerWith<SJsonFormat>(text, {}); }, kReaderFile, 610, "ParseElement");
+        ExpectRaisedAt<CException>([&] { ReadContainer(text, {}); }, kReaderFile, 610,
+                                   "ParseElement");
     }
-    ExpectRaisedAt<CException>([&] { ReadObjectWith<SJsonFormat>(members, {}); }, kReaderFile, 610, "ParseElement");
+    ExpectRaisedAt<CException>([&] { ReadObject(members, {}); }, kReaderFile, 610,
+                               "ParseElement");
     // 1,000 levels, the document's own bracket included, are accepted and read back.
     int depth = 0, value = 0;
     std::function<void(IContainerReader&)> descend = [&](IContainerReader& r) {
         ++depth;
-        CContainer next;
+        Cont next;
         next.read = descend;
         EXPECT_TRUE(r.Read(0, next) || r.Read(0, value));
     };
-    ReadContainerWith<SJsonFormat>(deepest, descend);
+    ReadContainer(deepest, descend);
     EXPECT_EQ(depth, 1000);
     EXPECT_EQ(value, 7);
 }
@@ -203,9 +214,9 @@ TEST(JsonHostile, HugeNumbersAndRandomTextsFailCleanly) {
     for (const std::string& text : texts) {
         try {
             if (text[0] == '{') {
-                ReadObjectWith<SJsonFormat>(text, [](IDataReader& r) { ReadEverything(r); });
+                ReadObject(text, [](IDataReader& r) { ReadEverything(r); });
             } else {
-                ReadContainerWith<SJsonFormat>(text, [](IContainerReader& r) { ReadEverything(r); });
+                ReadContainer(text, [](IContainerReader& r) { ReadEverything(r); });
             }
             ++parsed;
         } catch (const CException&) {

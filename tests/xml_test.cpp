@@ -32,6 +32,7 @@ const char* const kDateFile = "core/basepool/qvdatetime.cpp";
 // Scripted objects: the XML root element takes their class names, "Obj" and "List".
 using ScriptObject = CObject;
 using ScriptContainer = CContainer;
+constexpr auto WriteXml = [](const auto& root) { return SXmlFormat::Write(root); };
 
 std::string Document(const std::string& root, const std::string& body, bool object = true) {
     return (object ? kObjectDeclaration : kContainerDeclaration) + "<" + root + kNamespaces +
@@ -121,7 +122,7 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
         named += "\t<" + Name(i) + ">" + Values()[i].text + "</" + Name(i) + ">\n";
         elements += "\t<elt>" + Values()[i].text + "</elt>\n";
     }
-    const std::string text = SXmlFormat::Write(object), listText = SXmlFormat::Write(list);
+    const std::string text = WriteXml(object), listText = WriteXml(list);
     EXPECT_EQ(text, Document("Geo-Shapes-Circle", named));
     EXPECT_EQ(listText, Document("List", elements, false));
     const CReaderXml reader(text.c_str());  // read through a copy-assigned reader
@@ -136,7 +137,7 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
     object.write = [](IDataWriter& w) {
         w.Write("c", '<'), w.Write("w", std::wstring(L"ab\0cd", 5)), w.Write("c", '&');
     };
-    EXPECT_EQ(SXmlFormat::Write(object),
+    EXPECT_EQ(WriteXml(object),
               Document("Geo-Shapes-Circle", "\t<c><</c>\n\t<w>ab</w>\n\t<c>&</c>\n"));
 }
 
@@ -144,15 +145,15 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
 // their class names. Class names are asked once for the root and for each container element,
 // never for named values.
 TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
-    EXPECT_EQ(SXmlFormat::Write(ScriptObject()), Document("Obj", ""));
-    EXPECT_EQ(SXmlFormat::Write(ScriptContainer()), Document("List", "", false));
+    EXPECT_EQ(WriteXml(ScriptObject()), Document("Obj", ""));
+    EXPECT_EQ(WriteXml(ScriptContainer()), Document("List", "", false));
 
     ScriptObject c, b, a, root;
     c.write = [](IDataWriter& w) { w.Write("v", 1); };
     b.write = [&](IDataWriter& w) { w.Write("c", c); };
     a.write = [&](IDataWriter& w) { w.Write("b", b); };
     root.write = [&](IDataWriter& w) { w.Write("a", a); };
-    EXPECT_EQ(SXmlFormat::Write(root), Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n"
+    EXPECT_EQ(WriteXml(root), Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n"
                                               "\t\t\t</c>\n\t\t</b>\n\t</a>\n"));
     EXPECT_EQ(a.asked + b.asked + c.asked, 0);
 
@@ -166,7 +167,7 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
     shapes.write = [&](IContainerWriter& w) {
         w.Write(point), w.Write(inner), w.Write(blank), w.Write(false);
     };
-    EXPECT_EQ(SXmlFormat::Write(shapes), Document("Shapes",
+    EXPECT_EQ(WriteXml(shapes), Document("Shapes",
                                          "\t<Geo-Point>\n\t\t<x>1</x>\n\t</Geo-Point>\n"
                                          "\t<A-:B>\n\t\t<elt>7</elt>\n\t</A-:B>\n"
                                          "\t<Obj>\n\t</Obj>\n\t<elt>false</elt>\n",
@@ -175,7 +176,7 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
 
     ScriptObject holder;
     holder.write = [&](IDataWriter& w) { w.Write("items", inner); };
-    EXPECT_EQ(SXmlFormat::Write(holder), Document("Obj", "\t<items>\n\t\t<elt>7</elt>\n\t</items>\n"));
+    EXPECT_EQ(WriteXml(holder), Document("Obj", "\t<items>\n\t\t<elt>7</elt>\n\t</items>\n"));
     EXPECT_EQ(inner.asked, 1);
 }
 
@@ -231,7 +232,7 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
         const char* GetClassName() const override { return nullptr; }
     } nullNames;
     nullNames.write = [](IDataWriter& w) { w.Write(nullptr, 1); };
-    EXPECT_EQ(SXmlFormat::Write(nullNames), kObjectDeclaration + "<" + kNamespaces + ">\n\t<>1</>\n</>\n");
+    EXPECT_EQ(WriteXml(nullNames), kObjectDeclaration + "<" + kNamespaces + ">\n\t<>1</>\n</>\n");
 }
 
 // ---- Locale ---------------------------------------------------------------------------------
@@ -263,7 +264,7 @@ TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
             during = CurrentLocale();
             EXPECT_TRUE(r.Read("d", d));
         };
-        const std::string text = SXmlFormat::Write(object);
+        const std::string text = WriteXml(object);
         EXPECT_EQ(text, Document("Obj", "\t<d>1.5</d>\n"));
         EXPECT_EQ(point, ".");
         EXPECT_NE(during, mode);  // switched for the call
@@ -275,7 +276,7 @@ TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
         EXPECT_EQ(CurrentLocale(), mode);
 
         object.write = [](IDataWriter&) { throw 1; };
-        EXPECT_THROW(SXmlFormat::Write(object), CException);
+        EXPECT_THROW(WriteXml(object), CException);
         EXPECT_EQ(CurrentLocale(), mode);
         ScriptContainer list;
         list.read = [](IContainerReader&) { throw std::runtime_error("application"); };
@@ -445,7 +446,7 @@ TEST(XmlThreads, WritersAndReadersOnSeveralThreads) {
             for (unsigned round = 0; round < 50; ++round) {
                 const SKinds in = Sample(t * 100 + round);
                 SKinds out;
-                SXmlFormat::Read(SXmlFormat::Write(in), out);
+                SXmlFormat::Read(WriteXml(in), out);
                 mismatches += out == in ? 0 : 1;
             }
         });

@@ -46,7 +46,9 @@ using CContainer = CScripted<Tavrin::ISerializableContainer, Tavrin::IContainerW
                              Tavrin::IContainerReader>;
 
 // Values compare as they are; date-times by their count, lists by their items.
-inline bool Same(const QvDateTime& a, const QvDateTime& b) { return a.ToFileTime() == b.ToFileTime(); }
+inline bool Same(const QvDateTime& a, const QvDateTime& b) {
+    return a.ToFileTime() == b.ToFileTime();
+}
 template <class T>
 bool Same(const T& a, const T& b) {
     return a == b;
@@ -204,6 +206,9 @@ private:
     uint64_t m_state;
 };
 
+// A date-time `seconds` after 1601-01-01.
+inline QvDateTime Seconds(uint64_t seconds) { return QvDateTime::FromFileTime(seconds * 10'000'000); }
+
 // Object i of a sample: every kind with values from a generator seeded by i, whole seconds
 // for the date-time (the text formats keep no milliseconds).
 inline SKinds Sample(unsigned int i) {
@@ -223,12 +228,14 @@ inline SKinds Sample(unsigned int i) {
                   static_cast<double>(g.Between(0, 999999)) / 100.0 + 0.005,
                   g.Letters(8, 16),
                   g.Note(10, 30),
-                  QvDateTime::FromFileTime((13222310400ull + g.Next() % 315532800ull) * 10000000ull)};
+                  Seconds(13222310400ull + g.Next() % 315532800ull)};  // 2020 to 2029
     k.blob.resize(3 * g.Between(1, 10));
     for (unsigned char& b : k.blob) b = static_cast<unsigned char>(g.Next());
     k.inner.id = static_cast<int>(g.Between(10000, 99999));
     k.inner.name = g.Letters(5, 12);
-    for (uint64_t n = g.Between(0, 4); n > 0; --n) k.list.items.push_back(static_cast<int>(g.Next()));
+    for (uint64_t n = g.Between(0, 4); n > 0; --n) {
+        k.list.items.push_back(static_cast<int>(g.Next()));
+    }
     return k;
 }
 
