@@ -15,6 +15,14 @@
 
 #include <tavrin/tavrin.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVRIN_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVRIN_TEST_ASAN 1
+#endif
+#endif
+
 namespace {
 
 using namespace Tavrin;
@@ -99,6 +107,11 @@ void* WriteUntilCancelled(void* arg) {
 // The runtime aborts the process when a writer's catch-all swallows the forced unwind, so a
 // writer that does so stops this program here.
 TEST(TextWriters, ThreadCancellationPassesThroughWrite) {
+#ifdef TAVRIN_TEST_ASAN
+    // The cancellation's unwinding leaves stack redzones that AddressSanitizer then reports as
+    // an overflow inside its own sigaltstack call, whatever the code under test does.
+    GTEST_SKIP() << "thread cancellation is not supported under AddressSanitizer";
+#endif
     for (const bool xml : {false, true}) {
         SCancelRun run{xml};
         pthread_t thread;
