@@ -1,7 +1,5 @@
 // JSON writer and reader: document text, value texts, round trips, conversions, failures and
 // the per-thread locale.
-#include <locale.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -12,7 +10,6 @@
 #include <new>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -468,67 +465,6 @@ TEST(JsonReader, ReaderMadeFromATemporaryKeepsItsText) {
     copy.Read(target);
     EXPECT_EQ(id, 7);
     EXPECT_EQ(name, std::string(100, 'x'));
-}
-
-// ---- The per-thread "C" locale ---------------------------------------------------------------
-
-// Runs `body` on a new thread whose locale is de_DE.UTF-8 (decimal comma).
-template <class F>
-void OnGermanThread(F body) {
-    locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
-    if (german == static_cast<locale_t>(nullptr)) {
-        GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh)";
-    }
-    std::thread thread([&] {
-        uselocale(german);
-        body(german);
-        uselocale(LC_GLOBAL_LOCALE);
-    });
-    thread.join();
-    freelocale(german);
-}
-
-locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
-
-// Writing and reading run under the "C" locale, and the thread has its own locale back
-// afterwards, also after a failure.
-TEST(JsonLocale, CLocaleWhileWorkingThreadLocaleAfterwards) {
-    OnGermanThread([](locale_t german) {
-        ASSERT_STREQ(localeconv()->decimal_point, ",");
-        std::string seen;
-        const std::string text = WriteJson(Obj([&](IDataWriter& w) {
-            seen = localeconv()->decimal_point;
-            w.Write("d", 1.5);
-            w.Write("f", 0.25f);
-            w.Write("i", 1234567);
-        }));
-        EXPECT_EQ(text, "{\t\"d\":1.5,\n\t\"f\":0.25,\n\t\"i\":1234567\n}\n");
-        EXPECT_EQ(CurrentLocale(), german);
-        ReadObject(text, [&](IDataReader& r) {
-            seen += localeconv()->decimal_point;
-            EXPECT_EQ(ReadAs<double>(r, "d"), 1.5);
-            EXPECT_EQ(ReadAs<float>(r, "f"), 0.25f);
-        });
-        EXPECT_EQ(seen, "..");
-        EXPECT_EQ(CurrentLocale(), german);
-        EXPECT_THROW(WriteJson(Obj([](IDataWriter&) { throw 1; })), CException);
-        EXPECT_EQ(CurrentLocale(), german);
-        EXPECT_THROW(ReadObject("{\"a\":", {}), CException);
-        EXPECT_EQ(CurrentLocale(), german);
-        double d = 0;
-        EXPECT_THROW(ReadObject("{\"a\":x}", [&](IDataReader& r) { r.Read("a", d); }),
-                     QvExceptionConversion);
-        EXPECT_EQ(CurrentLocale(), german);
-        EXPECT_STREQ(localeconv()->decimal_point, ",");
-    });
-    // A thread that follows the process-wide locale follows it again afterwards.
-    std::thread plain([] {
-        EXPECT_THROW(WriteJson(Cont([](IContainerWriter&) { throw 1; })), CException);
-        EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);
-        ReadContainer("[1]", {});
-        EXPECT_EQ(CurrentLocale(), LC_GLOBAL_LOCALE);
-    });
-    plain.join();
 }
 
 }  // namespace

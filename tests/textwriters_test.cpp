@@ -1,5 +1,7 @@
-// What the two text writers promise beyond their documents: any output stream gives the bytes
-// and the stream state of a string stream, and a thread's cancellation passes through Write.
+// What the two text formats promise beyond their documents: any output stream gives the bytes
+// and the stream state of a string stream, a thread's cancellation passes through Write, and
+// writing and reading run under the "C" locale whatever the thread's own.
+#include <locale.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -8,12 +10,17 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <tavrin/tavrin.h>
+
+#include "support/formats.h"
+#include "support/objects.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TAVRIN_TEST_ASAN 1
@@ -123,6 +130,75 @@ TEST(TextWriters, ThreadCancellationPassesThroughWrite) {
         EXPECT_EQ(result, PTHREAD_CANCELED) << (xml ? "XML" : "JSON");
         EXPECT_FALSE(run.returned);
     }
+}
+
+template <class Format>
+class TextLocale : public ::testing::Test {};
+using TextFormats = ::testing::Types<TestSupport::SJsonFormat, TestSupport::SXmlFormat>;
+TYPED_TEST_SUITE(TextLocale, TextFormats);
+
+locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
+
+// Under a thread locale with a decimal comma, or the global-locale mode, the documents are those
+// of the "C" locale; the thread has its own locale back on every exit: after success, a failing
+// Write, a damaged document, a failing conversion and an application Read that throws.
+TYPED_TEST(TextLocale, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
+    using TestSupport::CContainer, TestSupport::CObject, TestSupport::ReadAs;
+    // Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
+    std::vector<locale_t> modes = {LC_GLOBAL_LOCALE};
+    for (const char* name : {"C.UTF-8", "de_DE.UTF-8"}) {
+        const locale_t own = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+        if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
+    }
+    if (modes.size() < 3) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+    std::thread([&] {
+        std::string first;
+        for (const locale_t mode : modes) {
+            uselocale(mode);
+            locale_t during = mode;
+            std::string points;
+            CObject object([&](IDataWriter& w) {
+                during = CurrentLocale(), points = localeconv()->decimal_point;
+                w.Write("d", 1.5), w.Write("f", 0.25f), w.Write("i", 1234567);
+                w.Write("s", std::string("x"));
+            });
+            object.read = [&](IDataReader& r) {
+                during = CurrentLocale(), points += localeconv()->decimal_point;
+                EXPECT_TRUE(ReadAs<double>(r, "d") == 1.5 && ReadAs<float>(r, "f") == 0.25f);
+            };
+            const auto doc = TypeParam::Write(object);
+            EXPECT_NE(during, mode);  // switched for the call
+            EXPECT_EQ(CurrentLocale(), mode);
+            during = mode;
+            TypeParam::Read(doc, object);
+            EXPECT_NE(during, mode);
+            EXPECT_EQ(CurrentLocale(), mode);
+            EXPECT_EQ(points, "..");
+            EXPECT_EQ(doc, first.empty() ? first = doc : first);
+
+            object.write = [](IDataWriter&) { throw 1; };
+            EXPECT_THROW(TypeParam::Write(object), CException);
+            EXPECT_EQ(CurrentLocale(), mode);
+            object.read = [](IDataReader& r) {
+                double d = 0;
+                r.Read("s", d);
+            };
+            EXPECT_THROW(TypeParam::Read(doc, object), QvExceptionConversion);
+            EXPECT_EQ(CurrentLocale(), mode);
+            object.read = {};
+            try {  // JSON raises, XML reads nothing
+                TypeParam::Read(doc.substr(0, doc.size() / 2), object);
+            } catch (const CException&) {
+            }
+            EXPECT_EQ(CurrentLocale(), mode);
+            CContainer list;
+            list.read = [](IContainerReader&) { throw std::runtime_error("application"); };
+            EXPECT_THROW(TypeParam::Read(TypeParam::Write(list), list), std::runtime_error);
+            EXPECT_EQ(CurrentLocale(), mode);
+        }
+        uselocale(LC_GLOBAL_LOCALE);
+    }).join();
+    for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// XML writer and reader: document text, value texts, text sources, failures, the per-thread
-// locale and threads. Round trips and damaged documents: contract_test.cpp.
-#include <locale.h>
-
+// XML writer and reader: document text, value texts, text sources, failures and threads (the
+// per-thread locale: textwriters_test.cpp). Round trips and damaged documents: contract_test.cpp.
 #include <atomic>
 #include <climits>
 #include <functional>
@@ -233,58 +231,6 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     } nullNames;
     nullNames.write = [](IDataWriter& w) { w.Write(nullptr, 1); };
     EXPECT_EQ(WriteXml(nullNames), kObjectDeclaration + "<" + kNamespaces + ">\n\t<>1</>\n</>\n");
-}
-
-// ---- Locale ---------------------------------------------------------------------------------
-
-locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
-
-// Writer and reader run in the "C" locale, so numbers use "." under a comma locale, and give
-// the thread back its own locale, or the global-locale mode, on every exit: after success,
-// after a failing Write and after an application Read that throws.
-TEST(XmlLocale, CLocaleDuringTheCallAndThreadLocaleRestoredOnEveryExit) {
-    // Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
-    std::vector<locale_t> modes = {LC_GLOBAL_LOCALE};
-    for (const char* name : {"C.UTF-8", "de_DE.utf8"}) {
-        const locale_t own = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
-        if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
-    }
-    const locale_t previous = uselocale(LC_GLOBAL_LOCALE);
-    for (const locale_t mode : modes) {
-        uselocale(mode);
-        locale_t during = mode;
-        std::string point;
-        double d = 0;
-        ScriptObject object;
-        object.write = [&](IDataWriter& w) {
-            during = CurrentLocale(), point = localeconv()->decimal_point;
-            w.Write("d", 1.5);
-        };
-        object.read = [&](IDataReader& r) {
-            during = CurrentLocale();
-            EXPECT_TRUE(r.Read("d", d));
-        };
-        const std::string text = WriteXml(object);
-        EXPECT_EQ(text, Document("Obj", "\t<d>1.5</d>\n"));
-        EXPECT_EQ(point, ".");
-        EXPECT_NE(during, mode);  // switched for the call
-        EXPECT_EQ(CurrentLocale(), mode);
-        during = mode;
-        CReaderXml(text).Read(object);
-        EXPECT_EQ(d, 1.5);
-        EXPECT_NE(during, mode);
-        EXPECT_EQ(CurrentLocale(), mode);
-
-        object.write = [](IDataWriter&) { throw 1; };
-        EXPECT_THROW(WriteXml(object), CException);
-        EXPECT_EQ(CurrentLocale(), mode);
-        ScriptContainer list;
-        list.read = [](IContainerReader&) { throw std::runtime_error("application"); };
-        EXPECT_THROW(CReaderXml(text).Read(list), std::runtime_error);
-        EXPECT_EQ(CurrentLocale(), mode);
-    }
-    uselocale(previous);
-    for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
 }
 
 // ---- Reader ---------------------------------------------------------------------------------
