@@ -450,21 +450,4 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
     }
 }
 
-// Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
-TEST(JsonReader, ReaderMadeFromATemporaryKeepsItsText) {
-    std::ostringstream out;
-    CWriterJson(out).Write(
-        Obj([](IDataWriter& w) { w.Write("id", 7); w.Write("name", std::string(100, 'x')); }));
-    const CReaderJson reader(out.str());
-    const CReaderJson copy = reader;
-    out.str("{}");
-    int id = 0;
-    std::string name;
-    Obj target;
-    target.read = [&](IDataReader& r) { r.Read("id", id); r.Read("name", name); };
-    copy.Read(target);
-    EXPECT_EQ(id, 7);
-    EXPECT_EQ(name, std::string(100, 'x'));
-}
-
 }  // namespace

@@ -215,7 +215,7 @@ TEST(StreamRead, ReadAndCompareVersion) {
     const SThrown t = ExpectThrowsAt<QvExceptionWrongFileVersion>(
         [&] { reader.ReadAndCompareVersion(0); }, "core/basepool/qvstreamread.cpp", 41,
         "QvStreamRead::ReadAndCompareVersion");
-    EXPECT_EQ(t.message, L"Wrong file version on stream");
+    EXPECT_EQ(t.entries.at(0).message, L"Wrong file version on stream");
     EXPECT_EQ(reader.GetPosition(), 12u);  // nothing beyond the version was consumed
 
     // The comparison is unsigned, and it runs over a caller's stream too.

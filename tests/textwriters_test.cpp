@@ -133,16 +133,16 @@ TEST(TextWriters, ThreadCancellationPassesThroughWrite) {
 }
 
 template <class Format>
-class TextLocale : public ::testing::Test {};
+class TextFormat : public ::testing::Test {};
 using TextFormats = ::testing::Types<TestSupport::SJsonFormat, TestSupport::SXmlFormat>;
-TYPED_TEST_SUITE(TextLocale, TextFormats);
+TYPED_TEST_SUITE(TextFormat, TextFormats);
 
 locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
 
 // Under a thread locale with a decimal comma, or the global-locale mode, the documents are those
 // of the "C" locale; the thread has its own locale back on every exit: after success, a failing
 // Write, a damaged document, a failing conversion and an application Read that throws.
-TYPED_TEST(TextLocale, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
+TYPED_TEST(TextFormat, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
     using TestSupport::CContainer, TestSupport::CObject, TestSupport::ReadAs;
     // Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
     std::vector<locale_t> modes = {LC_GLOBAL_LOCALE};
@@ -199,6 +199,24 @@ TYPED_TEST(TextLocale, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
         uselocale(LC_GLOBAL_LOCALE);
     }).join();
     for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
+}
+
+// Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
+TYPED_TEST(TextFormat, ReaderMadeFromATemporaryKeepsItsText) {
+    using TestSupport::ReadAs;
+    TestSupport::CObject object([](IDataWriter& w) {
+        w.Write("id", 7), w.Write("name", std::string(100, 'x'));
+    });
+    object.read = [](IDataReader& r) {
+        EXPECT_EQ(ReadAs<int>(r, "id"), 7);
+        EXPECT_EQ(ReadAs<std::string>(r, "name"), std::string(100, 'x'));
+    };
+    std::ostringstream out(TypeParam::Write(object));
+    const typename TypeParam::Reader reader(out.str());
+    const typename TypeParam::Reader copy = reader;
+    out.str("{}");
+    copy.Read(object);
+    EXPECT_EQ(object.reads, 1);
 }
 
 }  // namespace

@@ -98,17 +98,6 @@ TEST(XmlNodeParse, BuildsTheTree) {
         {"<a><b>text", "a(b('text'))"},
         {"<r><a><b>1</a><c/></r>", "r(a(b('1')) c())"},
         {"<r><a>1</a/x></r>", "r(a('1'))"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Dump(Parse(c.xml)), c.tree) << c.xml;
-}
-
-// The fast paths: byte-class content scanning, inline tag-close and marker checks, exact-then-
-// caseless end-tag matching.
-TEST(XmlNodeParse, ContentScanTagEndsAndMarkers) {
-    const struct {
-        const char* xml;
-        const char* tree;
-    } cases[] = {
         // A three-byte lead byte steps over the "<" right after it: no element starts there.
         {"<a>x\xE4<b>y</a>", "a('x\xE4<b>y')"},
         {"<a>x\xC3\xA9<b>y</b></a>", "a('x\xC3\xA9' b('y'))"},

@@ -38,9 +38,10 @@ struct SBinaryFormat {
 
 // The text formats: the closing bracket or end tag completes the document; the line break after
 // it is not needed.
-template <class Writer, class Reader, ECut kBeforeEnd>
+template <class Writer, class ReaderT, ECut kBeforeEnd>
 struct STextFormat {
     using Document = std::string;
+    using Reader = ReaderT;
     template <class Root>
     static Document Write(const Root& root) {
         std::ostringstream out;
@@ -49,7 +50,7 @@ struct STextFormat {
     }
     template <class Root>
     static void Read(const Document& doc, Root& root) {
-        Reader(doc).Read(root);
+        ReaderT(doc).Read(root);
     }
     static ECut Cut(const Document& doc, size_t length) {
         return length > doc.find_last_not_of('\n') ? ECut::Reads : kBeforeEnd;
