@@ -47,6 +47,9 @@ TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
         seenQvAssigned = assignedQv.GetThreadID();
         EXPECT_STREQ(assignedQv.GetFunctionName(), "conv");
         EXPECT_EQ(assignedQv.GetCodeLine(), 3u);
+        const Tavrin::CException& alias = assigned;
+        assigned = alias;  // self-assignment keeps the fields
+        EXPECT_STREQ(assigned.GetFilename(), "file.cpp");
     });
     t.join();
     EXPECT_NE(otherThread, original.GetThreadID());
@@ -56,16 +59,6 @@ TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
     EXPECT_EQ(seenQvClone, conversion.GetThreadID());
     EXPECT_EQ(seenQvAssigned, conversion.GetThreadID());
     EXPECT_EQ(log.Count(), 2u);  // only the constructions of `assigned` and `assignedQv`
-}
-
-TEST(Exceptions, SelfAssignmentAndEmptyTexts) {
-    Tavrin::CException e("", 0, "");
-    EXPECT_STREQ(e.GetFilename(), "");
-    EXPECT_STREQ(e.GetFunctionName(), "");
-    Tavrin::CException& alias = e;
-    e = alias;
-    EXPECT_STREQ(e.GetFilename(), "");
-    EXPECT_EQ(e.GetCodeLine(), 0u);
 }
 
 TEST(Exceptions, FoundationClassesCloneToTheirOwnClassWithoutLogging) {

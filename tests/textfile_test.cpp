@@ -66,8 +66,7 @@ void ExpectThrowsAt(F&& call, unsigned line, const char* function,
                                          where);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Bytes in and out
+// ---- Bytes in and out ---------------------------------------------------------------------------
 
 TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
     const Bytes content = {0xEF, 0xBB, 0xBF, 'a', 0x00, 0xFF, 0x80, '\r', '\n', 'z'};
@@ -119,8 +118,7 @@ TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
     EXPECT_EQ(file.SetText(L"\u00E9t\u00E9", 1252).GetText(1252), L"\u00E9t\u00E9");
 }
 
-// ---------------------------------------------------------------------------------------------
-// Guessing
+// ---- Guessing -----------------------------------------------------------------------------------
 
 // Marks decide in their order (the length counted includes the trailing NUL) and stay in the
 // text that GetText gives; UTF-16 and UTF-32 have no narrow conversion, so their text is empty.
@@ -171,6 +169,7 @@ TEST_F(TextFile, GuesserComesFirstAndSeesTheBytesWithTheirNul) {
 
 // Without a guesser or a mark the detector decides. What it makes of a statistical sample is
 // not promised; texts whose structure names their encoding are. Arbitrary bytes never fail.
+// (The code pages it can name convert: encodings_test.cpp.)
 TEST_F(TextFile, DetectorAnswersWhenNothingElseDoes) {
     const std::wstring japanese =
         L"\u65E5\u672C\u8A9E\u306E\u6587\u7AE0\u3092\u3053\u3053\u306B\u66F8\u304D\u307E\u3059"
@@ -201,17 +200,7 @@ TEST_F(TextFile, DetectorAnswersWhenNothingElseDoes) {
     }
 }
 
-// GetText() converts from whatever the detector names, so each code page it can name must
-// convert; these are the ones that are easy to miss (EBCDIC Arabic and Hebrew, ISO-2022-CN).
-TEST(TextFileDetector, CodePagesTheDetectorNamesConvert) {
-    using Tavrin::Encodings::FromCodePage;
-    EXPECT_EQ(FromCodePage("\xC1\x42", 20420), L"A\u0651");
-    EXPECT_EQ(FromCodePage("\xC1\x41", 20424), L"A\u05D0");
-    EXPECT_EQ(FromCodePage("\x1B$)A\x0E\x30\x21\x0F", 50227), L"\u554A");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Apartments
+// ---- Apartments ---------------------------------------------------------------------------------
 
 TEST(TextFileApartment, MultithreadedApartmentRefusesDetection) {
     std::thread([] {
@@ -258,8 +247,7 @@ TEST(TextFileApartment, GuessLeavesTheThreadsApartmentAsItFoundIt) {
     }).join();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Copy and move
+// ---- Copy and move ------------------------------------------------------------------------------
 
 TEST(TextFileObject, CopiesShareNothingAndMovesEmptyTheSource) {
     int calls = 0;
@@ -293,8 +281,7 @@ TEST(TextFileObject, CopiesShareNothingAndMovesEmptyTheSource) {
     EXPECT_EQ(calls, 3);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Failures
+// ---- Failures -----------------------------------------------------------------------------------
 
 // A sysfs file reports a size of one page but delivers only a few bytes: a real file whose
 // read comes up short. Empty when the system has none.
@@ -361,8 +348,7 @@ TEST_F(TextFile, ReadAndWriteFailures) {
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Module resources
+// ---- Module resources ---------------------------------------------------------------------------
 
 TEST(TextFileResource, EmbeddedResourcesReadBackByteForByte) {
     std::ifstream in(TAVRIN_TEST_DATA_DIR "/textfile_resource.txt", std::ios::binary);

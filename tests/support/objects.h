@@ -207,7 +207,7 @@ private:
 };
 
 // A date-time `seconds` after 1601-01-01.
-inline QvDateTime Seconds(uint64_t seconds) { return QvDateTime::FromFileTime(seconds * 10'000'000); }
+inline QvDateTime Seconds(uint64_t seconds) { return QvDateTime::FromFileTime(seconds * 10000000); }
 
 // Object i of a sample: every kind with values from a generator seeded by i, whole seconds
 // for the date-time (the text formats keep no milliseconds).
