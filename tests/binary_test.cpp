@@ -12,7 +12,6 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -720,16 +719,6 @@ TEST(BinaryWriter, GrowsTheBufferOnceToTheByteByByteCapacity) {
             EXPECT_EQ(Bytes(data + before, data + written.GetCount()), alone);
         }
     }
-    QvStreamWriteBinaryBuffer buffer;
-    for (auto [ask, capacity] : {std::pair{4096u, 4096u}, {4097u, 8192u}, {40000u, 65536u}}) {
-        buffer.Reserve(ask);
-        EXPECT_EQ(buffer.GetCapacity(), capacity);
-    }
-    const unsigned char byte = 1;
-    buffer.WriteBytes(&byte, 1);
-    EXPECT_THROW(buffer.Reserve(0xFFFFFFFFull), std::length_error);
-    EXPECT_EQ(buffer.GetCapacity(), 65536u);
-    EXPECT_EQ(buffer.GetCount(), 1u);
 }
 
 // ---- Order of names and entries, against a plain writer --------------------------------------

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -171,7 +172,7 @@ TEST(StreamWrite, WideLengthPrefixWidths) {
     }
 }
 
-TEST(StreamWriteBuffer, CapacityDoubles) {
+TEST(StreamWriteBuffer, CapacityDoublesAndReserveRoundsUp) {
     // The 4097th byte doubles 4096, the 8193rd doubles 8192, and one large write lands where
     // byte-by-byte growth would.
     const Bytes block(40000, 0xAB);
@@ -183,6 +184,16 @@ TEST(StreamWriteBuffer, CapacityDoubles) {
     }
     EXPECT_EQ(capacities, (std::vector<unsigned int>{4096, 4096, 8192, 8192, 8192, 16384, 65536}));
     EXPECT_EQ(buffer.GetCount(), 48193u);
+    // Reserve rounds up to a power of two; beyond 32 bits it refuses and changes nothing.
+    QvStreamWriteBinaryBuffer reserved;
+    for (auto [ask, capacity] : {std::pair{4096u, 4096u}, {4097u, 8192u}, {40000u, 65536u}}) {
+        reserved.Reserve(ask);
+        EXPECT_EQ(reserved.GetCapacity(), capacity);
+    }
+    reserved.WriteBytes(block.data(), 1);
+    EXPECT_THROW(reserved.Reserve(0xFFFFFFFFull), std::length_error);
+    EXPECT_EQ(reserved.GetCapacity(), 65536u);
+    EXPECT_EQ(reserved.GetCount(), 1u);
 }
 
 TEST(StreamRead, UnpairedSurrogatesBecomeReplacementCharacters) {
