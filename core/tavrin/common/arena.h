@@ -19,9 +19,12 @@ public:
 
     // Allocates nothing yet. The first block holds `firstBlock` bytes (a reader that knows the
     // size of its input may give a size that fits the whole tree); each later one twice the
-    // one before, up to kLargestBlock.
-    explicit CArena(size_t firstBlock = kDefaultFirstBlock) noexcept
-        : m_nextSize(std::max<size_t>(firstBlock, 64)) {}
+    // one before, up to `largestBlock` (a tree many times its text's size grows in fewer,
+    // larger blocks, which the C library keeps for the next document instead of mapping
+    // them anew).
+    explicit CArena(size_t firstBlock = kDefaultFirstBlock,
+                    size_t largestBlock = kLargestBlock) noexcept
+        : m_nextSize(std::max<size_t>(firstBlock, 64)), m_largestBlock(largestBlock) {}
     CArena(const CArena&) = delete;
     CArena& operator=(const CArena&) = delete;
     ~CArena() {
@@ -96,7 +99,7 @@ private:
         m_blocks = block;
         m_cur = reinterpret_cast<unsigned char*>(block + 1);
         m_end = m_cur + m_nextSize;
-        m_nextSize = m_nextSize >= kLargestBlock / 2 ? kLargestBlock : m_nextSize * 2;
+        m_nextSize = m_nextSize >= m_largestBlock / 2 ? m_largestBlock : m_nextSize * 2;
         void* p = m_cur;
         m_cur += size;
         return p;
@@ -115,6 +118,7 @@ private:
     unsigned char* m_cur = s_noBlock;
     unsigned char* m_end = s_noBlock;
     size_t m_nextSize;
+    size_t m_largestBlock;
 };
 
 }  // namespace Tavrin::Detail

@@ -20,9 +20,11 @@
 namespace Tavrin {
 namespace Detail {
 
+// The tree of a document takes several times the size of its text: after a first block the
+// size of the text, blocks double up to 4 MiB.
 class CXmlTree {
 public:
-    explicit CXmlTree(size_t textLength) : arena(textLength + 4096) {}
+    explicit CXmlTree(size_t textLength) : arena(textLength + 4096, size_t{4} << 20) {}
     int references = 0;
     CArena arena;
 };
