@@ -1,13 +1,8 @@
 // Binary streams: the bytes of every primitive, wide and narrow text, the buffer's growth, the
 // version check, truncated and hostile input, and the file streams.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -17,6 +12,7 @@
 
 #include <tavrin/tavrin.h>
 
+#include "support/files.h"
 #include "support/raising.h"
 #include "support/streams.h"
 
@@ -359,32 +355,11 @@ TEST(StreamRead, BufferWideTextDecodingMatchesTheGeneralDecoder) {
     }
 }
 
-// A fresh directory for each test, removed afterwards.
-class StreamFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    // The directory name is ASCII, so widening it byte by byte gives its wide form.
-    std::wstring PathOf(const std::wstring& name) const {
-        const std::string dir = m_dir.string();
-        return std::wstring(dir.begin(), dir.end()) + L"/" + name;
-    }
-    Bytes FileBytes(const std::u8string& name) const {
-        std::ifstream in(m_dir / std::filesystem::path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    const std::filesystem::path m_dir =
-        std::filesystem::temp_directory_path() / ("tavrin-streams-" + std::to_string(::getpid()));
-};
+class StreamFile : public TestSupport::CTempDirTest {};
 
 TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
     // The wide name reaches the system as UTF-8.
-    const std::wstring path = PathOf(L"r\u00E9sum\u00E9-\u4E2D.bin");
+    const std::wstring path = WPath(L"r\u00E9sum\u00E9-\u4E2D.bin");
     const Bytes large(200000, 0x42);  // larger than the file stream's buffer
     auto writeEverything = [&](QvStreamWriteBinary& s) {
         WriteAll(s);
@@ -402,7 +377,7 @@ TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
         file.Close();  // closing twice does nothing
         EXPECT_TRUE(Throws<CException>([&] { file.WriteUInt8(1); }));
     }
-    EXPECT_EQ(FileBytes(u8"r\u00E9sum\u00E9-\u4E2D.bin"), BytesOf(expected));
+    EXPECT_EQ(FileBytes("r\xC3\xA9sum\xC3\xA9-\xE4\xB8\xAD.bin"), BytesOf(expected));
 
     QvStreamReadBinaryFile reader(path);
     EXPECT_EQ(reader.GetSize(), expected.GetCount());
@@ -415,8 +390,8 @@ TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
     EXPECT_TRUE(Throws<CException>([&] { Read(reader, &R::ReadUInt8); }));
 
     // The destructor flushes what Close was not called for.
-    QvStreamWriteBinaryFile(PathOf(L"flushed.bin")).WriteUInt32(0xDEADBEEF).WriteSzA("x");
-    EXPECT_EQ(FileBytes(u8"flushed.bin"), (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 1, 0, 0, 0, 'x'}));
+    QvStreamWriteBinaryFile(WPath(L"flushed.bin")).WriteUInt32(0xDEADBEEF).WriteSzA("x");
+    EXPECT_EQ(FileBytes("flushed.bin"), (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 1, 0, 0, 0, 'x'}));
 }
 
 TEST_F(StreamFile, OpenFailuresThrow) {
@@ -425,12 +400,12 @@ TEST_F(StreamFile, OpenFailuresThrow) {
     const char* readCtor = "QvStreamReadBinaryFile::QvStreamReadBinaryFile";
     // A missing directory, a directory, an empty path; a value that is no code point cannot be
     // named to the system.
-    for (const std::wstring& path : {PathOf(L"none/file.bin"), PathOf(L""), std::wstring()}) {
+    for (const std::wstring& path : {WPath(L"none/file.bin"), WPath(L""), std::wstring()}) {
         ExpectThrowsAt([&] { QvStreamWriteBinaryFile f(path); }, file, 0, writeCtor);
         ExpectThrowsAt([&] { QvStreamReadBinaryFile f(path); }, file, 0, readCtor);
     }
-    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(PathOf(L"absent.bin")); }, file, 0, readCtor);
-    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(PathOf(std::wstring(1, wchar_t(0xD800)))); },
+    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(WPath(L"absent.bin")); }, file, 0, readCtor);
+    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(WPath(std::wstring(1, wchar_t(0xD800)))); },
                    file, 0, readCtor);
 }
 

@@ -1,5 +1,4 @@
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,11 +15,12 @@
 
 #include <tavrin/tavrin.h>
 
+#include "support/files.h"
 #include "support/raising.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using TestSupport::Bytes;
 using Tavrin::CTextFile;
 namespace Com = Tavrin::Com;
 
@@ -28,35 +28,7 @@ constexpr const char* kRead = "Tavrin::CTextFile::Read";
 constexpr const char* kWrite = "Tavrin::CTextFile::Write";
 constexpr const char* kGuess = "Tavrin::CTextFile::GuessCodePage";
 
-// A fresh directory per test, removed afterwards.
-class TextFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tavrin_textfile_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-    std::wstring WPath(const std::string& name) const { return Wide(Path(name)); }
-    static std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
-
-    std::string m_dir;
-};
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << path;
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+class TextFile : public TestSupport::CTempDirTest {};
 
 // Expects `call` to raise the CException of ctextfile.cpp at `line` in `function`.
 template <class F>
@@ -70,27 +42,27 @@ void ExpectThrowsAt(F&& call, unsigned line, const char* function,
 
 TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
     const Bytes content = {0xEF, 0xBB, 0xBF, 'a', 0x00, 0xFF, 0x80, '\r', '\n', 'z'};
-    WriteBytes(Path("in.txt"), content);
-    WriteBytes(Path("longer.txt"), Bytes(100, 'x'));  // must be replaced whole
+    PutFile("in.txt", content);
+    PutFile("longer.txt", Bytes(100, 'x'));  // must be replaced whole
     CTextFile file;
     file.Read(WPath("in.txt")).Write(WPath("longer.txt"));
     EXPECT_EQ(file.GetTextRaw(), "\xEF\xBB\xBF" "a");  // cut at the first NUL
-    EXPECT_EQ(ReadBytes(Path("longer.txt")), content);
+    EXPECT_EQ(FileBytes("longer.txt"), content);
     file.Read(WPath("in.txt").c_str()).Write(WPath("out.txt").c_str());
-    EXPECT_EQ(ReadBytes(Path("out.txt")), content);
+    EXPECT_EQ(FileBytes("out.txt"), content);
 
     // An empty file is one NUL; an object without any text writes an empty file too.
-    WriteBytes(Path("empty.txt"), {});
+    PutFile("empty.txt", {});
     file.Read(WPath("empty.txt")).Write(WPath("out.txt"));
     EXPECT_EQ(file.GetTextRaw(), "");
     EXPECT_EQ(file.GetText(1252), L"");
-    EXPECT_TRUE(ReadBytes(Path("out.txt")).empty());
+    EXPECT_TRUE(FileBytes("out.txt").empty());
     const CTextFile nothing;
     EXPECT_EQ(nothing.GetTextRaw(), "");
     EXPECT_EQ(nothing.GuessCodePage(), 0u);
     EXPECT_EQ(nothing.GetText(), L"");
     nothing.Write(WPath("nothing.txt"));
-    EXPECT_TRUE(ReadBytes(Path("nothing.txt")).empty());
+    EXPECT_TRUE(FileBytes("nothing.txt").empty());
 
     // Narrow text goes in as it is, up to its first NUL; wide text is converted, a mark in it
     // like any other character, and none is ever added.
@@ -110,7 +82,7 @@ TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
     for (const auto& text : texts) {
         text.set(file);
         file.Write(WPath("set.txt"));
-        EXPECT_EQ(ReadBytes(Path("set.txt")), Bytes(text.bytes.begin(), text.bytes.end()));
+        EXPECT_EQ(FileBytes("set.txt"), Bytes(text.bytes.begin(), text.bytes.end()));
         EXPECT_EQ(file.GetTextRaw(), text.bytes);
     }
     EXPECT_EQ(file.SetText(L"Gr\u00FC\u00DFe \U0001F600", 65001).GetText(65001),
@@ -141,7 +113,7 @@ TEST_F(TextFile, SignaturesInTheirOrder) {
         {{0xFE, 0xFF, 0x00, 'h', 0x00, 'i'}, 1201, L""},
     };
     for (const auto& c : cases) {
-        WriteBytes(Path("sig.bin"), c.bytes);
+        PutFile("sig.bin", c.bytes);
         CTextFile file;
         file.Read(WPath("sig.bin"));
         EXPECT_EQ(file.GuessCodePage(), c.codePage) << c.bytes.size() << " bytes";
@@ -180,7 +152,7 @@ TEST_F(TextFile, DetectorAnswersWhenNothingElseDoes) {
     for (const auto& [text, codePage] : {std::pair{japanese, 65001u}, std::pair{chinese, 50227u}}) {
         const std::string bytes = Tavrin::Encodings::ToCodePage(text.c_str(), codePage);
         ASSERT_FALSE(bytes.empty());
-        WriteBytes(Path("sample.txt"), Bytes(bytes.begin(), bytes.end()));
+        PutFile("sample.txt", Bytes(bytes.begin(), bytes.end()));
         CTextFile file;
         EXPECT_EQ(file.Read(WPath("sample.txt")).GuessCodePage(), codePage);
         EXPECT_EQ(file.GetText(), text);
@@ -319,7 +291,7 @@ TEST_F(TextFile, ReadAndWriteFailures) {
     std::vector<SCase> writes = {{WPath("dir"), 199}, {WPath("no/such/dir/file.txt"), 199},
                                  {L"/proc/no-such-entry", 199}};
     const std::string shortFile = ShortReadingFile();
-    if (!shortFile.empty()) reads.push_back({Wide(shortFile), 101});
+    if (!shortFile.empty()) reads.push_back({std::wstring(shortFile.begin(), shortFile.end()), 101});
     if (std::filesystem::exists("/dev/full")) writes.push_back({L"/dev/full", 211});
     if (shortFile.empty()) std::printf("  (no short-reading system file: 101 for 4 GiB only)\n");
 
@@ -328,7 +300,7 @@ TEST_F(TextFile, ReadAndWriteFailures) {
         file.SetText("old text");
         ExpectThrowsAt([&] { file.Read(c.path); }, c.line, kRead);
         // A short read may leave a partly filled buffer; every other failure leaves no text.
-        EXPECT_TRUE(c.path == Wide(shortFile) || file.GetTextRaw().empty()) << c.line;
+        EXPECT_TRUE(c.path == std::wstring(shortFile.begin(), shortFile.end()) || file.GetTextRaw().empty()) << c.line;
     }
     ExpectThrowsAt([&] { file.Read(static_cast<const wchar_t*>(nullptr)); }, 82, kRead);
     file.SetText("some bytes");
@@ -336,7 +308,7 @@ TEST_F(TextFile, ReadAndWriteFailures) {
     ExpectThrowsAt([&] { file.Write(static_cast<const wchar_t*>(nullptr)); }, 199, kWrite);
     EXPECT_EQ(file.GetTextRaw(), "some bytes");  // Write leaves the object alone
 
-    WriteBytes(Path("ok.txt"), {'o', 'k'});
+    PutFile("ok.txt", {'o', 'k'});
     LogCapture quiet;
     const size_t before = OpenDescriptors();
     for (int i = 0; i < 50; ++i) {
