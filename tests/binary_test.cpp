@@ -254,7 +254,10 @@ TEST(BinaryLayout, SuccessiveWritesMakeIndependentDocuments) {
     Tavrin::CReaderBinary two(stream);
     EXPECT_EQ(stream.GetRemaining(), 0u);
     CObject probe;
-    probe.read = [](IDataReader& r) { EXPECT_EQ(ReadAs<int>(r, "a") * ReadAs<int>(r, "b"), 6); };
+    probe.read = [](IDataReader& r) {
+        EXPECT_EQ(ReadAs<int>(r, "a"), 3);
+        EXPECT_EQ(ReadAs<int>(r, "b"), 2);
+    };
     two.Read(probe);
     EXPECT_EQ(probe.reads, 1);
 }
@@ -299,11 +302,14 @@ TEST(BinaryReader, ValuesAnswerOnlyToTheirKindNameAndIndex) {
         EXPECT_EQ(Bytes(first.begin, first.end), (Bytes{1, 2, 3}));
         EXPECT_TRUE(empty.begin != nullptr && empty.begin == empty.end);
     });
-    // Texts in the longer length forms: 300 units, and the seven-byte length.
-    const CList<std::wstring> longTexts({std::wstring(300, L'q'), std::wstring(70000, L'w')});
-    CList<std::wstring> back;
-    Load(Document(longTexts))->Read(back);
-    EXPECT_TRUE(back == longTexts);
+    // Long texts; wide ones in the longer length forms: 300 units, and the seven-byte length.
+    const CList<std::wstring> wides({std::wstring(300, L'q'), std::wstring(70000, L'w')});
+    const CList<std::string> narrow({std::string(300, 'q')});
+    CList<std::wstring> widesBack;
+    CList<std::string> narrowBack;
+    Load(Document(wides))->Read(widesBack);
+    Load(Document(narrow))->Read(narrowBack);
+    EXPECT_TRUE(widesBack == wides && narrowBack == narrow);
 }
 
 TEST(BinaryReader, ManyValuesInOneObject) {
@@ -613,6 +619,7 @@ TEST(BinaryReadPaths, WholeDocumentsReadTheSameEveryWay) {
     // that implements ReadBytes alone, which the reader asks for nothing it has no use for.
     const CList<SKinds> orders = Samples(300);
     const Bytes doc = Document(orders), rich = RichDocument(true);
+    EXPECT_EQ(doc, Document(orders));  // the same document again, byte for byte
     for (uint64_t window : {uint64_t(3), uint64_t(1) << 40}) {
         CWindowedBuffer stream(doc, window);
         CList<SKinds> back;

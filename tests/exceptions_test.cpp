@@ -28,6 +28,8 @@ TEST(Exceptions, LogExceptionWritesTheSameEntryAgain) {
 TEST(Exceptions, CopiesClonesAndAssignmentsKeepTheRaisingThreadAndDoNotLog) {
     Tavrin::CException original("file.cpp", 12, "Tavrin::X::Y");
     QvExceptionConversion conversion("c.cpp", 3, "conv");
+    const Tavrin::CException empty("", 0, "");  // empty texts stay texts
+    EXPECT_TRUE(*empty.GetFilename() == '\0' && *empty.GetFunctionName() == '\0');
     LogCapture log;
     unsigned int seenCopy = 0, seenClone = 0, seenAssigned = 0, seenQvClone = 0, seenQvAssigned = 0;
     unsigned int otherThread = 0;
