@@ -691,24 +691,6 @@ TEST(BinaryReadPaths, HandMadeValuesOutsideTheWritersHabits) {
     EXPECT_EQ(ReadAll(stream), "{t:t1601-1-1 1 0:0:0.1;} @40");
 }
 
-TEST(BinaryReadPaths, DateTimeFieldsFromCounts) {
-    // 1601-01-01 was a Monday (1). Years up to 2400: datetime_test.cpp.
-    const std::pair<uint64_t, const char*> cases[] = {
-        {0, "1601-1-1 1 0:0:0.0"},
-        {9999, "1601-1-1 1 0:0:0.0"},
-        {133536798967890000ull, "2024-2-29 4 11:31:36.789"},
-        {UINT64_MAX, "60056-5-28 0 5:36:10.955"},
-    };
-    for (const auto& [count, fields] : cases) EXPECT_EQ(Fields(Date(count)), fields) << count;
-    // Fields back to the count (a separate calendar computation) over the whole range.
-    uint64_t seed = 0xDA7E;  // fixed
-    for (int k = 0; k < 200000; ++k) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        const uint64_t count = k < 100000 ? seed : seed % 400000000000000000ull;
-        EXPECT_EQ(Date(count).ToFileTime(), count - count % 10000) << count;
-    }
-}
-
 TEST(BinaryWriter, GrowsTheBufferOnceToTheByteByByteCapacity) {
     // Whatever the buffer held before, including documents ending on a capacity or one past it.
     for (unsigned count : {0u, 1u, 7u, 60u, 2000u}) {

@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <tuple>
@@ -175,6 +176,18 @@ TEST(DateTimeBinary, CalendarMatchesTheCLibrary) {
                              utc.tm_min, utc.tm_sec, 7, utc.tm_wday))
             << unix;
         ASSERT_EQ(t.ToFileTime(), count) << unix;
+    }
+    // Beyond: the last count; and counts over the whole range back from their fields (a separate
+    // calendar computation), less what is below a millisecond.
+    QvDateTime last;
+    last.SetFromFileTime(UINT64_MAX);
+    ExpectFields(last, {60056, 5, 28, 5, 36, 10, 955});
+    EXPECT_EQ(last.GetDayOfWeek(), 0);
+    uint64_t seed = 0xDA7E;  // fixed
+    for (int k = 0; k < 200000; ++k) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        const uint64_t count = k < 100000 ? seed : seed % 400000000000000000ull;
+        ASSERT_EQ(QvDateTime::FromFileTime(count).ToFileTime(), count - count % 10000) << count;
     }
 }
 

@@ -34,24 +34,9 @@ namespace {
 
 using namespace Tavrin;
 
-struct SSample : ISerializable {
-    const char* GetClassName() const override { return "Test::Sample"; }
-    void Write(IDataWriter& w) const override {
-        w.Write("text", std::string("a<\"b\"&\n"));
-        w.Write("wide", std::wstring(L"\u00e9\u20ac"));
-        w.Write("count", -42);
-        w.Write("ratio", 0.1);
-        w.Write("small", 1.5f);
-        w.Write("flag", true);
-        const unsigned char bytes[] = {0, 1, 2, 250};
-        w.Write("blob", sizeof bytes, bytes);
-    }
-    void Read(IDataReader&) override {}
-};
-
 template <class Writer>
 void ExpectFileStreamLikeStringStream() {
-    const SSample sample;
+    const TestSupport::SKinds sample = TestSupport::Sample(1);  // every kind
     std::ostringstream text;
     text << "before ";
     Writer(text).Write(sample);

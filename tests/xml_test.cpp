@@ -27,9 +27,6 @@ const std::string kContainerDeclaration = "<?xml version=\"1.0\"?>\n";
 const char* const kWrite = "Tavrin::CWriterXml::Write";
 const char* const kDateFile = "core/basepool/qvdatetime.cpp";
 
-// Scripted objects: the XML root element takes their class names, "Obj" and "List".
-using ScriptObject = CObject;
-using ScriptContainer = CContainer;
 constexpr auto WriteXml = [](const auto& root) { return SXmlFormat::Write(root); };
 
 std::string Document(const std::string& root, const std::string& body, bool object = true) {
@@ -37,16 +34,17 @@ std::string Document(const std::string& root, const std::string& body, bool obje
            ">\n" + body + "</" + root + ">\n";
 }
 
-// Reads `body` as the values of an object "Obj", or as the elements of a container "List".
+// Reads `body` as the values of an object "Obj", or as the elements of a container "List" (the
+// root element takes the class name of the scripted object).
 template <class Root, class Reader>
 void ReadBody(const std::string& body, const std::function<void(Reader&)>& read) {
     Root root;
     root.read = read;
-    CReaderXml(Document(root.className, body, std::is_same_v<Root, ScriptObject>)).Read(root);
+    CReaderXml(Document(root.className, body, std::is_same_v<Root, CObject>)).Read(root);
     EXPECT_EQ(root.reads, 1);
 }
-const auto ReadNamed = ReadBody<ScriptObject, IDataReader>;
-const auto ReadElements = ReadBody<ScriptContainer, IContainerReader>;
+const auto ReadNamed = ReadBody<CObject, IDataReader>;
+const auto ReadElements = ReadBody<CContainer, IContainerReader>;
 
 // One value: the text the writer gives it, and how it is written as a named value and as a
 // container element.
@@ -104,10 +102,10 @@ void WriteElements(IContainerWriter& w) {
 // Every kind's text as a named value and as a container element (round trips of every kind:
 // contract_test.cpp).
 TEST(XmlWriter, ValueTextsOfEveryKind) {
-    ScriptObject object;
+    CObject object;
     object.className = "Geo::Shapes::Circle";
     object.write = WriteValues;
-    ScriptContainer list;
+    CContainer list;
     list.write = WriteElements;
     list.read = [](IContainerReader& r) {
         const unsigned last = static_cast<unsigned>(Values().size()) - 1;
@@ -143,10 +141,10 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
 // their class names. Class names are asked once for the root and for each container element,
 // never for named values.
 TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
-    EXPECT_EQ(WriteXml(ScriptObject()), Document("Obj", ""));
-    EXPECT_EQ(WriteXml(ScriptContainer()), Document("List", "", false));
+    EXPECT_EQ(WriteXml(CObject()), Document("Obj", ""));
+    EXPECT_EQ(WriteXml(CContainer()), Document("List", "", false));
 
-    ScriptObject c, b, a, root;
+    CObject c, b, a, root;
     c.write = [](IDataWriter& w) { w.Write("v", 1); };
     b.write = [&](IDataWriter& w) { w.Write("c", c); };
     a.write = [&](IDataWriter& w) { w.Write("b", b); };
@@ -155,10 +153,10 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
                                               "\t\t\t</c>\n\t\t</b>\n\t</a>\n"));
     EXPECT_EQ(a.asked + b.asked + c.asked, 0);
 
-    ScriptObject point, blank;
+    CObject point, blank;
     point.className = "Geo::Point";
     point.write = [](IDataWriter& w) { w.Write("x", 1); };
-    ScriptContainer inner, shapes;
+    CContainer inner, shapes;
     inner.className = "A:::B";
     inner.write = [](IContainerWriter& w) { w.Write(7); };
     shapes.className = "Shapes";
@@ -172,7 +170,7 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
                                          false));
     EXPECT_EQ(shapes.asked + point.asked + inner.asked + blank.asked, 4);
 
-    ScriptObject holder;
+    CObject holder;
     holder.write = [&](IDataWriter& w) { w.Write("items", inner); };
     EXPECT_EQ(WriteXml(holder), Document("Obj", "\t<items>\n\t\t<elt>7</elt>\n\t</items>\n"));
     EXPECT_EQ(inner.asked, 1);
@@ -186,7 +184,7 @@ TEST(XmlWriter, StreamPropertiesAndDocumentsInSequence) {
     EXPECT_EQ(stream.precision(), 16);
     EXPECT_NE(stream.flags() & std::ios_base::boolalpha, 0);
 
-    ScriptObject object;
+    CObject object;
     object.write = [](IDataWriter& w) { w.Write("f", 1.5f); };
     writer.Write(object);
     EXPECT_EQ(stream.precision(), 9);
@@ -199,14 +197,14 @@ TEST(XmlWriter, StreamPropertiesAndDocumentsInSequence) {
 
 TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     const char* const file = "core/tavrin/src/cwriterxml.cpp";
-    ScriptObject failing;
+    CObject failing;
     failing.write = [](IDataWriter& w) { w.Write("a", 1), throw std::runtime_error("app"); };
     std::ostringstream stream;
     ExpectThrowsAt<CException>([&] { CWriterXml(stream).Write(failing); }, file, 220, kWrite);
     EXPECT_EQ(stream.str(), kObjectDeclaration + "<Obj" + kNamespaces + ">\n\t<a>1</a>\n");
 
     // A library exception inside a nested container: two log entries, the inner one first.
-    ScriptContainer bad, outer;
+    CContainer bad, outer;
     bad.write = [](IContainerWriter&) { throw CException("inner.cpp", 5, "Inner"); };
     outer.write = [&](IContainerWriter& w) { w.Write(bad); };
     std::ostringstream second;
@@ -219,14 +217,14 @@ TEST(XmlWriter, FailuresBecomeCExceptionOfWrite) {
     EXPECT_EQ(second.str(), kContainerDeclaration + "<List" + kNamespaces + ">\n\t<List>\n");
 
     // Even an exception of no library type is replaced; a failing GetClassName writes nothing.
-    struct NoName : ScriptObject {
+    struct NoName : CObject {
         const char* GetClassName() const override { throw 42; }
     } noName;
     std::ostringstream third;
     EXPECT_THROW(CWriterXml(third).Write(noName), CException);
     EXPECT_EQ(third.str(), "");
     // Null names are outside the contract; they must still not crash the writer.
-    struct NullNames : ScriptObject {
+    struct NullNames : CObject {
         const char* GetClassName() const override { return nullptr; }
     } nullNames;
     nullNames.write = [](IDataWriter& w) { w.Write(nullptr, 1); };
@@ -253,7 +251,7 @@ TEST(XmlReader, NamesIgnoreCaseAndTheFirstDuplicateWins) {
         EXPECT_EQ(names, (std::vector<std::string>{"Count", "count", "s", "flag", "e"}));
         EXPECT_EQ(r.GetName(r.GetNameCount()), nullptr);
     });
-    ScriptObject upper;  // a root element differing only in letter case is accepted
+    CObject upper;  // a root element differing only in letter case is accepted
     upper.className = "OBJ";
     upper.read = [](IDataReader& r) { EXPECT_EQ(ReadAs<int>(r, "count"), 5); };
     CReaderXml(Document("Obj", body)).Read(upper);
@@ -274,7 +272,7 @@ TEST(XmlReader, DocumentsThatGiveNoValues) {
     for (const std::string& text : texts) {
         int v = -1;
         unsigned names = 99;
-        ScriptObject object;
+        CObject object;
         object.read = [&](IDataReader& r) {
             EXPECT_EQ(r.Read("v", v), text == good);
             EXPECT_EQ(r.GetName(names = r.GetNameCount()), nullptr);
@@ -297,9 +295,9 @@ TEST(XmlReader, ContainerElementsMustBeNamedElt) {
                                        "Tavrin::CContainerReaderXml::readValue");
         }
         // As a nested object or container the element is accepted.
-        ScriptObject object;
+        CObject object;
         object.read = [](IDataReader& inner) { EXPECT_EQ(inner.GetNameCount(), 0u); };
-        ScriptContainer container;
+        CContainer container;
         EXPECT_TRUE(r.Read(1, object) && r.Read(1, container));
         EXPECT_EQ(object.asked + container.asked, 0);
         bool b = false;  // "True" is not a bool: the read says false and keeps the target
