@@ -8,29 +8,16 @@
 // the value reader returns.
 #pragma once
 
-#include <memory>
-#include <string>
-
-#include <tavrin/export.h>
-#include <tavrin/interfaces.h>
+#include <tavrin/detail/textreader.h>
 
 namespace Tavrin {
 
-class TAVRIN_API CReaderJson : public IReader {
+class TAVRIN_API CReaderJson : public Detail::CTextReader {
 public:
-    // Remembers `text` (zero-terminated), which is neither owned nor copied and must stay
-    // unchanged while the reader is used. A null text reads as an empty text.
-    // Implicit, as CReaderXml's, so that a reader can be initialised from its text.
-    CReaderJson(const char* text);  // NOLINT(google-explicit-constructor)
-    // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
-    CReaderJson(const std::string& text);  // NOLINT(google-explicit-constructor)
-    // Takes over a temporary string (for example `stream.str()`), which the reader and its
-    // copies then keep alive.
-    CReaderJson(std::string&& text);  // NOLINT(google-explicit-constructor)
-    // Both readers then read the same text (a text taken over stays alive while either lives).
-    CReaderJson(const CReaderJson& other);
-    CReaderJson& operator=(const CReaderJson& other);
-    ~CReaderJson() override;
+    // From the caller's text (borrowed), a string (borrowed) or a temporary string (taken over),
+    // as Detail::CTextReader says; copies read the same text.
+    // A null text reads as an empty text.
+    using Detail::CTextReader::CTextReader;
 
     // Parse the text anew and let the object or container read from it. The calling thread runs
     // in the "C" locale for the duration of the call and gets its own locale back on every exit.
@@ -43,10 +30,6 @@ public:
     //  - whatever the application's own Read throws, unchanged.
     void Read(ISerializableContainer& container) const override;
     void Read(ISerializable& object) const override;
-
-private:
-    std::shared_ptr<const std::string> m_owned;  // only for a text taken over from a temporary
-    const char* m_text;
 };
 
 }  // namespace Tavrin

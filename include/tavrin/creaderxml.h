@@ -9,29 +9,16 @@
 // values.
 #pragma once
 
-#include <memory>
-#include <string>
-
-#include <tavrin/export.h>
-#include <tavrin/interfaces.h>
+#include <tavrin/detail/textreader.h>
 
 namespace Tavrin {
 
-class TAVRIN_API CReaderXml : public IReader {
+class TAVRIN_API CReaderXml : public Detail::CTextReader {
 public:
-    // Remembers the caller's zero-terminated UTF-8 `text`, which is neither owned nor copied
-    // and must stay unchanged while the reader is used. A null text finds no document element.
-    // Implicit, as CReaderJson's, so that a reader can be initialised from its text.
-    CReaderXml(const char* text);  // NOLINT(google-explicit-constructor)
-    // Remembers a pointer to the characters of `text`, which must outlive the reader unchanged.
-    CReaderXml(const std::string& text);  // NOLINT(google-explicit-constructor)
-    // Takes over a temporary string (for example `stream.str()`), which the reader and its
-    // copies then keep alive.
-    CReaderXml(std::string&& text);  // NOLINT(google-explicit-constructor)
-    // Both readers then read the same text (a text taken over stays alive while either lives).
-    CReaderXml(const CReaderXml& other);
-    CReaderXml& operator=(const CReaderXml& other);
-    ~CReaderXml() override;
+    // From the caller's text (borrowed), a string (borrowed) or a temporary string (taken over),
+    // as Detail::CTextReader says; copies read the same text.
+    // A null text finds no document element.
+    using Detail::CTextReader::CTextReader;
 
     // Parse the text anew and let the object or container read from it. The calling thread
     // runs in the "C" locale for the duration of the call and gets its own locale back on every
@@ -46,10 +33,6 @@ public:
     // Malformed text raises nothing: the object simply finds no values.
     void Read(ISerializableContainer& container) const override;
     void Read(ISerializable& object) const override;
-
-private:
-    std::shared_ptr<const std::string> m_owned;  // only for a text taken over from a temporary
-    const char* m_text;
 };
 
 }  // namespace Tavrin

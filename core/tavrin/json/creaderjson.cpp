@@ -354,19 +354,11 @@ bool CContainerReaderJson::Read(unsigned int index, ISerializable& value) {
 
 }  // namespace
 
-CReaderJson::CReaderJson(const char* text) : m_text(text) {}
-CReaderJson::CReaderJson(const std::string& text) : m_text(text.c_str()) {}
-CReaderJson::CReaderJson(std::string&& text)
-    : m_owned(std::make_shared<const std::string>(std::move(text))), m_text(m_owned->c_str()) {}
-CReaderJson::CReaderJson(const CReaderJson& other) = default;
-CReaderJson& CReaderJson::operator=(const CReaderJson& other) = default;
-CReaderJson::~CReaderJson() = default;
-
 void CReaderJson::Read(ISerializable& object) const {
     const Platform::CThreadLocaleGuard cLocale;
     CJsonNodePool pool;
     SJsonElement root(SJsonElement::KindObject);
-    ParseObject(m_text != nullptr ? m_text : "", root, pool);
+    ParseObject(Text() != nullptr ? Text() : "", root, pool);
     CDataReaderJson reader(root);
     object.Read(reader);
 }
@@ -375,7 +367,7 @@ void CReaderJson::Read(ISerializableContainer& container) const {
     const Platform::CThreadLocaleGuard cLocale;
     CJsonNodePool pool;
     SJsonElement root(SJsonElement::KindArray);
-    ParseArray(m_text != nullptr ? m_text : "", root, pool);
+    ParseArray(Text() != nullptr ? Text() : "", root, pool);
     CContainerReaderJson reader(root);
     container.Read(reader);
 }

@@ -279,14 +279,6 @@ bool CContainerReaderXml::Read(unsigned int index, bool& value) {
     return BoolText(readValue(index), value);
 }
 
-CReaderXml::CReaderXml(const char* text) : m_text(text) {}
-CReaderXml::CReaderXml(const std::string& text) : m_text(text.c_str()) {}
-CReaderXml::CReaderXml(std::string&& text)
-    : m_owned(std::make_shared<const std::string>(std::move(text))), m_text(m_owned->c_str()) {}
-CReaderXml::CReaderXml(const CReaderXml& other) = default;
-CReaderXml& CReaderXml::operator=(const CReaderXml& other) = default;
-CReaderXml::~CReaderXml() = default;
-
 namespace {
 
 // Parses the text and finds the document element of `root`'s class; the empty node when the
@@ -303,14 +295,14 @@ CXmlNode FindDocumentElement(const char* text, const TRoot& root) {
 
 void CReaderXml::Read(ISerializable& object) const {
     Platform::CThreadLocaleGuard cLocale;
-    const CXmlNode element = FindDocumentElement(m_text, object);
+    const CXmlNode element = FindDocumentElement(Text(), object);
     CDataReaderXml reader(element.GetData());
     object.Read(reader);
 }
 
 void CReaderXml::Read(ISerializableContainer& container) const {
     Platform::CThreadLocaleGuard cLocale;
-    const CXmlNode element = FindDocumentElement(m_text, container);
+    const CXmlNode element = FindDocumentElement(Text(), container);
     CContainerReaderXml reader(element.GetData());
     container.Read(reader);
 }
