@@ -352,24 +352,26 @@ bool CContainerReaderJson::Read(unsigned int index, ISerializable& value) {
     return ReadObject(Find(index), value);
 }
 
+// Parses the whole text into a tree (an object or an array at the root) and lets `target`
+// read from it, the thread in the "C" locale throughout.
+template <class Reader, class Target, class Parse>
+void ReadDocument(const char* text, unsigned int rootKind, Parse parse, Target& target) {
+    const Platform::CThreadLocaleGuard cLocale;
+    CJsonNodePool pool;
+    SJsonElement root(rootKind);
+    parse(text != nullptr ? text : "", root, pool);
+    Reader reader(root);
+    target.Read(reader);
+}
+
 }  // namespace
 
 void CReaderJson::Read(ISerializable& object) const {
-    const Platform::CThreadLocaleGuard cLocale;
-    CJsonNodePool pool;
-    SJsonElement root(SJsonElement::KindObject);
-    ParseObject(Text() != nullptr ? Text() : "", root, pool);
-    CDataReaderJson reader(root);
-    object.Read(reader);
+    ReadDocument<CDataReaderJson>(Text(), SJsonElement::KindObject, ParseObject, object);
 }
 
 void CReaderJson::Read(ISerializableContainer& container) const {
-    const Platform::CThreadLocaleGuard cLocale;
-    CJsonNodePool pool;
-    SJsonElement root(SJsonElement::KindArray);
-    ParseArray(Text() != nullptr ? Text() : "", root, pool);
-    CContainerReaderJson reader(root);
-    container.Read(reader);
+    ReadDocument<CContainerReaderJson>(Text(), SJsonElement::KindArray, ParseArray, container);
 }
 
 }  // namespace Tavrin
