@@ -1,6 +1,7 @@
 // Umbrella header: every public type of the library.
 #pragma once
 
+#include <tavrin/version.h>
 #include <tavrin/export.h>
 #include <tavrin/logging.h>
 #include <tavrin/iexception.h>
