@@ -1,5 +1,11 @@
-// Symbol visibility of the tavrin shared library.
+/// \file
+/// Symbol visibility of the tavrin shared library.
 #pragma once
+
+/// \def TAVRIN_API
+/// Marks a class or function as part of the shared library's interface: exported while the
+/// library is built (TAVRIN_BUILDING_LIBRARY), imported by applications on Windows, default
+/// visibility elsewhere (the library is built with hidden visibility).
 
 #if defined(_WIN32)
 #if defined(TAVRIN_BUILDING_LIBRARY)

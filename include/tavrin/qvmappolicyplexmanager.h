@@ -1,5 +1,6 @@
-// Storage policy of QvMapEx: the node pool that a map draws its entries from, either its own
-// (the usual case) or one shared with other maps (all object maps of one JSON document).
+/// \file
+/// Storage policy of QvMapEx: the node pool that a map draws its entries from, either its own
+/// (the usual case) or one shared with other maps (all object maps of one JSON document).
 #pragma once
 
 #include <memory>
@@ -9,16 +10,16 @@
 #include <tavrin/export.h>
 #include <tavrin/qvplexmanager.h>
 
-// TMap: the map class (it provides GetCount()); TAssoc: its entry type.
+/// TMap: the map class (it provides GetCount()); TAssoc: its entry type.
 template <class TMap, class TAssoc, int N1 = 0, int N2 = 0, class TSize = unsigned int>
 class QvMapPolicyPlexManager {
 public:
-    using PlexManager = QvPlexManager<TAssoc, N1, N2, TSize>;
+    using PlexManager = QvPlexManager<TAssoc, N1, N2, TSize>;  ///< the pool type
 
-    // Makes the map draw its entries from `pool` (a null pool: from its own pool again). The
-    // old shared reference is released. Throws QvExceptionContainer
-    // ("...QvMapPolicyPlexManager<...>::SetPlexManager") when the map holds entries; the map
-    // then keeps its pool.
+    /// Makes the map draw its entries from `pool` (a null pool: from its own pool again). The
+    /// old shared reference is released. Throws QvExceptionContainer
+    /// ("...QvMapPolicyPlexManager<...>::SetPlexManager") when the map holds entries; the map
+    /// then keeps its pool.
     void SetPlexManager(std::shared_ptr<PlexManager> pool) {
         if (static_cast<const TMap*>(this)->GetCount() != 0) {
             QvDetail::RaiseContainerFailure(
@@ -33,18 +34,21 @@ public:
         m_shared = std::move(pool);
     }
 
-    // The pool in use (the map's own one or the shared one).
+    /// The pool in use (the map's own one or the shared one).
     PlexManager& GetPlexManager() noexcept { return *m_pPool; }
+    /// The pool in use, read-only.
     const PlexManager& GetPlexManager() const noexcept { return *m_pPool; }
 
 protected:
-    // Throws QvExceptionContainer when `blockSize` is 0.
+    /// Throws QvExceptionContainer when `blockSize` is 0.
     explicit QvMapPolicyPlexManager(TSize blockSize) : m_own(blockSize), m_pPool(&m_own) {}
     ~QvMapPolicyPlexManager() = default;
     QvMapPolicyPlexManager(const QvMapPolicyPlexManager&) = delete;
     QvMapPolicyPlexManager& operator=(const QvMapPolicyPlexManager&) = delete;
 
+    /// Storage for one entry from the pool in use (QvPlexManager::getFreeElement).
     void* AllocateAssociation() { return m_pPool->getFreeElement(); }
+    /// Gives storage back to the pool in use; its content must already be destroyed.
     void ReturnAssociation(void* storage) noexcept { m_pPool->ReturnElement(storage); }
 
 private:

@@ -1,7 +1,8 @@
-// QvPlexManager: the pool that hands out storage for the entries of a keyed table. Storage is
-// carved out of blocks that grow by half each time (128, 192, 288, ... entries for a pool that
-// starts at 128), so that a table of many entries costs few allocations and none per entry.
-// Storage is never returned to the platform before the pool is destroyed.
+/// \file
+/// QvPlexManager: the pool that hands out storage for the entries of a keyed table. Storage is
+/// carved out of blocks that grow by half each time (128, 192, 288, ... entries for a pool that
+/// starts at 128), so that a table of many entries costs few allocations and none per entry.
+/// Storage is never returned to the platform before the pool is destroyed.
 #pragma once
 
 #include <cstddef>
@@ -14,18 +15,22 @@
 
 #include <tavrin/export.h>
 
-// Lock policy of the foundation containers. The policy 0 is the one without a lock.
+/// Lock policy of the foundation containers. The policy 0 is the one without a lock.
 template <int N>
 class QvCriticalSectionPolicy;
 
+/// The policy without a lock: the container is used by one thread at a time.
 template <>
 class QvCriticalSectionPolicy<0> {
 public:
+    /// Does nothing.
+    ///@{
     void Lock() noexcept {}
     void Unlock() noexcept {}
+    ///@}
 };
 
-// Base of the classes that must not be copied.
+/// Base of the classes that must not be copied.
 class INonCopyable {
 public:
     INonCopyable(const INonCopyable&) = delete;
@@ -38,15 +43,15 @@ protected:
 
 namespace QvDetail {
 
-// The signature as the compiler spells it, e.g. "const char* ...() [with T = X]"; its return
-// type is kept free of type aliases so that T's spelling is all that follows "T = ".
+/// The signature as the compiler spells it, e.g. "const char* ...() [with T = X]"; its return
+/// type is kept free of type aliases so that T's spelling is all that follows "T = ".
 template <class T>
 const char* PrettySignature() noexcept {
     return __PRETTY_FUNCTION__;
 }
 
-// The compiler's spelling of the type T, for exception function names that name an
-// instantiated template member.
+/// The compiler's spelling of the type T, for exception function names that name an
+/// instantiated template member.
 template <class T>
 std::string TypeName() {
     const std::string_view pretty = PrettySignature<T>();
@@ -58,7 +63,7 @@ std::string TypeName() {
     return std::string(pretty.substr(start + 4, end - start - 4));
 }
 
-// "name<arg1, arg2, ...>", the spelling of an instantiated class template in exception data.
+/// "name<arg1, arg2, ...>", the spelling of an instantiated class template in exception data.
 inline std::string TemplateName(const char* name, std::initializer_list<std::string> args) {
     std::string out(name);
     out += '<';
@@ -72,23 +77,23 @@ inline std::string TemplateName(const char* name, std::initializer_list<std::str
     return out;
 }
 
-// What can go wrong in a node pool or a map's storage policy.
+/// What can go wrong in a node pool or a map's storage policy.
 enum class EContainerFailure { ZeroBlockSize, OutOfMemory, PoolReplacedOnNonEmptyMap };
 
-// Throws the QvExceptionContainer of `failure`, naming `function` (the instantiated member,
-// "<class>::<member>") as the raising function.
+/// Throws the QvExceptionContainer of `failure`, naming `function` (the instantiated member,
+/// "<class>::<member>") as the raising function.
 [[noreturn]] TAVRIN_API void RaiseContainerFailure(EContainerFailure failure,
                                                    const std::string& function);
 
 }  // namespace QvDetail
 
-// TAssoc: the entry type. The integer parameters are 0 in every use (lock policy, and
-// reserved); TSize is the type of the sizes and counts.
+/// TAssoc: the entry type. The integer parameters are 0 in every use (lock policy, and
+/// reserved); TSize is the type of the sizes and counts.
 template <class TAssoc, int N1 = 0, int N2 = 0, class TSize = unsigned int>
 class QvPlexManager : public QvCriticalSectionPolicy<N1>, private INonCopyable {
 public:
-    // No memory is allocated until the first getFreeElement. Throws QvExceptionContainer
-    // ("...QvPlexManager<...>::QvPlexManager") when `initialBlockSize` is 0.
+    /// No memory is allocated until the first getFreeElement. Throws QvExceptionContainer
+    /// ("...QvPlexManager<...>::QvPlexManager") when `initialBlockSize` is 0.
     explicit QvPlexManager(TSize initialBlockSize) : m_initialBlockSize(initialBlockSize) {
         if (initialBlockSize == 0) {
             QvDetail::RaiseContainerFailure(QvDetail::EContainerFailure::ZeroBlockSize,
@@ -96,7 +101,7 @@ public:
         }
     }
 
-    // Frees every block. The entries' contents must have been destroyed by their owner.
+    /// Frees every block. The entries' contents must have been destroyed by their owner.
     virtual ~QvPlexManager() {
         while (m_pBlocks) {
             SBlock* next = m_pBlocks->pNext;
@@ -105,9 +110,9 @@ public:
         }
     }
 
-    // Uninitialised storage for one entry, suitably aligned. Entries of a new block are handed
-    // out from its last to its first. Throws QvExceptionContainer
-    // ("...QvPlexManager<...>::getFreeElement") when no block can be obtained.
+    /// Uninitialised storage for one entry, suitably aligned. Entries of a new block are handed
+    /// out from its last to its first. Throws QvExceptionContainer
+    /// ("...QvPlexManager<...>::getFreeElement") when no block can be obtained.
     TAssoc* getFreeElement() {
         if (m_pFree) {
             SFreeNode* node = m_pFree;
@@ -120,20 +125,22 @@ public:
         return static_cast<TAssoc*>(slot);
     }
 
-    // Gives storage obtained from getFreeElement back to the pool (its content must already be
-    // destroyed); the next getFreeElement hands it out again.
+    /// Gives storage obtained from getFreeElement back to the pool (its content must already be
+    /// destroyed); the next getFreeElement hands it out again.
     void ReturnElement(void* element) noexcept {
         m_pFree = ::new (element) SFreeNode{m_pFree};
     }
 
-    // Size of the next block to allocate: the fixed size when set, else the initial size
-    // multiplied once per block allocated so far by the growth factor (single precision,
-    // truncated). Returns 0 when the size no longer fits TSize.
+    /// Size of the next block to allocate: the fixed size when set, else the initial size
+    /// multiplied once per block allocated so far by the growth factor (single precision,
+    /// truncated). Returns 0 when the size no longer fits TSize.
     TSize GetNextBlockSize() const noexcept { return BlockSizeAt(m_blockCount); }
 
+    /// The block size the pool was constructed with.
     TSize GetInitialBlockSize() const noexcept { return m_initialBlockSize; }
+    /// Number of blocks allocated so far.
     TSize GetBlockCount() const noexcept { return m_blockCount; }
-    // Number of entries in the most recently allocated block (0 before the first).
+    /// Number of entries in the most recently allocated block (0 before the first).
     TSize GetLastBlockSize() const noexcept {
         return m_blockCount ? BlockSizeAt(m_blockCount - 1) : 0;
     }
@@ -153,7 +160,7 @@ private:
     static constexpr size_t kElementSize =
         ((sizeof(TAssoc) > sizeof(SFreeNode) ? sizeof(TAssoc) : sizeof(SFreeNode)) + kAlign - 1) /
         kAlign * kAlign;
-    // The link to the next block, padded so that the entries that follow are aligned.
+    /// The link to the next block, padded so that the entries that follow are aligned.
     static constexpr size_t kHeaderSize = (sizeof(SBlock) + kAlign - 1) / kAlign * kAlign;
 
     static std::string FullName() {
@@ -193,8 +200,8 @@ private:
 
     SBlock* m_pBlocks = nullptr;
     SFreeNode* m_pFree = nullptr;
-    unsigned char* m_pCursor = nullptr;  // first entry of the newest block
-    TSize m_remaining = 0;               // entries of the newest block not yet handed out
+    unsigned char* m_pCursor = nullptr;  ///< first entry of the newest block
+    TSize m_remaining = 0;               ///< entries of the newest block not yet handed out
     TSize m_initialBlockSize;
     TSize m_fixedBlockSize = 0;
     TSize m_blockCount = 0;

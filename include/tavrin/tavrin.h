@@ -1,4 +1,6 @@
-// Umbrella header: every public type of the library.
+/// \file
+//// \file
+/// Umbrella header: every public type of the library.
 #pragma once
 
 #include <tavrin/version.h>
@@ -30,3 +32,42 @@
 #include <tavrin/creaderbinary.h>
 #include <tavrin/cwriterjson.h>
 #include <tavrin/creaderjson.h>
+
+/// \mainpage Tavrin API reference
+///
+/// Tavrin writes application objects as binary, JSON or XML documents and reads them back.
+/// An application class implements Tavrin::ISerializable (an object with named values) or
+/// Tavrin::ISerializableContainer (an ordered sequence of elements); a writer (Tavrin::CWriterBinary,
+/// Tavrin::CWriterJson, Tavrin::CWriterXml) hands it a value writer, a reader
+/// (Tavrin::CReaderBinary, Tavrin::CReaderJson, Tavrin::CReaderXml) a value reader. Every failure
+/// the library detects is an exception derived from IException.
+///
+/// Include `<tavrin/tavrin.h>` for everything. The byte layout of the binary document and the
+/// shapes of the JSON and XML documents are described in docs/FORMATS.md, building and a first
+/// program in docs/QUICKSTART.md.
+
+/// \namespace Tavrin
+/// The serialization interfaces, the writers and readers of the three formats, the text file
+/// and the exceptions they raise.
+
+/// \namespace Tavrin::Detail
+/// Bases that public classes share (the exceptions' body, the text readers' document text);
+/// applications use the derived classes.
+
+/// \namespace Tavrin::Encodings
+/// Conversion between Windows code pages and wide text.
+
+/// \namespace Tavrin::Base64
+/// Base64 encoding and decoding of byte blobs.
+
+/// \namespace Tavrin::Com
+/// The per-thread apartment calls that the text file's code-page guess relies on.
+
+/// \namespace Logging
+/// The log channels that exceptions report through, and the process-wide sink.
+
+/// \namespace QvRTTI
+/// The registry of clone functions through which variants copy the objects they hold.
+
+/// \namespace QvMapTypes
+/// The entry type of the keyed table QvMapEx.

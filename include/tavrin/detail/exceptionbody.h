@@ -1,5 +1,6 @@
-// What every exception of the library holds: where it was raised and by which thread.
-// Not meant to be used directly; catch IException or one of the concrete classes.
+/// \file
+/// What every exception of the library holds: where it was raised and by which thread.
+/// Not meant to be used directly; catch IException or one of the concrete classes.
 #pragma once
 
 #include <string>
@@ -8,8 +9,8 @@
 
 namespace Tavrin::Detail {
 
-// The four concrete exception classes derive from this body and add only their message
-// text (one log channel entry per construction) and Clone.
+/// The four concrete exception classes derive from this body and add only their message
+/// text (one log channel entry per construction) and Clone.
 class TAVRIN_API CExceptionBody : public IException {
 public:
     const char* GetFilename() const override;
@@ -18,18 +19,20 @@ public:
     unsigned int GetThreadID() const override;
 
 protected:
-    // The message texts of the concrete classes, each logged on its class's own logger.
+    /// The message texts of the concrete classes, each logged on its class's own logger.
     enum class EMessage { Exception, Conversion, Container, WrongFileVersion };
 
-    // Copies `file` and `function` (both non-null, zero-terminated), records the calling
-    // thread and writes one log entry with the message of `message`.
+    /// Copies `file` and `function` (both non-null, zero-terminated), records the calling
+    /// thread and writes one log entry with the message of `message`.
     CExceptionBody(const char* file, unsigned int line, const char* function, EMessage message);
-    // Copies keep the raising thread and do not log.
+    /// Copies keep the raising thread and do not log.
+    ///@{
     CExceptionBody(const CExceptionBody&) = default;
     CExceptionBody& operator=(const CExceptionBody&) = default;
+    ///@}
     ~CExceptionBody() override;
 
-    // Writes the log entry of `message` for this raising place (again).
+    /// Writes the log entry of `message` for this raising place (again).
     void Log(EMessage message) const;
 
 private:
