@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the benchmarks need on Debian 12, if missing.
+# Installs what the build, the tests and the benchmarks need on Debian 12, if missing, and
+# the optional groups named as arguments.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest
           libbenchmark-dev libicu-dev locales)
+# Optional groups, named as arguments: docs (Doxygen, for scripts/check-docs.sh).
+for group in "$@"; do
+  case "$group" in
+    docs) packages+=(doxygen) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
