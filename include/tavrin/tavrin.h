@@ -32,6 +32,10 @@
 #include <tavrin/creaderbinary.h>
 #include <tavrin/cwriterjson.h>
 #include <tavrin/creaderjson.h>
+#include <tavrin/binarydocument.h>
+#include <tavrin/jsondocument.h>
+#include <tavrin/xmldocument.h>
+#include <tavrin/console.h>
 
 /// \mainpage Tavrin API reference
 ///

@@ -228,6 +228,10 @@ public:
         return Slow(c, [this] { return m_slow.DateTime(m_none); });
     }
 
+    // Bytes from the cursor to the end of the memory offered (for a stream over one buffer:
+    // to the end of the buffer, also after a value read the stream's own way).
+    uint64_t Remaining(const Cursor& c) const noexcept { return Left(c); }
+
 private:
     size_t Left(Cursor c) const noexcept { return static_cast<size_t>(m_end - c); }
 

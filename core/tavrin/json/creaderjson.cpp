@@ -1,6 +1,7 @@
 // The JSON reader: parses the document into a tree (jsonparser.cpp) and hands the application
 // value readers over it; values stay text until the application asks for a type.
 #include <tavrin/creaderjson.h>
+#include <tavrin/jsondocument.h>
 
 #include <cstdint>
 #include <memory>
@@ -373,5 +374,108 @@ void CReaderJson::Read(ISerializable& object) const {
 void CReaderJson::Read(ISerializableContainer& container) const {
     ReadDocument<CContainerReaderJson>(Text(), SJsonElement::KindArray, ParseArray, container);
 }
+
+// ---- CJsonDocument: the parse tree for inspection ----------------------------------------
+
+namespace Detail {
+struct SJsonDocumentView {
+    CJsonNodePool pool;
+    SJsonElement root{SJsonElement::KindObject};
+    bool parsed = false;
+    size_t stop = 0;
+};
+}  // namespace Detail
+
+namespace {
+const SJsonElement* ElementOf(const void* p) noexcept { return static_cast<const SJsonElement*>(p); }
+}  // namespace
+
+CJsonValue::EType CJsonValue::GetType() const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    if (e == nullptr) return EType::Null;
+    switch (e->GetKind()) {
+        case SJsonElement::KindObject: return EType::Object;
+        case SJsonElement::KindArray: return EType::Array;
+        default: return e->IsQuoted() ? EType::String : EType::Bare;
+    }
+}
+
+std::string_view CJsonValue::GetText() const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    return e != nullptr ? e->GetText() : std::string_view();
+}
+
+unsigned int CJsonValue::GetCount() const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    if (e == nullptr) return 0;
+    return e->GetKind() == SJsonElement::KindObject ? e->GetMemberCount() : e->GetElementCount();
+}
+
+std::string_view CJsonValue::GetMemberName(unsigned int index) const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    if (e == nullptr || index >= e->GetMemberCount()) return {};
+    const SJsonMember& m = e->GetMember(index);
+    return {m.name, m.nameLength};
+}
+
+CJsonValue CJsonValue::GetChild(unsigned int index) const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    if (e == nullptr) return {};
+    if (e->GetKind() == SJsonElement::KindObject) {
+        return index < e->GetMemberCount() ? CJsonValue(&e->GetMember(index).element) : CJsonValue();
+    }
+    return index < e->GetElementCount() ? CJsonValue(e->GetElement(index)) : CJsonValue();
+}
+
+CJsonValue CJsonValue::Find(std::string_view name) const noexcept {
+    const SJsonElement* e = ElementOf(m_element);
+    if (e == nullptr || e->GetKind() != SJsonElement::KindObject) return {};
+    const SJsonMember* m = e->FindMember(name);
+    return m != nullptr ? CJsonValue(&m->element) : CJsonValue();
+}
+
+bool CJsonValue::ReadObject(ISerializable& target) const {
+    const Platform::CThreadLocaleGuard cLocale;
+    return Tavrin::ReadObject(ElementOf(m_element), target);
+}
+
+bool CJsonValue::ReadContainer(ISerializableContainer& target) const {
+    const Platform::CThreadLocaleGuard cLocale;
+    return Tavrin::ReadContainer(ElementOf(m_element), target);
+}
+
+CJsonDocument::CJsonDocument() : m_view(std::make_unique<Detail::SJsonDocumentView>()) {}
+
+CJsonDocument::~CJsonDocument() = default;
+
+void CJsonDocument::Parse(const char* text) {
+    auto view = std::make_unique<Detail::SJsonDocumentView>();
+    if (text == nullptr) text = "";
+    const char* p = text;
+    while (Detail::IsSpaceByte(*p)) ++p;
+    const Platform::CThreadLocaleGuard cLocale;
+    try {
+        if (*p == '[') {
+            view->root = SJsonElement(SJsonElement::KindArray);
+            ParseArray(text, view->root, view->pool);
+        } else {
+            ParseObject(text, view->root, view->pool);
+        }
+    } catch (...) {
+        const char* stop = LastParseStop();
+        const size_t length = std::char_traits<char>::length(text);
+        m_view = std::make_unique<Detail::SJsonDocumentView>();
+        m_view->stop = stop >= text && stop <= text + length ? static_cast<size_t>(stop - text) : 0;
+        throw;
+    }
+    view->parsed = true;
+    m_view = std::move(view);
+}
+
+CJsonValue CJsonDocument::GetRoot() const noexcept {
+    return m_view->parsed ? CJsonValue(&m_view->root) : CJsonValue();
+}
+
+size_t CJsonDocument::GetStopOffset() const noexcept { return m_view->stop; }
 
 }  // namespace Tavrin

@@ -29,6 +29,15 @@ constexpr unsigned int kIndexThreshold = 16;
 
 using Detail::IsSpaceByte;
 
+// Where the last failed parse on this thread stopped (see LastParseStop).
+thread_local const char* t_stop = nullptr;
+
+// Raises `what` for the text at `p`, noting the position first.
+[[noreturn]] void Stop(const char* p, ERaise what) {
+    t_stop = p;
+    Raise(what);
+}
+
 // Bytes that end an ordinary run inside a quoted string.
 constexpr std::array<bool, 256> kStringStop = [] {
     std::array<bool, 256> table{};
@@ -49,7 +58,7 @@ constexpr std::array<bool, 256> kValueStop = [] {
 // Advances over white space; the end of the text there is an error.
 const char* SkipEmptyChars(const char* p) {
     while (IsSpaceByte(*p)) ++p;
-    if (*p == '\0') Raise(ERaise::JsonEndOfText);
+    if (*p == '\0') Stop(p, ERaise::JsonEndOfText);
     return p;
 }
 
@@ -59,7 +68,7 @@ const char* ScanString(const char* p) {
     for (;;) {
         while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
         if (*p == '"') return p;
-        if (*p == '\0' || p[1] == '\0') Raise(ERaise::JsonStringNotClosed);
+        if (*p == '\0' || p[1] == '\0') Stop(p, ERaise::JsonStringNotClosed);
         p += 2;
     }
 }
@@ -70,7 +79,7 @@ const char* ScanValue(const char* p, char terminator) {
     for (;;) {
         const char c = *p;
         if (kValueStop[static_cast<unsigned char>(c)] || c == terminator) {
-            if (c == '\0') Raise(ERaise::JsonValueNotEnded);
+            if (c == '\0') Stop(p, ERaise::JsonValueNotEnded);
             return p;
         }
         ++p;
@@ -128,7 +137,7 @@ public:
 
     const char* ParseObject(const char* p, SJsonElement& object) {
         p = SkipEmptyChars(p);
-        if (*p != '{') Raise(ERaise::JsonObjectStart);
+        if (*p != '{') Stop(p, ERaise::JsonObjectStart);
         p = SkipEmptyChars(p + 1);
         const size_t base = m_members.size();
         for (;;) {
@@ -136,11 +145,11 @@ public:
                 CloseObject(object, base);
                 return p + 1;
             }
-            if (*p != '"') Raise(ERaise::JsonMemberName);
+            if (*p != '"') Stop(p, ERaise::JsonMemberName);
             const char* name = p + 1;
             const char* close = ScanString(name);
             p = SkipEmptyChars(close + 1);
-            if (*p != ':') Raise(ERaise::JsonMemberColon);
+            if (*p != ':') Stop(p, ERaise::JsonMemberColon);
             p = SkipEmptyChars(p + 1);
             SJsonElement element;
             p = ParseElement(p, '}', element);
@@ -159,9 +168,9 @@ public:
             return p;
         }
         p = SkipEmptyChars(p);
-        if (*p != '[') Raise(ERaise::JsonArrayStart);
+        if (*p != '[') Stop(p, ERaise::JsonArrayStart);
         p = SkipEmptyChars(p + 1);
-        if (*p == ',') Raise(ERaise::JsonArrayLeadingComma);
+        if (*p == ',') Stop(p, ERaise::JsonArrayLeadingComma);
         if (*p == ']') {
             SetChildren(array, SJsonElement::KindArray, nullptr, 0);
             return p + 1;
@@ -173,7 +182,7 @@ public:
             m_elements.push_back(element);
             if (*p == ',') {
                 p = SkipEmptyChars(p + 1);
-                if (*p == ']') Raise(ERaise::JsonArrayTrailingComma);
+                if (*p == ']') Stop(p, ERaise::JsonArrayTrailingComma);
             }
             if (*p == ']') {
                 CloseArray(array, base);
@@ -193,12 +202,12 @@ private:
                 return SkipEmptyChars(close + 1);
             }
             case '[':
-                Enter();
+                Enter(p);
                 p = ParseArray(p, element);
                 --m_depth;
                 return SkipEmptyChars(p);
             case '{':
-                Enter();
+                Enter(p);
                 p = ParseObject(p, element);
                 --m_depth;
                 return SkipEmptyChars(p);
@@ -214,8 +223,8 @@ private:
         }
     }
 
-    void Enter() {
-        if (m_depth >= kMaxDepth) Raise(ERaise::JsonNestingTooDeep);
+    void Enter(const char* p) {
+        if (m_depth >= kMaxDepth) Stop(p, ERaise::JsonNestingTooDeep);
         ++m_depth;
     }
 
@@ -324,5 +333,7 @@ const char* ParseString(const char* p, std::string& text) {
     text.assign(p, static_cast<size_t>(close - p));
     return close + 1;
 }
+
+const char* LastParseStop() noexcept { return t_stop; }
 
 }  // namespace Tavrin

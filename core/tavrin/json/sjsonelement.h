@@ -111,4 +111,9 @@ const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& poo
 // CException (ERaise::JsonStringNotClosed) when the text ends first.
 const char* ParseString(const char* p, std::string& text);
 
+// Where the last parse on the calling thread that threw for malformed text stopped: the
+// position in that text of the byte that did not fit (the end of the text when it ended too
+// early). Null before any such failure.
+const char* LastParseStop() noexcept;
+
 }  // namespace Tavrin

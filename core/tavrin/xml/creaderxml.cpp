@@ -2,6 +2,7 @@
 // value readers look values up in the tree on demand and convert their text only when asked.
 // The tree outlives every value reader of the Read, so they walk its records directly.
 #include <tavrin/creaderxml.h>
+#include <tavrin/xmldocument.h>
 
 #include <cstring>
 #include <string>
@@ -306,5 +307,103 @@ void CReaderXml::Read(ISerializableContainer& container) const {
     CContainerReaderXml reader(element.GetData());
     container.Read(reader);
 }
+
+// ---- CXmlDocument: the parse tree for inspection ------------------------------------------
+
+namespace Detail {
+struct SXmlDocumentView {
+    CXmlNode root;
+    size_t stop = 0;
+};
+}  // namespace Detail
+
+namespace {
+const SXmlNodeData* NodeOf(const void* p) noexcept { return static_cast<const SXmlNodeData*>(p); }
+
+std::string_view View(const char* text) noexcept {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
+}  // namespace
+
+std::string_view CXmlElement::GetName() const noexcept {
+    return m_node != nullptr ? View(NodeOf(m_node)->name) : std::string_view();
+}
+
+bool CXmlElement::IsDeclaration() const noexcept {
+    return m_node != nullptr && NodeOf(m_node)->declaration;
+}
+
+int CXmlElement::GetChildCount() const noexcept {
+    return m_node != nullptr ? NodeOf(m_node)->childCount : 0;
+}
+
+CXmlElement CXmlElement::GetChild(int index) const noexcept {
+    if (index < 0 || index >= GetChildCount()) return {};
+    return CXmlElement(NodeOf(m_node)->children[index]);
+}
+
+int CXmlElement::GetAttributeCount() const noexcept {
+    return m_node != nullptr ? NodeOf(m_node)->attributeCount : 0;
+}
+
+std::string_view CXmlElement::GetAttributeName(int index) const noexcept {
+    if (index < 0 || index >= GetAttributeCount()) return {};
+    return View(NodeOf(m_node)->attributes[index].name);
+}
+
+std::string_view CXmlElement::GetAttributeValue(int index) const noexcept {
+    if (index < 0 || index >= GetAttributeCount()) return {};
+    return View(NodeOf(m_node)->attributes[index].value);
+}
+
+int CXmlElement::GetTextCount() const noexcept {
+    return m_node != nullptr ? NodeOf(m_node)->textCount : 0;
+}
+
+std::string_view CXmlElement::GetText(int index) const noexcept {
+    if (index < 0 || index >= GetTextCount()) return {};
+    return View(NodeOf(m_node)->texts[index]);
+}
+
+int CXmlElement::GetRawCount() const noexcept {
+    return m_node != nullptr ? NodeOf(m_node)->clearCount : 0;
+}
+
+std::string_view CXmlElement::GetRaw(int index) const noexcept {
+    if (index < 0 || index >= GetRawCount()) return {};
+    return View(NodeOf(m_node)->clears[index].value);
+}
+
+std::string_view CXmlElement::GetRawMarker(int index) const noexcept {
+    if (index < 0 || index >= GetRawCount()) return {};
+    return View(NodeOf(m_node)->clears[index].openMarker);
+}
+
+void CXmlElement::ReadObject(ISerializable& target) const {
+    Platform::CThreadLocaleGuard cLocale;
+    CDataReaderXml reader(NodeOf(m_node));
+    target.Read(reader);
+}
+
+void CXmlElement::ReadContainer(ISerializableContainer& target) const {
+    Platform::CThreadLocaleGuard cLocale;
+    CContainerReaderXml reader(NodeOf(m_node));
+    target.Read(reader);
+}
+
+CXmlDocument::CXmlDocument() : m_view(std::make_unique<Detail::SXmlDocumentView>()) {}
+
+CXmlDocument::~CXmlDocument() = default;
+
+bool CXmlDocument::Parse(const char* text) {
+    auto view = std::make_unique<Detail::SXmlDocumentView>();
+    view->root = CXmlNode::Parse(text != nullptr ? text : "", &view->stop);
+    m_view = std::move(view);
+    return !m_view->root.IsEmpty();
+}
+
+CXmlElement CXmlDocument::GetRoot() const noexcept { return CXmlElement(m_view->root.GetData()); }
+
+size_t CXmlDocument::GetStopOffset() const noexcept { return m_view->stop; }
 
 }  // namespace Tavrin

@@ -340,6 +340,8 @@ public:
 
     // Builds the tree; returns the top record, or null when the text is malformed.
     SXmlNodeData* Run();
+    // Where a malformed text stopped the parse: offset of the markup or text that failed.
+    size_t GetStop() const noexcept { return m_stop; }
 
 private:
     struct SOpen {
@@ -401,8 +403,14 @@ private:
     bool ParseStartTag(const char*& p, bool declaration);
     bool ParseEndTag(const char*& p);
 
+    SXmlNodeData* Fail(const char* p) noexcept {
+        m_stop = static_cast<size_t>(p - m_text);
+        return nullptr;
+    }
+
     const char* m_text;
     const char* m_textEnd;
+    size_t m_stop = 0;
     CXmlTree* m_tree;
     Detail::CArena& m_arena;
     Detail::CStack<SOpen> m_open;
@@ -553,7 +561,7 @@ SXmlNodeData* CParser::Run() {
         const bool hasText = segmentEnd != segmentBegin;
 
         if (*p == '\0') {
-            if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return nullptr;
+            if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return Fail(p);
             break;
         }
 
@@ -566,7 +574,7 @@ SXmlNodeData* CParser::Run() {
             const std::string_view rest(contentBegin,
                                         static_cast<size_t>(m_textEnd - contentBegin));
             const size_t close = rest.find(std::string_view(marker.close, marker.closeLength));
-            if (close == std::string_view::npos) return nullptr;
+            if (close == std::string_view::npos) return Fail(p);
             AddEntry(CurrentOpen().clearStart, m_clears.size(), 3);
             m_clears.push_back(SXmlClear{CopyString(contentBegin, contentBegin + close),
                                          marker.open, marker.close});
@@ -574,13 +582,13 @@ SXmlNodeData* CParser::Run() {
             continue;
         }
 
-        if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return nullptr;
+        if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return Fail(p);
         if (p[1] == '/') {
-            if (!ParseEndTag(p)) return nullptr;
+            if (!ParseEndTag(p)) return Fail(p);
         } else {
             const bool declaration = p[1] == '?';
             p += declaration ? 2 : 1;
-            if (!ParseStartTag(p, declaration)) return nullptr;
+            if (!ParseStartTag(p, declaration)) return Fail(p);
         }
     }
 
@@ -626,12 +634,19 @@ void CXmlNode::Release() noexcept {
     }
 }
 
-CXmlNode CXmlNode::Parse(const char* text) {
+CXmlNode CXmlNode::Parse(const char* text) { return Parse(text, nullptr); }
+
+CXmlNode CXmlNode::Parse(const char* text, size_t* stop) {
+    if (stop != nullptr) *stop = 0;
     if (text == nullptr) return CXmlNode();
     const size_t length = std::strlen(text);
     auto tree = std::make_unique<CXmlTree>(length);
-    SXmlNodeData* top = CParser(text, length, tree.get()).Run();
-    if (top == nullptr) return CXmlNode();
+    CParser parser(text, length, tree.get());
+    SXmlNodeData* top = parser.Run();
+    if (top == nullptr) {
+        if (stop != nullptr) *stop = parser.GetStop();
+        return CXmlNode();
+    }
     SXmlNodeData* result = top;
     if (top->orderCount == 1 && top->childCount == 1) result = top->children[0];
     CXmlNode node(result);

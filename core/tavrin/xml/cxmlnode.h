@@ -5,6 +5,7 @@
 // no exceptions of its own (only the platform's, for memory exhaustion).
 #pragma once
 
+#include <cstddef>
 
 namespace Tavrin {
 
@@ -67,6 +68,9 @@ public:
     // for elements nested deeper than 1,000 levels. Parses on different threads may run at
     // the same time.
     static CXmlNode Parse(const char* text);
+    // The same; for a malformed text `*stop` (when not null) receives the byte offset where
+    // the parse failed, 0 otherwise.
+    static CXmlNode Parse(const char* text, size_t* stop);
 
     bool IsEmpty() const noexcept { return m_data == nullptr; }
     // Element name as written in the start tag; null for the empty node and the top record.
