@@ -566,6 +566,13 @@ int Show(const SArgs& a) {
 
 // ---- check -------------------------------------------------------------------------------------
 
+// A message about `path` without the path in front, for lines that start with the path.
+std::string WithoutPath(const std::string& path, std::string message) {
+    const std::string prefix = Describe(path) + ": ";
+    if (message.compare(0, prefix.size(), prefix) == 0) message.erase(0, prefix.size());
+    return message;
+}
+
 int Check(const SArgs& a) {
     if (a.positional.empty()) Usage("check needs at least one FILE");
     int status = 0;
@@ -588,7 +595,7 @@ int Check(const SArgs& a) {
             std::printf("%s: ok (%s)\n", path.c_str(), FormatName(d.format));
         } catch (const SToolError& e) {
             if (e.status == 2) throw;
-            std::printf("%s: %s\n", path.c_str(), e.what());
+            std::printf("%s: %s\n", path.c_str(), WithoutPath(path, e.what()).c_str());
             status = 1;
         }
     }
@@ -749,13 +756,15 @@ int Base64Command(const SArgs& a) {
         result = Tavrin::Base64::Encode(data.data(), data.size(), a.Has("--lines"));
         if (!result.empty()) result.push_back('\n');
     } else {
-        if (data.find('\0') != std::string::npos) throw SToolError(Describe(inPath) + ": not Base64 text (a zero byte)");
-        const bool blank = data.find_first_not_of(" \t\r\n") == std::string::npos;
-        if (!blank) {
-            const size_t n = Tavrin::Base64::GetDecodedSize(data.c_str());
+        std::string text = data;
+        if (text.find('\0') != std::string::npos) throw SToolError(Describe(inPath) + ": not Base64 text (a zero byte)");
+        // Line ends after the text would hide its padding from the decoder's size.
+        text.erase(text.find_last_not_of(" \t\r\n") + 1);
+        if (!text.empty()) {
+            const size_t n = Tavrin::Base64::GetDecodedSize(text.c_str());
             result.resize(n);
             try {
-                Tavrin::Base64::Decode(data.c_str(), result.data(), n);
+                Tavrin::Base64::Decode(text.c_str(), result.data(), n);
             } catch (const IException& e) {
                 throw SToolError(Describe(inPath) + ": not Base64 text: " + ExceptionText(e));
             }
@@ -809,7 +818,7 @@ int Text(const SArgs& a) {
                     std::printf("%s: unknown (no certain guess)\n", path.c_str());
                 }
             } catch (const SToolError& e) {
-                std::printf("%s: %s\n", path.c_str(), e.what());
+                std::printf("%s: %s\n", path.c_str(), WithoutPath(path, e.what()).c_str());
                 status = 1;
             } catch (const IException& e) {
                 std::printf("%s: %s\n", path.c_str(), ExceptionText(e).c_str());

@@ -550,7 +550,18 @@ bool LooksLikeContainer(const Tavrin::CXmlElement& e) {
     return allElt || (n > 1 && allSame);
 }
 
-std::string ClassFromElementName(std::string_view name) { return std::string(name); }
+// The class name behind an element name: the XML writer writes each "::" as "-".
+std::string ClassFromElementName(std::string_view name) {
+    std::string cls;
+    for (const char c : name) {
+        if (c == '-') {
+            cls += "::";
+        } else {
+            cls.push_back(c);
+        }
+    }
+    return cls;
+}
 
 SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l, bool element);
 
@@ -685,12 +696,12 @@ SValue ReadXmlTree(const Tavrin::CXmlDocument& xml, const CBinaryDocument* like,
     SValue tree;
     if (container) {
         PlanXmlContainer(tree, top, likeRoot, l);
-        tree.className = std::string(top.GetName());
+        tree.className = ClassFromElementName(top.GetName());
         CFillContainer f(tree, warnings);
         top.ReadContainer(f);
     } else {
         PlanXmlObject(tree, top, likeRoot, l);
-        tree.className = std::string(top.GetName());
+        tree.className = ClassFromElementName(top.GetName());
         CFillObject f(tree, warnings);
         top.ReadObject(f);
     }
