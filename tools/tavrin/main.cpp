@@ -94,6 +94,9 @@ SArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::str
 
 // ---- Files -------------------------------------------------------------------------------------
 
+// The path named by UTF-8 text, and back.
+fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
 // A path as UTF-8 text.
 std::string Utf8(const fs::path& p) {
     const std::u8string s = p.u8string();
@@ -112,15 +115,23 @@ std::string ReadAll(const std::string& path) {
         return data;
     }
     std::error_code ec;
-    const fs::path p = fs::u8path(path);
+    const fs::path p = PathOf(path);
     const fs::file_status st = fs::status(p, ec);
     if (!fs::exists(st)) throw SToolError(Describe(path) + ": no such file");
     if (fs::is_directory(st)) throw SToolError(Describe(path) + ": is a directory");
     std::ifstream in(p, std::ios::binary);
     if (!in) throw SToolError(Describe(path) + ": cannot be opened for reading (permission?)");
     const auto size = fs::file_size(p, ec);
-    if (!ec) data.reserve(static_cast<size_t>(size));
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!ec) {
+        data.resize(static_cast<size_t>(size));
+        in.read(data.data(), static_cast<std::streamsize>(size));
+        data.resize(static_cast<size_t>(in.gcount()));
+        if (in.bad()) throw SToolError(Describe(path) + ": read error");
+        if (in.eof() || in.peek() == std::char_traits<char>::eof()) return data;
+    }
+    // A file that grew meanwhile, or one without a size (a pipe): the rest as it comes.
+    in.clear();
+    data.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) throw SToolError(Describe(path) + ": read error");
     return data;
 }
@@ -131,7 +142,7 @@ class COutputFile {
 public:
     explicit COutputFile(std::string path) : m_path(std::move(path)) {
         if (m_path == "-") return;
-        const fs::path target = fs::u8path(m_path);
+        const fs::path target = PathOf(m_path);
         fs::path dir = target.parent_path();
         if (dir.empty()) dir = ".";
         std::error_code ec;
@@ -180,7 +191,7 @@ public:
     void Commit() {
         if (IsStdout()) return;
         std::error_code ec;
-        fs::rename(m_temp, fs::u8path(m_path), ec);
+        fs::rename(m_temp, PathOf(m_path), ec);
         if (ec) throw SToolError("'" + m_path + "': cannot be replaced: " + ec.message());
         m_committed = true;
     }
@@ -668,7 +679,7 @@ int Stat(const SArgs& a) {
 
 EFormat TargetFormat(const SArgs& a, const std::string& out) {
     if (a.Has("--to")) return ParseFormat(a.Get("--to"));
-    const std::string ext = Utf8(fs::u8path(out).extension());
+    const std::string ext = Utf8(PathOf(out).extension());
     if (ext == ".bin") return EFormat::Binary;
     if (ext == ".json") return EFormat::Json;
     if (ext == ".xml") return EFormat::Xml;
@@ -795,7 +806,7 @@ Tavrin::CTextFile ReadTextFile(const std::string& path) {
     }
     ReadAll(path);  // the clear messages for missing files and directories
     try {
-        file.Read(fs::u8path(path).wstring());
+        file.Read(PathOf(path).wstring());
     } catch (const IException& e) {
         throw SToolError(Describe(path) + ": " + ExceptionText(e));
     }

@@ -522,16 +522,6 @@ SValue PlanJson(const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLik
 
 // XML -------------------------------------------------------------------------------------------
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 
 // How an element with child elements is read without a document to follow: as a container
@@ -565,35 +555,39 @@ std::string ClassFromElementName(std::string_view name) {
 
 SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l, bool element);
 
+std::string Lowered(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
 void PlanXmlObject(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l) {
     v.kind = EValueKind::Object;
+    // The reader finds a value as the first child element of its name, ignoring letter case:
+    // later elements of the same name are out of its reach, and are left out here as well.
+    std::unordered_map<std::string, int> first;
+    std::vector<int> reachable;
+    for (int k = 0; k < e.GetChildCount(); ++k) {
+        if (first.emplace(Lowered(e.GetChild(k).GetName()), k).second) reachable.push_back(k);
+    }
     std::vector<bool> taken(static_cast<size_t>(e.GetChildCount()), false);
     if (like != nullptr) {
         for (uint64_t i = 0; i < like->size; ++i) {
             const SBinaryNode& c = like->Children()[i];
             const std::string_view name = l.document->GetName(c.name);
-            int found = -1;
-            for (int k = 0; k < e.GetChildCount(); ++k) {
-                if (SameNameIgnoringCase(e.GetChild(k).GetName(), name)) {
-                    found = k;
-                    break;
-                }
-            }
-            if (found < 0) continue;
-            taken[static_cast<size_t>(found)] = true;
-            SValue child = PlanXml(e.GetChild(found), &c, l, false);
+            const auto found = first.find(Lowered(name));
+            if (found == first.end()) continue;
+            taken[static_cast<size_t>(found->second)] = true;
+            SValue child = PlanXml(e.GetChild(found->second), &c, l, false);
             child.name = std::string(name);
             v.children.push_back(std::move(child));
         }
     }
-    for (int k = 0; k < e.GetChildCount(); ++k) {
+    for (const int k : reachable) {
         if (taken[static_cast<size_t>(k)]) continue;
         const Tavrin::CXmlElement c = e.GetChild(k);
-        // The reader finds the first element of a name: later ones of the same name are lost
-        // to it, so they are left out here as well.
-        bool earlier = false;
-        for (int m = 0; m < k; ++m) earlier = earlier || SameNameIgnoringCase(e.GetChild(m).GetName(), c.GetName());
-        if (earlier) continue;
         SValue child = PlanXml(c, nullptr, l, false);
         child.name = std::string(c.GetName());
         v.children.push_back(std::move(child));
