@@ -559,7 +559,7 @@ void ShowXml(CPrinter& p, const Tavrin::CXmlElement& e, unsigned int depth, CPro
 int Show(const SArgs& a) {
     if (a.positional.size() != 1) Usage("show needs one FILE");
     const SDocument d = Open(a.positional[0], a, "--format");
-    CProgress progress("showing");
+    CProgress progress("showing", d.format == EFormat::Binary ? CountValues(d.binary->GetRoot()) : 0);
     CPrinter p;
     switch (d.format) {
         case EFormat::Binary: {
@@ -705,8 +705,11 @@ int Convert(const SArgs& a) {
     std::vector<std::string> warnings;
     SValue tree;
     const bool fromTree = in.format != EFormat::Binary;
-    if (in.format == EFormat::Json) tree = ReadJsonTree(*in.json, like.binary.get(), warnings);
-    if (in.format == EFormat::Xml) tree = ReadXmlTree(*in.xml, like.binary.get(), warnings);
+    {
+        CProgress reading("reading");
+        if (in.format == EFormat::Json) tree = ReadJsonTree(*in.json, like.binary.get(), warnings, &reading);
+        if (in.format == EFormat::Xml) tree = ReadXmlTree(*in.xml, like.binary.get(), warnings, &reading);
+    }
     if (fromTree && to == EFormat::Binary && like.binary && !OrderLike(tree, *like.binary)) {
         warnings.push_back("the values could not be put in the order of the --like document: "
                            "its name table and sections may differ");
@@ -716,7 +719,7 @@ int Convert(const SArgs& a) {
                                                        : std::string(kDefaultRootClass));
     if (fromTree) tree.className = rootClass;
 
-    CProgress progress("converting");
+    CProgress progress("writing", fromTree ? CountValues(tree) : CountValues(in.binary->GetRoot()));
     std::string bytes;
     try {
         if (to == EFormat::Binary) {

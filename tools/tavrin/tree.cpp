@@ -386,6 +386,8 @@ void ReadLeaf(Reader& r, SValue& v, std::vector<std::string>& warnings, Key... k
 class CFillObject;
 class CFillContainer;
 
+CProgress* g_fillProgress = nullptr;  // the progress of the tree being read, if shown
+
 template <class Reader, class... Key>
 void ReadAny(Reader& r, SValue& v, std::vector<std::string>& warnings, Key... key);
 
@@ -421,6 +423,7 @@ private:
 
 template <class Reader, class... Key>
 void ReadAny(Reader& r, SValue& v, std::vector<std::string>& warnings, Key... key) {
+    if (g_fillProgress != nullptr) g_fillProgress->Step();
     if (v.kind == EValueKind::Object) {
         CFillObject f(v, warnings);
         v.present = r.Read(key..., static_cast<Tavrin::ISerializable&>(f));
@@ -652,7 +655,8 @@ SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLik
 }  // namespace
 
 SValue ReadJsonTree(const Tavrin::CJsonDocument& json, const CBinaryDocument* like,
-                    std::vector<std::string>& warnings) {
+                    std::vector<std::string>& warnings, CProgress* progress) {
+    g_fillProgress = progress;
     const SLike l{like};
     const Tavrin::CJsonValue root = json.GetRoot();
     const SBinaryNode* likeRoot = like != nullptr ? &like->GetRoot() : nullptr;
@@ -668,7 +672,8 @@ SValue ReadJsonTree(const Tavrin::CJsonDocument& json, const CBinaryDocument* li
 }
 
 SValue ReadXmlTree(const Tavrin::CXmlDocument& xml, const CBinaryDocument* like,
-                   std::vector<std::string>& warnings) {
+                   std::vector<std::string>& warnings, CProgress* progress) {
+    g_fillProgress = progress;
     const SLike l{like};
     // The document element: the declaration's first child (the reader's way), or the element
     // itself in a text without a declaration.
@@ -875,6 +880,20 @@ private:
 };
 
 }  // namespace
+
+uint64_t CountValues(const SBinaryNode& node) {
+    uint64_t n = 1;
+    if (node.kind == EValueKind::Object || node.kind == EValueKind::Container) {
+        for (uint64_t i = 0; i < node.size; ++i) n += CountValues(node.Children()[i]);
+    }
+    return n;
+}
+
+uint64_t CountValues(const SValue& value) {
+    uint64_t n = 1;
+    for (const SValue& c : value.children) n += CountValues(c);
+    return n;
+}
 
 bool OrderLike(SValue& root, const CBinaryDocument& like) {
     COrderer orderer(like);

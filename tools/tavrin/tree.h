@@ -75,9 +75,13 @@ void WriteTree(Tavrin::IWriter& writer, const SValue& root, CProgress* progress)
 // the library's own readers. Throws std::runtime_error for what a binary document cannot hold
 // (a null array element, a container of objects and scalars) and whatever the readers throw.
 SValue ReadJsonTree(const Tavrin::CJsonDocument& json, const Tavrin::CBinaryDocument* like,
-                    std::vector<std::string>& warnings);
+                    std::vector<std::string>& warnings, CProgress* progress);
 SValue ReadXmlTree(const Tavrin::CXmlDocument& xml, const Tavrin::CBinaryDocument* like,
-                   std::vector<std::string>& warnings);
+                   std::vector<std::string>& warnings, CProgress* progress);
+
+// Values in a subtree, itself included.
+uint64_t CountValues(const Tavrin::SBinaryNode& node);
+uint64_t CountValues(const SValue& value);
 
 // Orders every object's values so that the binary writer gives the names the identifiers and
 // the sections the entry order that `like` has. Returns false when no such order was found
