@@ -884,7 +884,7 @@ int Run(const std::vector<std::string>& args) {
         return 0;
     }
     if (command == "--version") {
-        std::printf("tavrin %s\n", TAVRIN_TOOL_VERSION);
+        std::printf("tavrin %s\n", TAVRIN_VERSION_STRING);
         return 0;
     }
     struct SCommand {
