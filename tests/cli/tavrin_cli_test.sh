@@ -4,8 +4,8 @@
 # TAVRIN is the program under test (built or installed); DEMO the demonstration program, which
 # writes the orders documents in the three formats.
 set -uo pipefail
-tavrin=$1
-demo=$2
+tavrin=$(realpath "$1")
+demo=$(realpath "$2")
 work=$3
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 
