@@ -1,0 +1,118 @@
+// The code-page conversions against the reference dumps of Windows' own conversions (made under
+// Wine by tools/codepages): every single byte, every lead and trail byte pair, every BMP
+// character and a few beyond, code page by code page.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/platform/codepages.h"
+#include "tools/codepages/referencedump.h"
+
+namespace {
+
+using Tavrin::CodePageDump::SCodePage;
+using Tavrin::Platform::CodePageToWide;
+using Tavrin::Platform::kConversionFailed;
+using Tavrin::Platform::WideToCodePage;
+
+// UTF-16 as the library's wide text: code points, an unpaired surrogate kept as it is.
+std::wstring Wide(const std::u16string& units) {
+    std::wstring wide;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            wide.push_back(static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) +
+                                                (units[i + 1] - 0xDC00)));
+            ++i;
+        } else {
+            wide.push_back(static_cast<wchar_t>(u));
+        }
+    }
+    return wide;
+}
+
+std::wstring Decode(unsigned int codePage, const std::string& bytes) {
+    const size_t n = CodePageToWide(codePage, bytes.data(), bytes.size(), nullptr, 0);
+    if (n == kConversionFailed) return L"<failed>";
+    std::wstring out(n, L'\0');
+    if (CodePageToWide(codePage, bytes.data(), bytes.size(), out.data(), n) != n) {
+        return L"<count differs>";
+    }
+    return out;
+}
+
+std::string Encode(unsigned int codePage, const std::wstring& wide) {
+    const size_t n = WideToCodePage(codePage, wide.data(), wide.size(), nullptr, 0);
+    if (n == kConversionFailed) return "<failed>";
+    std::string out(n, '\0');
+    if (WideToCodePage(codePage, wide.data(), wide.size(), out.data(), n) != n) {
+        return "<count differs>";
+    }
+    return out;
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string s;
+    char buf[4];
+    for (unsigned char b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X ", b);
+        s += buf;
+    }
+    return s;
+}
+
+std::string Hex(const std::wstring& wide) {
+    std::string s;
+    char buf[12];
+    for (wchar_t c : wide) {
+        std::snprintf(buf, sizeof buf, "%04X ", static_cast<unsigned>(c));
+        s += buf;
+    }
+    return s;
+}
+
+const std::vector<SCodePage>& Reference() {
+    static const std::vector<SCodePage> dumps =
+        Tavrin::CodePageDump::Read(TAVRIN_CODEPAGE_DUMP_DIR "/windows.bin");
+    return dumps;
+}
+
+TEST(CodePageReference, EveryEntryOfEveryCodePageConvertsAsOnWindows) {
+    const auto& reference = Reference();
+    ASSERT_GT(reference.size(), 60u);
+    std::printf("%-7s %9s %7s\n", "code pg", "compared", "differ");
+    size_t totalCompared = 0;
+    size_t totalDiffer = 0;
+    for (const SCodePage& cp : reference) {
+        size_t differ = 0;
+        size_t shown = 0;
+        auto report = [&](const std::string& what) {
+            if (++differ <= 3 && ++shown) ADD_FAILURE() << cp.codePage << ": " << what;
+        };
+        for (const auto& e : cp.decode) {
+            const std::wstring expected = Wide(e.units);
+            const std::wstring actual = Decode(cp.codePage, e.bytes);
+            if (actual != expected) {
+                report(Hex(e.bytes) + "-> " + Hex(actual) + "instead of " + Hex(expected));
+            }
+        }
+        for (const auto& e : cp.encode) {
+            const std::wstring wide = Wide(e.units);
+            const std::string actual = Encode(cp.codePage, wide);
+            if (actual != e.bytes) {
+                report(Hex(wide) + "-> " + Hex(actual) + "instead of " + Hex(e.bytes));
+            }
+        }
+        const size_t compared = cp.decode.size() + cp.encode.size();
+        std::printf("%-7u %9zu %7zu\n", cp.codePage, compared, differ);
+        totalCompared += compared;
+        totalDiffer += differ;
+    }
+    std::printf("%-7s %9zu %7zu\n", "all", totalCompared, totalDiffer);
+    EXPECT_EQ(totalDiffer, 0u);
+}
+
+}  // namespace
