@@ -244,14 +244,15 @@ TEST(CodePages, EachCodePageMapsAKnownCharacterAndRoundTripsText) {
     }
 }
 
-// The mark is the code page's own "?" (0x6F in EBCDIC), written in the mode of stateful code
-// pages, one per code point, and no unmappable character is dropped, not even one Unicode
-// calls ignorable.
+// Without an exact or best-fit mapping a character becomes the code page's own "?" (0x6F in
+// EBCDIC), written in the mode of stateful code pages, one per UTF-16 unit (two for a character
+// beyond U+FFFF), and no unmappable character is dropped, not even one Unicode calls ignorable.
 TEST(CodePages, UnmappableCharactersBecomeTheCodePagesOwnQuestionMark) {
     EXPECT_EQ(ToCodePage(L"a\u4E2Db", 1252), "a?b");
     EXPECT_EQ(ToCodePage(L"\u20AC", 437), "?");
-    EXPECT_EQ(ToCodePage(L"caf\u00E9", 20127), "caf?");
-    EXPECT_EQ(ToCodePage(L"x\U0001F600y", 1251), "x?y");
+    EXPECT_EQ(ToCodePage(L"caf\u00E9\u0100", 20127), "cafeA");  // best fit
+    EXPECT_EQ(ToCodePage(L"\u2211", 437), "\xE4");
+    EXPECT_EQ(ToCodePage(L"x\U0001F600y", 1251), "x??y");
     EXPECT_EQ(ToCodePage(L"\u0E01", 932), "?");
     EXPECT_EQ(ToCodePage(Wide({0x61, 0xD800, 0x62}).c_str(), 1252), "a?b");  // lone surrogate
     EXPECT_EQ(ToCodePage(L"a\u4E2Db", 37), "\x81\x6F\x82");
@@ -263,7 +264,7 @@ TEST(CodePages, UnmappableCharactersBecomeTheCodePagesOwnQuestionMark) {
         if (s.codePage == 54936 || s.codePage == 65000) continue;  // these map every character
         SCOPED_TRACE(s.codePage);
         const std::wstring probe = s.probe;
-        const std::wstring marked = probe + L"?" + probe + L"?";
+        const std::wstring marked = probe + L"?" + probe + L"??";
         const std::string expected = ToCodePage(marked.c_str(), s.codePage);
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(FromCodePage(expected.c_str(), s.codePage), marked);
@@ -286,10 +287,12 @@ TEST(CodePages, HzWritesModeSwitchesOnlyWhereTheModeChanges) {
     EXPECT_EQ(FromCodePage("a~{VPND~}b~~", 52936), L"a\u4E2D\u6587b~");
 }
 
-TEST(CodePages, InvalidInputBecomesReplacementCharacter) {
-    EXPECT_EQ(FromCodePage("a\x80z", 20127), L"a\uFFFDz");
-    EXPECT_EQ(FromCodePage("\x82\xA0\x81", 932), L"\u3042\uFFFD");  // lead byte cut short
-    EXPECT_EQ(FromCodePage("\xC7", 949), L"\uFFFD");
+// A lead byte without a trail byte, or with an invalid one, is one default character.
+TEST(CodePages, InvalidInputBecomesTheDefaultCharacter) {
+    EXPECT_EQ(FromCodePage("a\xC1z", 20127), L"aAz");  // the top bit is cleared
+    EXPECT_EQ(FromCodePage("\x82\xA0\x81", 932), L"\u3042\u30FB");
+    EXPECT_EQ(FromCodePage("\x81\x20z", 932), L"\u30FBz");
+    EXPECT_EQ(FromCodePage("\xC7", 949), L"?");
     // Stateful code pages start afresh on every call: a text left in the double-byte mode
     // does not change how the next one is read.
     EXPECT_EQ(FromCodePage("\x1B$B$\"", 50220), L"\u3042");

@@ -7,47 +7,73 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "codepagetable.h"
+
 namespace Tavrin::Platform {
 namespace {
+
+using Detail::CCodePageTable;
+
+// A code page converted through a table: its layout, and the (key, value) pairs that correct
+// what the ICU converter gives into what Windows gives.
+struct STableCodePage {
+    Detail::SCodePageLayout layout;
+    std::span<const std::uint16_t> decodeFixes;  // byte or lead << 8 | trail, UTF-16 unit
+    std::span<const std::uint16_t> encodeFixes;  // UTF-16 unit, byte or lead << 8 | trail
+};
+
+#include "codepagefixes.inc"
+
+constexpr bool TableIsSorted() {
+    for (size_t i = 1; i < std::size(kTableCodePages); ++i) {
+        if (kTableCodePages[i - 1].layout.codePage >= kTableCodePages[i].layout.codePage) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(TableIsSorted(), "the table code pages are searched by halves");
+
+// The table of a table code page, built on first use and shared by every thread; null when the
+// code page is converted otherwise (or its ICU converter is missing).
+const CCodePageTable* TableFor(unsigned int codePage) {
+    const auto it = std::lower_bound(
+        std::begin(kTableCodePages), std::end(kTableCodePages), codePage,
+        [](const STableCodePage& e, unsigned int cp) { return e.layout.codePage < cp; });
+    if (it == std::end(kTableCodePages) || it->layout.codePage != codePage) return nullptr;
+    const auto index = static_cast<size_t>(it - std::begin(kTableCodePages));
+    static std::once_flag built[std::size(kTableCodePages)];
+    static std::unique_ptr<CCodePageTable> tables[std::size(kTableCodePages)];
+    std::call_once(built[index], [&] {
+        auto table = CCodePageTable::FromIcu(it->layout);
+        if (table == nullptr) return;
+        for (size_t i = 0; i + 1 < it->decodeFixes.size(); i += 2) {
+            table->SetDecoded(it->decodeFixes[i], static_cast<char16_t>(it->decodeFixes[i + 1]));
+        }
+        for (size_t i = 0; i + 1 < it->encodeFixes.size(); i += 2) {
+            table->SetEncoded(static_cast<char16_t>(it->encodeFixes[i]), it->encodeFixes[i + 1]);
+        }
+        tables[index] = std::move(table);
+    });
+    return tables[index].get();
+}
 
 struct SCodePageName {
     unsigned int codePage;
     const char* converter;  // ICU's canonical converter name
 };
 
-// Windows code pages and the ICU converters that map them. Sorted by code page.
+// The other Windows code pages and the ICU converters that map them. Sorted by code page.
 constexpr SCodePageName kCodePages[] = {
-    {37, "ibm-37_P100-1995"},            // EBCDIC US-Canada
-    {437, "ibm-437_P100-1995"},          // OEM United States
-    {500, "ibm-500_P100-1995"},          // EBCDIC International
-    {720, "ibm-720_P100-1997"},          // Arabic (DOS)
-    {737, "ibm-737_P100-1997"},          // Greek (DOS)
-    {775, "ibm-775_P100-1996"},          // Baltic (DOS)
-    {850, "ibm-850_P100-1995"},          // Western European (DOS)
-    {852, "ibm-852_P100-1995"},          // Central European (DOS)
-    {855, "ibm-855_P100-1995"},          // Cyrillic (DOS)
-    {857, "ibm-857_P100-1995"},          // Turkish (DOS)
     {858, "ibm-858_P100-1997"},          // Western European with euro (DOS)
-    {860, "ibm-860_P100-1995"},          // Portuguese (DOS)
-    {861, "ibm-861_P100-1995"},          // Icelandic (DOS)
-    {862, "ibm-862_P100-1995"},          // Hebrew (DOS)
-    {863, "ibm-863_P100-1995"},          // French Canadian (DOS)
-    {864, "ibm-864_X110-1999"},          // Arabic (864)
-    {865, "ibm-865_P100-1995"},          // Nordic (DOS)
-    {866, "ibm-866_P100-1995"},          // Cyrillic (DOS, Russian)
-    {869, "ibm-869_P100-1995"},          // Modern Greek (DOS)
     {870, "ibm-870_P100-1995"},          // EBCDIC Multilingual Latin 2
-    {874, "windows-874-2000"},           // Thai
-    {875, "ibm-875_P100-1995"},          // EBCDIC Greek
-    {932, "ibm-943_P15A-2003"},          // Japanese Shift-JIS
-    {936, "windows-936-2000"},           // Simplified Chinese GBK
-    {949, "windows-949-2000"},           // Korean
-    {950, "windows-950-2000"},           // Traditional Chinese Big5
-    {1026, "ibm-1026_P100-1995"},        // EBCDIC Turkish
     {1047, "ibm-1047_P100-1995"},        // EBCDIC Latin 1
     {1140, "ibm-1140_P100-1997"},        // EBCDIC US-Canada with euro
     {1141, "ibm-1141_P100-1997"},        // EBCDIC Germany with euro
@@ -59,21 +85,6 @@ constexpr SCodePageName kCodePages[] = {
     {1147, "ibm-1147_P100-1997"},        // EBCDIC France with euro
     {1148, "ibm-1148_P100-1997"},        // EBCDIC International with euro
     {1149, "ibm-1149_P100-1997"},        // EBCDIC Icelandic with euro
-    {1250, "ibm-5346_P100-1998"},        // Central European
-    {1251, "ibm-5347_P100-1998"},        // Cyrillic
-    {1252, "ibm-5348_P100-1997"},        // Western European
-    {1253, "ibm-5349_P100-1998"},        // Greek
-    {1254, "ibm-5350_P100-1998"},        // Turkish
-    {1255, "ibm-9447_P100-2002"},        // Hebrew
-    {1256, "ibm-9448_X100-2005"},        // Arabic
-    {1257, "ibm-9449_P100-2002"},        // Baltic
-    {1258, "ibm-5354_P100-1998"},        // Vietnamese
-    {10000, "macos-0_2-10.2"},           // Mac Roman
-    {10006, "macos-6_2-10.4"},           // Mac Greek
-    {10007, "macos-7_3-10.2"},           // Mac Cyrillic
-    {10029, "macos-29-10.2"},            // Mac Central European
-    {10081, "macos-35-10.2"},            // Mac Turkish
-    {20127, "US-ASCII"},                 // US-ASCII
     {20273, "ibm-273_P100-1995"},        // EBCDIC Germany
     {20277, "ibm-277_P100-1995"},        // EBCDIC Denmark-Norway
     {20278, "ibm-278_P100-1995"},        // EBCDIC Finland-Sweden
@@ -85,21 +96,8 @@ constexpr SCodePageName kCodePages[] = {
     {20420, "ibm-420_X120-1999"},        // EBCDIC Arabic
     {20424, "ibm-424_P100-1995"},        // EBCDIC Hebrew
     {20838, "ibm-838_P100-1995"},        // EBCDIC Thai
-    {20866, "ibm-878_P100-1996"},        // KOI8-R
     {20871, "ibm-871_P100-1995"},        // EBCDIC Icelandic
     {21025, "ibm-1025_P100-1995"},       // EBCDIC Cyrillic Serbian-Bulgarian
-    {21866, "ibm-1168_P100-2002"},       // KOI8-U
-    {28591, "ISO-8859-1"},               // ISO 8859-1 Latin 1
-    {28592, "ibm-912_P100-1995"},        // ISO 8859-2 Central European
-    {28593, "ibm-913_P100-2000"},        // ISO 8859-3 Latin 3
-    {28594, "ibm-914_P100-1995"},        // ISO 8859-4 Baltic
-    {28595, "ibm-915_P100-1995"},        // ISO 8859-5 Cyrillic
-    {28596, "ibm-1089_P100-1995"},       // ISO 8859-6 Arabic
-    {28597, "ibm-9005_X110-2007"},       // ISO 8859-7 Greek
-    {28598, "ibm-5012_P100-1999"},       // ISO 8859-8 Hebrew, visual
-    {28599, "ibm-920_P100-1995"},        // ISO 8859-9 Turkish
-    {28603, "ibm-921_P100-1995"},        // ISO 8859-13 Estonian
-    {28605, "ibm-923_P100-1998"},        // ISO 8859-15 Latin 9
     {38598, "ibm-5012_P100-1999"},       // ISO 8859-8 Hebrew, logical (same bytes)
     {50220, "ISO_2022,locale=ja,version=0"},  // ISO 2022 Japanese
     {50225, "ISO_2022,locale=ko,version=0"},  // ISO 2022 Korean
@@ -129,12 +127,14 @@ const SCodePageName* Find(unsigned int codePage) noexcept {
 constexpr unsigned int kCodePageIso2022Jp = 50220;
 
 // Writes the substitution for every character that cannot be converted.
+// A character beyond U+FFFF gets it twice, one for each of its UTF-16 units, as on Windows.
 void SubstituteEveryCharacter(const void* /*context*/, UConverterFromUnicodeArgs* args,
-                              const UChar* /*units*/, int32_t /*length*/, UChar32 /*codePoint*/,
+                              const UChar* /*units*/, int32_t length, UChar32 /*codePoint*/,
                               UConverterCallbackReason reason, UErrorCode* error) {
     if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
     *error = U_ZERO_ERROR;
     ucnv_cbFromUWriteSub(args, 0, error);
+    if (length == 2 && U_SUCCESS(*error)) ucnv_cbFromUWriteSub(args, 0, error);
 }
 
 // Converters opened by this thread, closed when the thread ends. ucnv_open is far slower than
@@ -291,6 +291,9 @@ private:
 size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wchar_t* out,
                       size_t capacity) {
     if (text == nullptr) return kConversionFailed;
+    if (const CCodePageTable* table = TableFor(codePage)) {
+        return table->ToWide(reinterpret_cast<const unsigned char*>(text), length, out, capacity);
+    }
     UConverter* converter = ConverterFor(codePage);
     if (converter == nullptr) return kConversionFailed;
 
@@ -317,6 +320,9 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
 size_t WideToCodePage(unsigned int codePage, const wchar_t* text, size_t length, char* out,
                       size_t capacity) {
     if (text == nullptr) return kConversionFailed;
+    if (const CCodePageTable* table = TableFor(codePage)) {
+        return table->FromWide(text, length, out, capacity);
+    }
     UConverter* converter = ConverterFor(codePage);
     if (converter == nullptr) return kConversionFailed;
 
