@@ -1,4 +1,5 @@
-// Throughput of Base64 and of the UTF-8 conversions over 1 MB of ASCII and of mixed text.
+// Throughput of Base64, of the UTF-8 conversions over 1 MB of ASCII and of mixed text, and of
+// code pages 1252 and 932 over 1 MB of text.
 #include <cstdint>
 #include <random>
 #include <string>
@@ -122,6 +123,54 @@ void AppendUtf8ShortValues(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 BENCHMARK(AppendUtf8ShortValues);
+
+// About 1 MB of text in a code page: Western European text for 1252 (one letter in five
+// accented or a sign), Japanese for 932 (kana and kanji with some ASCII).
+std::wstring CodePageText(unsigned int codePage) {
+    static constexpr wchar_t kWestern[] = {0xE9, 0xE8, 0xDF, 0xFC, 0x20AC, 0x152, 0xC0, 0xF1};
+    static constexpr wchar_t kJapanese[] = {0x3042, 0x306E, 0x30C6, 0x30AD, 0x65E5, 0x672C,
+                                            0x8A9E, 0x6587, 0x3002, 0xFF71};
+    std::mt19937 random(42);
+    std::wstring text;
+    const size_t units = codePage == 932 ? kSize * 2 / 3 : kSize;
+    while (text.size() < units) {
+        const auto r = random();
+        if (codePage == 932) {
+            text.push_back(r % 4 == 0 ? static_cast<wchar_t>('a' + r / 4 % 26)
+                                      : kJapanese[r / 4 % std::size(kJapanese)]);
+        } else {
+            text.push_back(r % 5 == 0 ? kWestern[r / 5 % std::size(kWestern)]
+                                      : static_cast<wchar_t>('a' + r / 5 % 26));
+        }
+    }
+    return text;
+}
+
+// Figures count the bytes of the code page's text in both directions.
+void ToCodePage(benchmark::State& state, unsigned int codePage) {
+    const std::wstring text = CodePageText(codePage);
+    const size_t size = Tavrin::Encodings::ToCodePage(text.c_str(), codePage).size();
+    for (auto _ : state) {
+        std::string narrow = Tavrin::Encodings::ToCodePage(text.c_str(), codePage);
+        benchmark::DoNotOptimize(narrow.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+void FromCodePage(benchmark::State& state, unsigned int codePage) {
+    const std::wstring text = CodePageText(codePage);
+    const std::string narrow = Tavrin::Encodings::ToCodePage(text.c_str(), codePage);
+    for (auto _ : state) {
+        std::wstring wide = Tavrin::Encodings::FromCodePage(narrow.c_str(), codePage);
+        benchmark::DoNotOptimize(wide.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * narrow.size()));
+}
+
+BENCHMARK_CAPTURE(ToCodePage, cp1252, 1252u);
+BENCHMARK_CAPTURE(ToCodePage, cp932, 932u);
+BENCHMARK_CAPTURE(FromCodePage, cp1252, 1252u);
+BENCHMARK_CAPTURE(FromCodePage, cp932, 932u);
 
 const std::wstring g_ascii = AsciiText();
 const std::wstring g_mixed = MixedText();

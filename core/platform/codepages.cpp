@@ -20,13 +20,15 @@ namespace Tavrin::Platform {
 namespace {
 
 using Detail::CCodePageTable;
+using Detail::ELayoutKind;
 
-// A code page converted through a table: its layout, and the (key, value) pairs that correct
-// what the ICU converter gives into what Windows gives.
+// A code page converted through a table: its layout, and the corrections that turn what the
+// ICU converter gives into what Windows gives.
 struct STableCodePage {
     Detail::SCodePageLayout layout;
     std::span<const std::uint16_t> decodeFixes;  // byte or lead << 8 | trail, UTF-16 unit
     std::span<const std::uint16_t> encodeFixes;  // UTF-16 unit, byte or lead << 8 | trail
+    bool sharedBestFit;                          // whether kSharedBestFit applies
 };
 
 #include "codepagefixes.inc"
@@ -41,6 +43,19 @@ constexpr bool TableIsSorted() {
 }
 static_assert(TableIsSorted(), "the table code pages are searched by halves");
 
+// Calls `apply(key, value)` for every correction of runs written as (first key, first value,
+// count with the top bit set when the values go up by one a key).
+template <class F>
+void ForEachFix(std::span<const std::uint16_t> runs, F apply) {
+    for (size_t i = 0; i + 2 < runs.size(); i += 3) {
+        const unsigned count = runs[i + 2] & 0x7FFFu;
+        const unsigned step = runs[i + 2] >> 15;
+        for (unsigned k = 0; k < count; ++k) {
+            apply(static_cast<std::uint16_t>(runs[i] + k), static_cast<std::uint16_t>(runs[i + 1] + k * step));
+        }
+    }
+}
+
 // The table of a table code page, built on first use and shared by every thread; null when the
 // code page is converted otherwise (or its ICU converter is missing).
 const CCodePageTable* TableFor(unsigned int codePage) {
@@ -52,14 +67,15 @@ const CCodePageTable* TableFor(unsigned int codePage) {
     static std::once_flag built[std::size(kTableCodePages)];
     static std::unique_ptr<CCodePageTable> tables[std::size(kTableCodePages)];
     std::call_once(built[index], [&] {
-        auto table = CCodePageTable::FromIcu(it->layout);
+        auto table = CCodePageTable::FromIcu(
+            it->layout, it->sharedBestFit ? std::span(kSharedBestFit) : std::span<const std::uint16_t>());
         if (table == nullptr) return;
-        for (size_t i = 0; i + 1 < it->decodeFixes.size(); i += 2) {
-            table->SetDecoded(it->decodeFixes[i], static_cast<char16_t>(it->decodeFixes[i + 1]));
-        }
-        for (size_t i = 0; i + 1 < it->encodeFixes.size(); i += 2) {
-            table->SetEncoded(static_cast<char16_t>(it->encodeFixes[i]), it->encodeFixes[i + 1]);
-        }
+        ForEachFix(it->decodeFixes, [&](std::uint16_t key, std::uint16_t value) {
+            table->SetDecoded(key, static_cast<char16_t>(value));
+        });
+        ForEachFix(it->encodeFixes, [&](std::uint16_t key, std::uint16_t value) {
+            table->SetEncoded(static_cast<char16_t>(key), value);
+        });
         tables[index] = std::move(table);
     });
     return tables[index].get();

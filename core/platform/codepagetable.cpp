@@ -49,6 +49,68 @@ int32_t IcuEncodeOne(UConverter* converter, UChar unit, bool doubleByte) {
     return -1;
 }
 
+// Johab Hangul: a 15-bit code of initial, medial and final letter numbers; the syllable when
+// all three are valid ones (the rows of Windows' tables for letters alone are corrections).
+int32_t JohabHangul(unsigned code) {
+    static constexpr signed char kInitial[32] = {-1, -1, 0,  1,  2,  3,  4,  5,  6,  7,  8,
+                                                 9,  10, 11, 12, 13, 14, 15, 16, 17, 18, -1};
+    static constexpr signed char kMedial[32] = {-1, -1, -1, 0,  1,  2,  3,  4,  -1, -1, 5,
+                                                6,  7,  8,  9,  10, -1, -1, 11, 12, 13, 14,
+                                                15, 16, -1, -1, 17, 18, 19, 20, -1, -1};
+    static constexpr signed char kFinal[32] = {-1, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
+                                               10, 11, 12, 13, 14, 15, 16, -1, 17, 18, 19,
+                                               20, 21, 22, 23, 24, 25, 26, 27, -1, -1};
+    const int initial = kInitial[code >> 10 & 31];
+    const int medial = kMedial[code >> 5 & 31];
+    const int final = kFinal[code & 31];
+    if (initial < 0 || medial < 0 || final < 0) return -1;
+    return 0xAC00 + (initial * 21 + medial) * 28 + final;
+}
+
+// The unit ICU reads for a pair of the table code page, through the converter's own bytes.
+int32_t DecodePair(ELayoutKind kind, UConverter* converter, unsigned lead, unsigned trail) {
+    const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    switch (kind) {
+        case ELayoutKind::Icu:
+            break;
+        case ELayoutKind::EucJpX0212:
+            if (trail < 0x80) {
+                if (trail < 0x21 || trail > 0x7E) return -1;
+                const char triple[3] = {static_cast<char>(0x8F), static_cast<char>(lead),
+                                        static_cast<char>(trail | 0x80)};
+                return IcuDecodeOne(converter, triple, 3);
+            }
+            break;
+        case ELayoutKind::Johab: {
+            if (lead >= 0x84 && lead <= 0xD3) return JohabHangul((lead & 0x7F) << 8 | trail);
+            // Symbols (leads 0xD9-0xDE) and Hanja (0xE0-0xF9): each lead holds two Wansung
+            // rows, the first on trails 0x31-0x7E and 0x91-0xA0, the second on 0xA1-0xFE.
+            unsigned row;
+            if (lead >= 0xD9 && lead <= 0xDE) {
+                row = 0xA1 + (lead - 0xD9) * 2;
+            } else if (lead >= 0xE0 && lead <= 0xF9) {
+                row = 0xCA + (lead - 0xE0) * 2;
+            } else {
+                return -1;
+            }
+            unsigned column;
+            if (trail >= 0x31 && trail <= 0x7E) {
+                column = trail - 0x31 + 0xA1;
+            } else if (trail >= 0x91 && trail <= 0xA0) {
+                column = trail - 0x91 + 0xA1 + 78;
+            } else if (trail >= 0xA1 && trail <= 0xFE) {
+                ++row;
+                column = trail;
+            } else {
+                return -1;
+            }
+            const char wansung[2] = {static_cast<char>(row), static_cast<char>(column)};
+            return IcuDecodeOne(converter, wansung, 2);
+        }
+    }
+    return IcuDecodeOne(converter, pair, 2);
+}
+
 }  // namespace
 
 CCodePageTable::CCodePageTable(const SCodePageLayout& layout)
@@ -64,7 +126,9 @@ CCodePageTable::CCodePageTable(const SCodePageLayout& layout)
     for (auto& unit : m_single) unit = m_wideDefault;
 }
 
-std::unique_ptr<CCodePageTable> CCodePageTable::FromIcu(const SCodePageLayout& layout) {
+std::unique_ptr<CCodePageTable> CCodePageTable::FromIcu(const SCodePageLayout& layout,
+                                                        std::span<const std::uint16_t> bestFit,
+                                                        std::vector<bool>* icuMapped) {
     UErrorCode error = U_ZERO_ERROR;
     UConverterPtr converter(ucnv_open(layout.converter, &error));
     if (U_FAILURE(error)) return nullptr;
@@ -76,24 +140,44 @@ std::unique_ptr<CCodePageTable> CCodePageTable::FromIcu(const SCodePageLayout& l
     ucnv_setFallback(converter.get(), true);
 
     std::unique_ptr<CCodePageTable> table(new CCodePageTable(layout));
+    // With bytes other than the converter's, the characters are written as they are read
+    // (the first bytes read as a character win); otherwise as ICU writes them, below.
+    std::vector<bool> mapped(0x10000, false);
+    const bool invert = layout.kind != ELayoutKind::Icu;
+    auto readAs = [&](uint16_t bytes, int32_t unit) {
+        if (!invert || unit < 0 || mapped[static_cast<size_t>(unit)]) return;
+        table->m_encode[static_cast<size_t>(unit)] = bytes;
+        mapped[static_cast<size_t>(unit)] = true;
+    };
     for (unsigned b = 0; b < 256; ++b) {
         const char bytes[2] = {static_cast<char>(b), static_cast<char>(0)};
         if (table->m_leadIndex[b] == 0) {
             const int32_t unit = IcuDecodeOne(converter.get(), bytes, 1);
             if (unit >= 0) table->m_single[b] = static_cast<char16_t>(unit);
+            readAs(static_cast<uint16_t>(b), unit);
             continue;
         }
         char16_t* row = &table->m_pairs[(table->m_leadIndex[b] - 1u) * 256];
         for (unsigned t = 1; t < 256; ++t) {
-            const char pair[2] = {static_cast<char>(b), static_cast<char>(t)};
-            const int32_t unit = IcuDecodeOne(converter.get(), pair, 2);
+            const int32_t unit = DecodePair(layout.kind, converter.get(), b, t);
             if (unit >= 0) row[t] = static_cast<char16_t>(unit);
+            readAs(static_cast<uint16_t>(b << 8 | t), unit);
         }
     }
+    if (!invert) table->EncodeAsIcu(converter.get(), mapped);
+    for (size_t i = 0; i + 1 < bestFit.size(); i += 2) {
+        if (!mapped[bestFit[i]]) table->m_encode[bestFit[i]] = table->m_encode[bestFit[i + 1]];
+    }
+    if (icuMapped != nullptr) *icuMapped = std::move(mapped);
+    return table;
+}
+
+void CCodePageTable::EncodeAsIcu(UConverter* converter, std::vector<bool>& mapped) {
+    UErrorCode error = U_ZERO_ERROR;
 
     // Only the characters ICU can write are tried; the others keep the default character.
     std::unique_ptr<USet, SSetCloser> set(uset_openEmpty());
-    ucnv_getUnicodeSet(converter.get(), set.get(), UCNV_ROUNDTRIP_AND_FALLBACK_SET, &error);
+    ucnv_getUnicodeSet(converter, set.get(), UCNV_ROUNDTRIP_AND_FALLBACK_SET, &error);
     if (U_FAILURE(error)) {
         error = U_ZERO_ERROR;
         uset_clear(set.get());
@@ -106,12 +190,13 @@ std::unique_ptr<CCodePageTable> CCodePageTable::FromIcu(const SCodePageLayout& l
         if (uset_getItem(set.get(), r, &first, &last, nullptr, 0, &error) != 0) continue;
         for (UChar32 c = first; c <= last && c <= 0xFFFF; ++c) {
             if (c >= 0xD800 && c <= 0xDFFF) continue;
-            const int32_t bytes =
-                IcuEncodeOne(converter.get(), static_cast<UChar>(c), table->m_doubleByte);
-            if (bytes >= 0) table->m_encode[static_cast<size_t>(c)] = static_cast<uint16_t>(bytes);
+            const int32_t bytes = IcuEncodeOne(converter, static_cast<UChar>(c), m_doubleByte);
+            if (bytes >= 0) {
+                m_encode[static_cast<size_t>(c)] = static_cast<uint16_t>(bytes);
+                mapped[static_cast<size_t>(c)] = true;
+            }
         }
     }
-    return table;
 }
 
 char16_t CCodePageTable::Decoded(std::uint16_t key) const noexcept {

@@ -7,14 +7,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
+struct UConverter;
+
 namespace Tavrin::Platform::Detail {
+
+// How the bytes of a table code page relate to those of its ICU converter.
+enum class ELayoutKind : unsigned char {
+    Icu,          // the same bytes
+    EucJpX0212,   // EUC-JP with JIS X 0212 as a lead byte and a trail byte below 0x80 instead
+                  // of 0x8F and two bytes
+    Johab,        // Korean Johab: Hangul composed from its letters, other characters moved
+                  // from their Wansung (949) rows
+};
 
 // What a table code page is made of besides its mappings.
 struct SCodePageLayout {
     unsigned int codePage;
     const char* converter;           // ICU converter the table starts from
+    ELayoutKind kind;
     unsigned char leadBytes[12];     // inclusive ranges of lead bytes, pairs ending at a 0
     std::uint16_t defaultChar;       // written for a character without a mapping
     char16_t wideDefaultChar;        // read for a lead byte without a usable trail byte
@@ -22,9 +35,13 @@ struct SCodePageLayout {
 
 class CCodePageTable {
 public:
-    // Builds the table from the layout's ICU converter: exact and fallback mappings; what ICU
-    // cannot map gets the default characters. Null when ICU has no such converter.
-    static std::unique_ptr<CCodePageTable> FromIcu(const SCodePageLayout& layout);
+    // Builds the table from the layout's ICU converter: exact and fallback mappings. A unit
+    // ICU cannot write that `bestFit` lists, as (unit, replacement) pairs, is written as its
+    // replacement is; the rest get the default characters. `icuMapped`, when given, receives
+    // for each unit whether ICU writes it. Null when ICU has no such converter.
+    static std::unique_ptr<CCodePageTable> FromIcu(const SCodePageLayout& layout,
+                                                   std::span<const std::uint16_t> bestFit,
+                                                   std::vector<bool>* icuMapped = nullptr);
 
     bool IsDoubleByte() const noexcept { return m_doubleByte; }
     bool IsLeadByte(unsigned char b) const noexcept { return m_leadIndex[b] != 0; }
@@ -43,6 +60,8 @@ public:
 
 private:
     explicit CCodePageTable(const SCodePageLayout& layout);
+    // Sets the bytes of every unit ICU writes, and marks those units in `mapped`.
+    void EncodeAsIcu(UConverter* converter, std::vector<bool>& mapped);
 
     bool m_doubleByte = false;
     char16_t m_wideDefault;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,8 +74,35 @@ SFixes Compare(const SCodePage& cp, const CCodePageTable& table) {
     return fixes;
 }
 
-SCodePageLayout Layout(const SCodePage& cp, const char* converter) {
-    SCodePageLayout layout{cp.codePage, converter, {}, 0, cp.wideDefaultChar};
+using Tavrin::Platform::Detail::ELayoutKind;
+
+struct SCandidate {
+    std::string converter;
+    ELayoutKind kind = ELayoutKind::Icu;
+};
+
+// Code pages whose bytes differ from those of every ICU converter, and how.
+struct SKnownLayout {
+    unsigned codePage;
+    const char* converter;
+    ELayoutKind kind;
+    const char* kindName;
+};
+constexpr SKnownLayout kKnownLayouts[] = {
+    {1361, "windows-949-2000", ELayoutKind::Johab, "Johab"},
+    {20932, "euc-jp-2007", ELayoutKind::EucJpX0212, "EucJpX0212"},
+};
+
+const char* KindName(ELayoutKind kind) {
+    for (const auto& known : kKnownLayouts) {
+        if (known.kind == kind) return known.kindName;
+    }
+    return "Icu";
+}
+
+SCodePageLayout Layout(const SCodePage& cp, const SCandidate& candidate) {
+    SCodePageLayout layout{cp.codePage, candidate.converter.c_str(), candidate.kind, {}, 0,
+                           cp.wideDefaultChar};
     std::copy(std::begin(cp.leadBytes), std::end(cp.leadBytes), layout.leadBytes);
     layout.defaultChar = cp.defaultChar[0];  // a one-byte default in every table code page
     return layout;
@@ -98,7 +126,7 @@ size_t DecodeDistance(const SCodePage& cp, UConverter* converter) {
     return distance;
 }
 
-std::vector<std::string> Candidates(const SCodePage& cp) {
+std::vector<SCandidate> Candidates(const SCodePage& cp) {
     std::vector<std::pair<size_t, std::string>> scored;
     const int32_t count = ucnv_countAvailable();
     for (int32_t i = 0; i < count; ++i) {
@@ -120,22 +148,43 @@ std::vector<std::string> Candidates(const SCodePage& cp) {
         ucnv_close(converter);
     }
     std::sort(scored.begin(), scored.end());
-    std::vector<std::string> names;
-    for (size_t i = 0; i < scored.size() && i < 3; ++i) names.push_back(scored[i].second);
-    return names;
+    std::vector<SCandidate> candidates;
+    for (const auto& known : kKnownLayouts) {
+        if (known.codePage == cp.codePage) candidates.push_back({known.converter, known.kind});
+    }
+    for (size_t i = 0; i < scored.size() && i < 3; ++i) candidates.push_back({scored[i].second});
+    return candidates;
 }
 
-void WriteArray(std::ostream& out, const char* name, unsigned codePage,
-                const std::vector<SFix>& fixes) {
-    if (fixes.empty()) return;
+// Writes the corrections as runs: (first key, first value, count | step), where the run covers
+// `count` consecutive keys and its values go up by one a key when the top bit (step) is set, or
+// stay the same.
+size_t WriteArray(std::ostream& out, const char* name, unsigned codePage,
+                  const std::vector<SFix>& fixes) {
+    if (fixes.empty()) return 0;
     out << "constexpr std::uint16_t " << name << codePage << "[] = {";
-    char buf[32];
-    for (size_t i = 0; i < fixes.size(); ++i) {
-        out << (i % 6 == 0 ? "\n   " : "");
-        std::snprintf(buf, sizeof buf, " 0x%04X, 0x%04X,", fixes[i].key, fixes[i].value);
+    char buf[48];
+    size_t runs = 0;
+    for (size_t i = 0; i < fixes.size();) {
+        size_t j = i + 1;
+        unsigned step = 0;
+        if (j < fixes.size() && fixes[j].key == fixes[i].key + 1 &&
+            (fixes[j].value == fixes[i].value || fixes[j].value == fixes[i].value + 1)) {
+            step = fixes[j].value - fixes[i].value;
+            while (j < fixes.size() && j - i < 0x7FFF && fixes[j].key == fixes[j - 1].key + 1 &&
+                   fixes[j].value == fixes[j - 1].value + step) {
+                ++j;
+            }
+        }
+        out << (runs % 4 == 0 ? "\n   " : "");
+        std::snprintf(buf, sizeof buf, " 0x%04X, 0x%04X, 0x%04X,", fixes[i].key, fixes[i].value,
+                      static_cast<unsigned>(j - i) | step << 15);
         out << buf;
+        ++runs;
+        i = j;
     }
     out << "\n};\n";
+    return runs;
 }
 
 }  // namespace
@@ -149,34 +198,119 @@ int main(int argc, char** argv) {
     std::string version;
     std::getline(std::ifstream(argv[2]), version);
 
-    std::ostringstream arrays;
-    std::ostringstream entries;
-    size_t total = 0;
+    // First each code page's converter, the one that needs the fewest corrections.
+    struct SChoice {
+        const SCodePage* cp;
+        SCandidate candidate;
+    };
+    std::vector<SChoice> choices;
     for (const SCodePage& cp : dumps) {
         if (cp.maxCharSize > 2) continue;  // UTF-7: converted by its own coder
-        std::string best;
-        SFixes bestFixes;
-        for (const std::string& name : Candidates(cp)) {
-            const auto table = CCodePageTable::FromIcu(Layout(cp, name.c_str()));
+        SCandidate best;
+        size_t bestSize = 0;
+        for (const SCandidate& candidate : Candidates(cp)) {
+            const auto table = CCodePageTable::FromIcu(Layout(cp, candidate), {});
             if (table == nullptr) continue;
-            SFixes fixes = Compare(cp, *table);
-            if (best.empty() || fixes.Size() < bestFixes.Size()) {
-                best = name;
-                bestFixes = std::move(fixes);
+            const size_t size = Compare(cp, *table).Size();
+            if (best.converter.empty() || size < bestSize) {
+                best = candidate;
+                bestSize = size;
             }
         }
-        if (best.empty()) {
+        if (best.converter.empty()) {
             std::fprintf(stderr, "%u: no ICU converter fits\n", cp.codePage);
             return 1;
         }
-        std::fprintf(stderr, "%u: %s, %zu decode and %zu encode corrections\n", cp.codePage,
-                     best.c_str(), bestFixes.decode.size(), bestFixes.encode.size());
+        choices.push_back({&cp, best});
+    }
+
+    // Then the best fit that many code pages share: for a unit that ICU cannot write, the
+    // replacement whose bytes Windows writes for it in more of the code pages that take the
+    // shared list than not. Which code pages take it and what it holds are settled together,
+    // a few rounds one after the other.
+    struct SState {
+        std::unique_ptr<CCodePageTable> table;
+        std::vector<bool> icuMapped;
+        std::vector<int> windows;  // Windows' bytes a unit, -1 where unknown
+        bool takesShared = true;
+    };
+    std::vector<SState> states;
+    for (const SChoice& choice : choices) {
+        SState& state = states.emplace_back();
+        state.table =
+            CCodePageTable::FromIcu(Layout(*choice.cp, choice.candidate), {}, &state.icuMapped);
+        state.windows.assign(0x10000, -1);
+        for (const auto& e : choice.cp->encode) {
+            if (e.units.size() != 1 || e.bytes.empty() || e.bytes.size() > 2) continue;
+            int bytes = static_cast<unsigned char>(e.bytes[0]);
+            if (e.bytes.size() == 2) bytes = bytes << 8 | static_cast<unsigned char>(e.bytes[1]);
+            state.windows[e.units[0]] = bytes;
+        }
+    }
+    std::vector<std::uint16_t> shared;
+    const std::vector<std::uint16_t> kNone;
+    for (int round = 0; round < 4; ++round) {
+        shared.clear();
+        for (unsigned u = 0x80; u < 0x10000; ++u) {
+            std::vector<std::pair<int, unsigned>> votes;  // (votes, replacement)
+            for (const SState& state : states) {
+                const int w = state.windows[u];
+                if (!state.takesShared || state.icuMapped[u] || w < 0 ||
+                    state.table->Encoded(static_cast<char16_t>(u)) == w) {
+                    continue;
+                }
+                const char16_t c = state.table->Decoded(static_cast<std::uint16_t>(w));
+                if (state.table->Encoded(c) != w || c == u) continue;
+                auto it = std::find_if(votes.begin(), votes.end(),
+                                       [&](const auto& v) { return v.second == c; });
+                if (it == votes.end()) {
+                    votes.push_back({1, c});
+                } else {
+                    ++it->first;
+                }
+            }
+            if (votes.empty()) continue;
+            const unsigned c = std::max_element(votes.begin(), votes.end())->second;
+            int score = 0;
+            for (const SState& state : states) {
+                const int w = state.windows[u];
+                if (!state.takesShared || state.icuMapped[u] || w < 0) continue;
+                const bool before = state.table->Encoded(static_cast<char16_t>(u)) == w;
+                const bool after = state.table->Encoded(static_cast<char16_t>(c)) == w;
+                score += static_cast<int>(after) - static_cast<int>(before);
+            }
+            if (score > 0) {
+                shared.push_back(static_cast<std::uint16_t>(u));
+                shared.push_back(static_cast<std::uint16_t>(c));
+            }
+        }
+        for (size_t k = 0; k < choices.size(); ++k) {
+            const SCodePage& cp = *choices[k].cp;
+            const auto layout = Layout(cp, choices[k].candidate);
+            states[k].takesShared = Compare(cp, *CCodePageTable::FromIcu(layout, shared)).Size() <
+                                    Compare(cp, *states[k].table).Size();
+        }
+    }
+
+    std::ostringstream arrays;
+    std::ostringstream entries;
+    size_t total = 0;
+    size_t runs = 0;
+    for (const SChoice& choice : choices) {
+        const SCodePage& cp = *choice.cp;
+        const SCandidate& best = choice.candidate;
+        const bool takesShared = states[static_cast<size_t>(&choice - choices.data())].takesShared;
+        const SFixes bestFixes = Compare(
+            cp, *CCodePageTable::FromIcu(Layout(cp, best), takesShared ? shared : kNone));
+        std::fprintf(stderr, "%u: %s%s, %zu decode and %zu encode corrections\n", cp.codePage,
+                     best.converter.c_str(), takesShared ? " and shared best fit" : "", bestFixes.decode.size(), bestFixes.encode.size());
         total += bestFixes.Size();
-        WriteArray(arrays, "kDecodeFixes", cp.codePage, bestFixes.decode);
-        WriteArray(arrays, "kEncodeFixes", cp.codePage, bestFixes.encode);
+        runs += WriteArray(arrays, "kDecodeFixes", cp.codePage, bestFixes.decode);
+        runs += WriteArray(arrays, "kEncodeFixes", cp.codePage, bestFixes.encode);
 
         char buf[64];
-        entries << "    {{" << cp.codePage << ", \"" << best << "\", {";
+        entries << "    {{" << cp.codePage << ", \"" << best.converter << "\", ELayoutKind::"
+                << KindName(best.kind) << ",\n      {";
         for (int i = 0; i < 12; ++i) {
             std::snprintf(buf, sizeof buf, "%s0x%02X", i ? ", " : "", cp.leadBytes[i]);
             entries << buf;
@@ -192,15 +326,24 @@ int main(int argc, char** argv) {
                 entries << "{" << kind << cp.codePage << "}, ";
             }
         }
-        entries << "},\n";
+        entries << (takesShared ? "true" : "false") << "},\n";
     }
 
     std::ofstream out(argv[3]);
     out << "// Generated by tools/codepages/make-fixes.sh from the reference dumps of " << version
         << ";\n// do not edit. For each table code page: the ICU converter its table starts from"
-           " and the\n// corrections (key, value) that make the table Windows' own.\n\n"
-        << arrays.str() << "\nconstexpr STableCodePage kTableCodePages[] = {\n"
+           " and the\n// corrections that make the table Windows' own, in runs of (first key, first value, count,\n// with the top bit set when the values go up by one).\n\n"
+        << "// Best fit that many code pages share: (unit, replacement) pairs, for a unit that the ICU\n"
+        << "// converter does not write, in the code pages that take it.\nconstexpr std::uint16_t kSharedBestFit[] = {";
+    for (size_t i = 0; i < shared.size(); i += 2) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s 0x%04X, 0x%04X,", i % 12 == 0 ? "\n   " : "", shared[i],
+                      shared[i + 1]);
+        out << buf;
+    }
+    out << "\n};\n\n" << arrays.str() << "\nconstexpr STableCodePage kTableCodePages[] = {\n"
         << entries.str() << "};\n";
-    std::fprintf(stderr, "%zu corrections in all\n", total);
+    std::fprintf(stderr, "%zu corrections in all, in %zu runs; %zu shared best-fit entries\n",
+                 total, runs, shared.size() / 2);
     return out ? 0 : 1;
 }
