@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codepagetable.h"
+#include "codepageutf7.h"
 
 namespace Tavrin::Platform {
 namespace {
@@ -122,7 +123,6 @@ constexpr SCodePageName kCodePages[] = {
     {51949, "ibm-970_P110_P110-2006_U2"},  // EUC Korean
     {52936, "HZ"},                       // HZ-GB2312 Simplified Chinese
     {54936, "gb18030"},                  // GB 18030
-    {65000, "UTF-7"},                    // UTF-7
 };
 
 constexpr bool IsSorted() {
@@ -141,6 +141,7 @@ const SCodePageName* Find(unsigned int codePage) noexcept {
 }
 
 constexpr unsigned int kCodePageIso2022Jp = 50220;
+constexpr unsigned int kCodePageUtf7 = 65000;
 
 // Writes the substitution for every character that cannot be converted.
 // A character beyond U+FFFF gets it twice, one for each of its UTF-16 units, as on Windows.
@@ -310,6 +311,7 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
     if (const CCodePageTable* table = TableFor(codePage)) {
         return table->ToWide(reinterpret_cast<const unsigned char*>(text), length, out, capacity);
     }
+    if (codePage == kCodePageUtf7) return Detail::Utf7ToWide(text, length, out, capacity);
     UConverter* converter = ConverterFor(codePage);
     if (converter == nullptr) return kConversionFailed;
 
@@ -339,6 +341,7 @@ size_t WideToCodePage(unsigned int codePage, const wchar_t* text, size_t length,
     if (const CCodePageTable* table = TableFor(codePage)) {
         return table->FromWide(text, length, out, capacity);
     }
+    if (codePage == kCodePageUtf7) return Detail::WideToUtf7(text, length, out, capacity);
     UConverter* converter = ConverterFor(codePage);
     if (converter == nullptr) return kConversionFailed;
 

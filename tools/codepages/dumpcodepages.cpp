@@ -63,10 +63,14 @@ const char* const kDecodeSamples[] = {
     "+AGEA-", "+2D3eAA-", "+2D0-", "+3gA-", "~{<:Ky2;S{#,~}", "~~ab~\nc", "~{", "~}a",
     "\x1B$B$\"\x1B(Ba", "\x1B$)C\x0E\x21\x21\x0F", "\x1B$A\x0E\x21\x21\x0F", "\x1B(Ja",
     "\x81\x30\x81\x30", "\x90\x30\x81\x30", "\x81\x30", "\xFF\xFF", "+", "+-", "a~b",
+    "+!", "+\x80x", "+AOk+AOk-", "+AOkA6QDp-", "+AOkA6QDpAA-", "+AOk.", "+AOk--", "+/v8-", "+AAA-a",
+    "+ZeVnLIqe+-", "+AOkA", "+AOkA6", "+-+-",
 };
 const wchar_t* const kEncodeSamples[] = {
     L"abc", L"a\x3042" L"b", L"\x3042\x3044", L"\xFF71", L"~", L"+", L"a+b", L"\xE9\xE9",
     L"\x4E2D\x6587", L"\xAC00" L"a", L"a\xE9" L"b", L"\x00E9-", L"\x00E9" L"a", L"\x20AC\x20AC",
+    L"\xE9+", L"+\xE9", L"\xE9 \xE9", L"\xE9\xE9\xE9", L"!!", L"\xE9!", L"!a", L"\xE9.", L"a\r\nb",
+    L"\xE9\x0A", L"++", L"\xE9\xE9\xE9\xE9-",
 };
 
 }  // namespace
