@@ -89,33 +89,6 @@ struct SCodePageName {
 
 // The other Windows code pages and the ICU converters that map them. Sorted by code page.
 constexpr SCodePageName kCodePages[] = {
-    {858, "ibm-858_P100-1997"},          // Western European with euro (DOS)
-    {870, "ibm-870_P100-1995"},          // EBCDIC Multilingual Latin 2
-    {1047, "ibm-1047_P100-1995"},        // EBCDIC Latin 1
-    {1140, "ibm-1140_P100-1997"},        // EBCDIC US-Canada with euro
-    {1141, "ibm-1141_P100-1997"},        // EBCDIC Germany with euro
-    {1142, "ibm-1142_P100-1997"},        // EBCDIC Denmark-Norway with euro
-    {1143, "ibm-1143_P100-1997"},        // EBCDIC Finland-Sweden with euro
-    {1144, "ibm-1144_P100-1997"},        // EBCDIC Italy with euro
-    {1145, "ibm-1145_P100-1997"},        // EBCDIC Latin America-Spain with euro
-    {1146, "ibm-1146_P100-1997"},        // EBCDIC United Kingdom with euro
-    {1147, "ibm-1147_P100-1997"},        // EBCDIC France with euro
-    {1148, "ibm-1148_P100-1997"},        // EBCDIC International with euro
-    {1149, "ibm-1149_P100-1997"},        // EBCDIC Icelandic with euro
-    {20273, "ibm-273_P100-1995"},        // EBCDIC Germany
-    {20277, "ibm-277_P100-1995"},        // EBCDIC Denmark-Norway
-    {20278, "ibm-278_P100-1995"},        // EBCDIC Finland-Sweden
-    {20280, "ibm-280_P100-1995"},        // EBCDIC Italy
-    {20284, "ibm-284_P100-1995"},        // EBCDIC Latin America-Spain
-    {20285, "ibm-285_P100-1995"},        // EBCDIC United Kingdom
-    {20290, "ibm-290_P100-1995"},        // EBCDIC Japanese Katakana Extended
-    {20297, "ibm-297_P100-1995"},        // EBCDIC France
-    {20420, "ibm-420_X120-1999"},        // EBCDIC Arabic
-    {20424, "ibm-424_P100-1995"},        // EBCDIC Hebrew
-    {20838, "ibm-838_P100-1995"},        // EBCDIC Thai
-    {20871, "ibm-871_P100-1995"},        // EBCDIC Icelandic
-    {21025, "ibm-1025_P100-1995"},       // EBCDIC Cyrillic Serbian-Bulgarian
-    {38598, "ibm-5012_P100-1999"},       // ISO 8859-8 Hebrew, logical (same bytes)
     {50220, "ISO_2022,locale=ja,version=0"},  // ISO 2022 Japanese
     {50225, "ISO_2022,locale=ko,version=0"},  // ISO 2022 Korean
     {50227, "ISO_2022,locale=zh,version=0"},  // ISO 2022 Simplified Chinese

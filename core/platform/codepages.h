@@ -1,9 +1,13 @@
 // Conversion between Windows code pages and wide text, the stand-in for MultiByteToWideChar and
-// WideCharToMultiByte (flags 0, no default character) for every code page except UTF-8.
+// WideCharToMultiByte (flags 0, no default character) for every code page except UTF-8, with
+// Windows' results: its byte assignments, its best fit for a character without an exact mapping
+// and its default character otherwise (one for each UTF-16 unit), one default wide character for
+// a lead byte without a valid trail byte.
 //
-// Wide text holds code points. Invalid input bytes become U+FFFD; a character with no mapping in
-// the target code page becomes that code page's "?". Converters are opened once per thread and
-// kept.
+// The single- and double-byte code pages go through tables built once per process from ICU's
+// converters and corrected by tables generated from Windows' own conversions (see
+// tools/codepages); UTF-7 has its own coder; the stateful code pages and GB 18030 go through ICU
+// converters opened once per thread.
 #pragma once
 
 #include <cstddef>

@@ -3,10 +3,13 @@
 ///
 /// Wide text on this platform holds code points in wchar_t; code page numbers are Windows
 /// code-page numbers (65001 is UTF-8; 0, 1 and 3, the system's ANSI, OEM and thread code
-/// pages, are UTF-8 here, and 2, the Mac code page, is Mac Roman 10000). Invalid input
-/// sequences become U+FFFD; a wide character with no mapping becomes the code page's own "?"
-/// (0x6F in EBCDIC code pages), one for each character. A surrogate pair held
-/// in two wide characters is written as its code point; any other surrogate becomes U+FFFD.
+/// pages, are UTF-8 here, and 2, the Mac code page, is Mac Roman 10000). Other code pages
+/// convert as Windows converts them: a wide character with no exact mapping becomes its
+/// best-fit character, or else the code page's default character ("?", 0x6F in EBCDIC code
+/// pages), one for each UTF-16 unit (two for a character beyond U+FFFF); a lead byte without a
+/// valid trail byte becomes one default wide character (U+30FB in the Japanese code pages, "?"
+/// in the others). In UTF-8, invalid input sequences become U+FFFD; a surrogate pair held in
+/// two wide characters is written as its code point and any other surrogate becomes U+FFFD.
 /// Unknown code pages, the UTF-16 and UTF-32 code pages (1200, 1201, 12000, 12001) and null
 /// text give an empty result. Failures of the conversion itself throw Tavrin::CException.
 #pragma once

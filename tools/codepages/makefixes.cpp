@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -99,6 +100,32 @@ const char* KindName(ELayoutKind kind) {
     }
     return "Icu";
 }
+
+// Code pages that Windows converts and Wine does not: their ICU converter (null: the sibling's)
+// and a sibling whose layout they share; with `sameBytes` the sibling's corrections apply too
+// (858 is 850 with the euro sign in place of the dotless i, 38598 the bytes of 28598).
+struct SUnreferenced {
+    unsigned codePage;
+    const char* converter;
+    unsigned like;
+    bool sameBytes;
+};
+constexpr SUnreferenced kUnreferenced[] = {
+    {858, "ibm-858_P100-1997", 850, true},   {870, "ibm-870_P100-1995", 37, false},
+    {1047, "ibm-1047_P100-1995", 37, false}, {1140, "ibm-1140_P100-1997", 37, false},
+    {1141, "ibm-1141_P100-1997", 37, false}, {1142, "ibm-1142_P100-1997", 37, false},
+    {1143, "ibm-1143_P100-1997", 37, false}, {1144, "ibm-1144_P100-1997", 37, false},
+    {1145, "ibm-1145_P100-1997", 37, false}, {1146, "ibm-1146_P100-1997", 37, false},
+    {1147, "ibm-1147_P100-1997", 37, false}, {1148, "ibm-1148_P100-1997", 37, false},
+    {1149, "ibm-1149_P100-1997", 37, false}, {20273, "ibm-273_P100-1995", 37, false},
+    {20277, "ibm-277_P100-1995", 37, false}, {20278, "ibm-278_P100-1995", 37, false},
+    {20280, "ibm-280_P100-1995", 37, false}, {20284, "ibm-284_P100-1995", 37, false},
+    {20285, "ibm-285_P100-1995", 37, false}, {20290, "ibm-290_P100-1995", 37, false},
+    {20297, "ibm-297_P100-1995", 37, false}, {20420, "ibm-420_X120-1999", 37, false},
+    {20424, "ibm-424_P100-1995", 37, false}, {20838, "ibm-838_P100-1995", 37, false},
+    {20871, "ibm-871_P100-1995", 37, false}, {21025, "ibm-1025_P100-1995", 37, false},
+    {38598, nullptr, 28598, true},
+};
 
 SCodePageLayout Layout(const SCodePage& cp, const SCandidate& candidate) {
     SCodePageLayout layout{cp.codePage, candidate.converter.c_str(), candidate.kind, {}, 0,
@@ -293,42 +320,69 @@ int main(int argc, char** argv) {
     }
 
     std::ostringstream arrays;
-    std::ostringstream entries;
+    std::map<unsigned, std::string> entries;  // by code page
+    // One entry of kTableCodePages: the layout, the names of the correction arrays (code page
+    // `fixesOf`, empty ones left out) and whether the shared best fit applies.
+    auto entry = [&](unsigned codePage, const SCodePage& cp, const SCandidate& candidate,
+                     unsigned fixesOf, const SFixes& fixes, bool takesShared) {
+        std::ostringstream e;
+        char buf[64];
+        e << "    {{" << codePage << ", \"" << candidate.converter << "\", ELayoutKind::"
+          << KindName(candidate.kind) << ",\n      {";
+        for (int i = 0; i < 12; ++i) {
+            std::snprintf(buf, sizeof buf, "%s0x%02X", i ? ", " : "", cp.leadBytes[i]);
+            e << buf;
+        }
+        std::snprintf(buf, sizeof buf, "}, 0x%02X, 0x%04X},\n     ", cp.defaultChar[0],
+                      static_cast<unsigned>(cp.wideDefaultChar));
+        e << buf;
+        for (const char* kind : {"kDecodeFixes", "kEncodeFixes"}) {
+            const auto& list = kind[1] == 'D' ? fixes.decode : fixes.encode;
+            if (list.empty()) {
+                e << "{}, ";
+            } else {
+                e << "{" << kind << fixesOf << "}, ";
+            }
+        }
+        e << (takesShared ? "true" : "false") << "},\n";
+        entries[codePage] = e.str();
+    };
+
     size_t total = 0;
     size_t runs = 0;
+    std::map<unsigned, std::pair<const SChoice*, SFixes>> referenced;
     for (const SChoice& choice : choices) {
         const SCodePage& cp = *choice.cp;
         const SCandidate& best = choice.candidate;
         const bool takesShared = states[static_cast<size_t>(&choice - choices.data())].takesShared;
-        const SFixes bestFixes = Compare(
+        SFixes fixes = Compare(
             cp, *CCodePageTable::FromIcu(Layout(cp, best), takesShared ? shared : kNone));
         std::fprintf(stderr, "%u: %s%s, %zu decode and %zu encode corrections\n", cp.codePage,
-                     best.converter.c_str(), takesShared ? " and shared best fit" : "", bestFixes.decode.size(), bestFixes.encode.size());
-        total += bestFixes.Size();
-        runs += WriteArray(arrays, "kDecodeFixes", cp.codePage, bestFixes.decode);
-        runs += WriteArray(arrays, "kEncodeFixes", cp.codePage, bestFixes.encode);
-
-        char buf[64];
-        entries << "    {{" << cp.codePage << ", \"" << best.converter << "\", ELayoutKind::"
-                << KindName(best.kind) << ",\n      {";
-        for (int i = 0; i < 12; ++i) {
-            std::snprintf(buf, sizeof buf, "%s0x%02X", i ? ", " : "", cp.leadBytes[i]);
-            entries << buf;
+                     best.converter.c_str(), takesShared ? " and shared best fit" : "",
+                     fixes.decode.size(), fixes.encode.size());
+        total += fixes.Size();
+        runs += WriteArray(arrays, "kDecodeFixes", cp.codePage, fixes.decode);
+        runs += WriteArray(arrays, "kEncodeFixes", cp.codePage, fixes.encode);
+        entry(cp.codePage, cp, best, cp.codePage, fixes, takesShared);
+        referenced[cp.codePage] = {&choice, std::move(fixes)};
+    }
+    // Code pages Wine does not convert take the layout of a sibling that it does, and with
+    // `sameBytes` its corrections too.
+    for (const SUnreferenced& u : kUnreferenced) {
+        const auto it = referenced.find(u.like);
+        if (it == referenced.end()) {
+            std::fprintf(stderr, "%u: no reference for %u\n", u.codePage, u.like);
+            return 1;
         }
-        std::snprintf(buf, sizeof buf, "}, 0x%02X, 0x%04X},\n     ", cp.defaultChar[0],
-                      static_cast<unsigned>(cp.wideDefaultChar));
-        entries << buf;
-        for (const char* kind : {"kDecodeFixes", "kEncodeFixes"}) {
-            const auto& fixes = kind[1] == 'D' ? bestFixes.decode : bestFixes.encode;
-            if (fixes.empty()) {
-                entries << "{}, ";
-            } else {
-                entries << "{" << kind << cp.codePage << "}, ";
-            }
-        }
-        entries << (takesShared ? "true" : "false") << "},\n";
+        const SChoice& like = *it->second.first;
+        const bool takesShared = states[static_cast<size_t>(&like - choices.data())].takesShared;
+        SCandidate candidate{u.converter != nullptr ? u.converter : like.candidate.converter};
+        entry(u.codePage, *like.cp, candidate, u.like, u.sameBytes ? it->second.second : SFixes{},
+              takesShared);
     }
 
+    std::string allEntries;
+    for (const auto& [codePage, text] : entries) allEntries += text;
     std::ofstream out(argv[3]);
     out << "// Generated by tools/codepages/make-fixes.sh from the reference dumps of " << version
         << ";\n// do not edit. For each table code page: the ICU converter its table starts from"
@@ -342,7 +396,7 @@ int main(int argc, char** argv) {
         out << buf;
     }
     out << "\n};\n\n" << arrays.str() << "\nconstexpr STableCodePage kTableCodePages[] = {\n"
-        << entries.str() << "};\n";
+        << allEntries << "};\n";
     std::fprintf(stderr, "%zu corrections in all, in %zu runs; %zu shared best-fit entries\n",
                  total, runs, shared.size() / 2);
     return out ? 0 : 1;
