@@ -221,50 +221,64 @@ size_t CCodePageTable::ToWide(const unsigned char* text, size_t length, wchar_t*
         for (size_t i = 0; i < length; ++i) out[i] = static_cast<wchar_t>(m_single[text[i]]);
         return length;
     }
+    // A lead byte with any trail byte but NUL is a pair (an invalid one reads as the default
+    // character); a lead byte at the end or before NUL is one default character.
     size_t count = 0;
     size_t i = 0;
+    if (out == nullptr) {
+        while (i < length) {
+            i += (m_leadIndex[text[i]] != 0 && i + 1 < length && text[i + 1] != 0) ? 2 : 1;
+            ++count;
+        }
+        return count;
+    }
     while (i < length) {
+        if (count == capacity) return kConversionFailed;
         const unsigned char b = text[i];
         const unsigned row = m_leadIndex[b];
-        char16_t unit;
         if (row == 0) {
-            unit = m_single[b];
+            out[count++] = static_cast<wchar_t>(m_single[b]);
             ++i;
         } else if (i + 1 < length && text[i + 1] != 0) {
-            // Any trail byte but NUL makes a pair, and an invalid pair one default character.
-            unit = m_pairs[(row - 1) * 256 + text[i + 1]];
+            out[count++] = static_cast<wchar_t>(m_pairs[(row - 1) * 256 + text[i + 1]]);
             i += 2;
         } else {
-            unit = m_wideDefault;
+            out[count++] = static_cast<wchar_t>(m_wideDefault);
             ++i;
         }
-        if (out != nullptr) {
-            if (count == capacity) return kConversionFailed;
-            out[count] = static_cast<wchar_t>(unit);
-        }
-        ++count;
     }
     return count;
 }
 
+// A character beyond U+FFFF is two UTF-16 units converted one by one, as Windows does: two
+// default characters. Code points above U+10FFFF are taken as U+FFFD.
 size_t CCodePageTable::FromWide(const wchar_t* text, size_t length, char* out,
                                 size_t capacity) const {
     size_t count = 0;
+    if (out == nullptr) {
+        for (size_t i = 0; i < length; ++i) {
+            const auto c = static_cast<std::uint32_t>(text[i]);
+            if (c <= 0xFFFF) {
+                count += Width(m_encode[c]);
+            } else if (c <= 0x10FFFF) {
+                count += Width(m_encode[0xD800 + ((c - 0x10000) >> 10)]) +
+                         Width(m_encode[0xDC00 + (c & 0x3FF)]);
+            } else {
+                count += Width(m_encode[0xFFFD]);
+            }
+        }
+        return count;
+    }
     auto put = [&](std::uint16_t bytes) -> bool {
         if (m_doubleByte && bytes > 0xFF) {
-            if (out != nullptr) {
-                if (capacity - count < 2) return false;
-                out[count] = static_cast<char>(bytes >> 8);
-                out[count + 1] = static_cast<char>(bytes & 0xFF);
-            }
+            if (capacity - count < 2) return false;
+            out[count] = static_cast<char>(bytes >> 8);
+            out[count + 1] = static_cast<char>(bytes & 0xFF);
             count += 2;
             return true;
         }
-        if (out != nullptr) {
-            if (count == capacity) return false;
-            out[count] = static_cast<char>(bytes);
-        }
-        ++count;
+        if (count == capacity) return false;
+        out[count++] = static_cast<char>(bytes);
         return true;
     };
     for (size_t i = 0; i < length; ++i) {
@@ -273,7 +287,6 @@ size_t CCodePageTable::FromWide(const wchar_t* text, size_t length, char* out,
         if (c <= 0xFFFF) {
             ok = put(m_encode[c]);
         } else if (c <= 0x10FFFF) {
-            // Two UTF-16 units, converted one by one as Windows does: two default characters.
             ok = put(m_encode[0xD800 + ((c - 0x10000) >> 10)]) &&
                  put(m_encode[0xDC00 + (c & 0x3FF)]);
         } else {
