@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the benchmarks need on Debian 12, if missing, and
-# the optional groups named as arguments.
+# Installs what the build, the tests and the benchmarks need on Debian 12, if missing.
+#   install-deps.sh [GROUP...]   groups for the checks CI runs beside them:
+#   clang (Clang builds, fuzzing, ThreadSanitizer), analysis (clang-format, clang-tidy), docs
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest
           libbenchmark-dev libicu-dev locales)
-# Optional groups, named as arguments: docs (Doxygen, for scripts/check-docs.sh).
 for group in "$@"; do
   case "$group" in
+    clang) packages+=(clang libclang-rt-14-dev) ;;
+    analysis) packages+=(clang-format clang-tidy) ;;
     docs) packages+=(doxygen) ;;
-    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
 missing=()
