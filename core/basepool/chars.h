@@ -52,7 +52,7 @@ inline bool IsAscii(std::string_view text) noexcept {
     const char* p = text.data();
     size_t n = text.size();
     for (; n >= 8; p += 8, n -= 8) {
-        uint64_t word;
+        uint64_t word = 0;
         std::memcpy(&word, p, 8);
         if ((word & 0x8080808080808080ull) != 0) return false;
     }

@@ -109,6 +109,8 @@ IStreamWrite& QvStreamWrite::WriteVersion(uint32_t version) { return WriteUInt32
 
 // ---- QvStreamWriteBinary: every typed write is one WriteBytes of the value's width ----------
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_STREAM_WRITE_VALUE(Name, Type)                   \
     IStreamWrite& QvStreamWriteBinary::Write##Name(Type value) { \
         return WriteValue(*this, value);                         \
@@ -117,6 +119,7 @@ IStreamWrite& QvStreamWrite::WriteVersion(uint32_t version) { return WriteUInt32
 TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_WRITE_VALUE)
 
 #undef TAVRIN_STREAM_WRITE_VALUE
+// NOLINTEND(bugprone-macro-parentheses)
 
 IStreamWrite& QvStreamWriteBinary::WriteBool(bool value) {
     return WriteValue(*this, static_cast<uint8_t>(value ? 1 : 0));

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
+constexpr size_t kBufferSize = size_t{64} * 1024;
 
 using Tavrin::Detail::ERaise;
 using Tavrin::Detail::Raise;

@@ -19,7 +19,7 @@ using Tavrin::Detail::Raise;
 
 // Long texts are read in pieces of this many bytes, so that a length read from the stream
 // never makes us allocate more than the data actually delivered (plus one piece).
-constexpr size_t kPieceBytes = 16 * 1024;
+constexpr size_t kPieceBytes = size_t{16} * 1024;
 
 template <class T>
 T FromLittleEndian(const unsigned char* bytes) noexcept {
@@ -119,6 +119,8 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
     value = std::move(text);
 }
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_STREAM_READ_VALUE(Name, Type)                    \
     void QvStreamReadBinary::Read##Name(Type& value) {          \
         ReadTyped(*this, value, "QvStreamReadBinary::Read" #Name); \
@@ -127,6 +129,7 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
 TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_READ_VALUE)
 
 #undef TAVRIN_STREAM_READ_VALUE
+// NOLINTEND(bugprone-macro-parentheses)
 
 void QvStreamReadBinary::ReadBool(bool& value) {
     uint8_t byte = 0;
@@ -216,6 +219,8 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
     }
 }
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_STREAM_READ_VALUE(Name, Type)                            \
     void QvStreamReadBinaryBuffer::Read##Name(Type& value) {            \
         ReadValue(value, "QvStreamReadBinaryBuffer::Read" #Name);       \
@@ -224,6 +229,7 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
 TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_READ_VALUE)
 
 #undef TAVRIN_STREAM_READ_VALUE
+// NOLINTEND(bugprone-macro-parentheses)
 
 void QvStreamReadBinaryBuffer::ReadBool(bool& value) {
     uint8_t byte = 0;

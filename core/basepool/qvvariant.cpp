@@ -193,6 +193,8 @@ QvVariant& QvVariant::operator=(std::unique_ptr<IObject> object) noexcept {
     return *this;
 }
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_VARIANT_ASSIGN_SCALAR(Type, kind, member, stored) \
     QvVariant& QvVariant::operator=(Type value) noexcept {      \
         if (m_kind != (kind)) setKind(kind);                     \
@@ -216,9 +218,12 @@ TAVRIN_VARIANT_ASSIGN_SCALAR(float, KindFloat, f, value)
 TAVRIN_VARIANT_ASSIGN_SCALAR(double, KindDouble, d, value)
 
 #undef TAVRIN_VARIANT_ASSIGN_SCALAR
+// NOLINTEND(bugprone-macro-parentheses)
 
 // ---- checked accessors: the stored value itself, of its own kind only ---------------------------
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_VARIANT_ACCESSOR(Type, kind, member, failure) \
     QvVariant::operator Type&() {                                  \
         if (m_kind != (kind)) Raise(failure);                \
@@ -239,6 +244,7 @@ TAVRIN_VARIANT_ACCESSOR(float, KindFloat, f, ERaise::VariantAsFloat)
 TAVRIN_VARIANT_ACCESSOR(double, KindDouble, d, ERaise::VariantAsDouble)
 
 #undef TAVRIN_VARIANT_ACCESSOR
+// NOLINTEND(bugprone-macro-parentheses)
 
 QvVariant::operator const std::string&() const {
     if (m_kind != KindStringA) Raise(ERaise::VariantAsStringA);

@@ -149,6 +149,8 @@ double TextDouble(std::string_view text, QvVariant::ETextForm form) {
 
 }  // namespace
 
+// Macro parameters that stand for type names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_VARIANT_TEXT_TO_INTEGER(Type, isSigned)                                     \
     void QvVariant::ConvertText(std::string_view text, ETextForm form, Type& value) {      \
         value = Converting([&] { return static_cast<Type>(TextBits(text, form, isSigned)); }); \
@@ -164,6 +166,7 @@ TAVRIN_VARIANT_TEXT_TO_INTEGER(long long, true)
 TAVRIN_VARIANT_TEXT_TO_INTEGER(unsigned long long, false)
 
 #undef TAVRIN_VARIANT_TEXT_TO_INTEGER
+// NOLINTEND(bugprone-macro-parentheses)
 
 void QvVariant::ConvertText(std::string_view text, ETextForm form, float& value) {
     value = Converting([&] { return NarrowToFloat(TextDouble(text, form)); });

@@ -39,12 +39,13 @@ public:
     /// The pool in use, read-only.
     const PlexManager& GetPlexManager() const noexcept { return *m_pPool; }
 
+    QvMapPolicyPlexManager(const QvMapPolicyPlexManager&) = delete;
+    QvMapPolicyPlexManager& operator=(const QvMapPolicyPlexManager&) = delete;
+
 protected:
     /// Throws QvExceptionContainer when `blockSize` is 0.
     explicit QvMapPolicyPlexManager(TSize blockSize) : m_own(blockSize), m_pPool(&m_own) {}
     ~QvMapPolicyPlexManager() = default;
-    QvMapPolicyPlexManager(const QvMapPolicyPlexManager&) = delete;
-    QvMapPolicyPlexManager& operator=(const QvMapPolicyPlexManager&) = delete;
 
     /// Storage for one entry from the pool in use (QvPlexManager::getFreeElement).
     void* AllocateAssociation() { return m_pPool->getFreeElement(); }

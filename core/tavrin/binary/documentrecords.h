@@ -44,13 +44,13 @@ constexpr size_t kNarrowHead = 4;
 constexpr size_t kWideHead = 8;
 
 inline uint32_t RecordLength(const unsigned char* record) noexcept {
-    uint32_t length;
+    uint32_t length = 0;
     std::memcpy(&length, record, 4);
     return length;
 }
 
 inline uint64_t WideUnits(const unsigned char* record) noexcept {
-    uint64_t units;
+    uint64_t units = 0;
     std::memcpy(&units, record, 8);
     return units;
 }

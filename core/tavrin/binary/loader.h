@@ -79,7 +79,7 @@ void CLoader<Source>::ReadNameTable() {
     for (uint32_t i = 0; i < count; ++i) {
         const std::string_view s = m_source.Name(c);
         auto found = byText.find(s);
-        uint32_t name;
+        uint32_t name = 0;
         if (found != byText.end()) {
             name = found->second;
         } else {

@@ -121,7 +121,7 @@ public:
     }
     uint32_t U32(Cursor& c) {
         if (Left(c) >= 4) {
-            uint32_t v;
+            uint32_t v = 0;
             std::memcpy(&v, c, 4);
             c += 4;
             return v;
@@ -219,7 +219,7 @@ public:
     uint64_t DateTime(Cursor& c) {
         // Version 0 (the only one that passes), then the count.
         if (Left(c) >= 12 && c[0] == 0 && c[1] == 0 && c[2] == 0 && c[3] == 0) {
-            uint64_t count;
+            uint64_t count = 0;
             std::memcpy(&count, c + 4, 8);
             c += 12;
             // As stored after a round through the seven fields: whole milliseconds.

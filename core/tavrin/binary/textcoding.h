@@ -16,6 +16,7 @@ namespace Tavrin::Binary {
 
 // Narrow text ends at its first zero byte.
 inline size_t NarrowLength(const std::string& text) noexcept {
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search, nothing is copied
     const void* zero = std::memchr(text.data(), 0, text.size());
     return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text.data()) : text.size();
 }
@@ -74,8 +75,8 @@ inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t len
     for (size_t i = 0; i < length; ++i) {
         uint16_t units[2];
         const unsigned n = Detail::EncodeUtf16(text[i], units);
-        std::memcpy(p, units, 2 * n);
-        p += 2 * n;
+        std::memcpy(p, units, size_t{2} * n);
+        p += size_t{2} * n;
     }
     return p;
 }

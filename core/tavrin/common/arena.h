@@ -65,11 +65,13 @@ public:
     T* Copy(const T* items, size_t count) {
         static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
         if (count == 0) return nullptr;
-        void* p = Allocate(count * sizeof(T), alignof(T));
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is meant
+        constexpr size_t kSize = sizeof(T);
+        void* p = Allocate(count * kSize, alignof(T));
         if (count == 1) {
-            std::memcpy(p, items, sizeof(T));  // the usual case, without a call
+            std::memcpy(p, items, kSize);  // the usual case, without a call
         } else {
-            std::memcpy(p, items, count * sizeof(T));
+            std::memcpy(p, items, count * kSize);
         }
         return static_cast<T*>(p);
     }

@@ -13,13 +13,15 @@ inline void CopySmall(void* to, const void* from, size_t n) noexcept {
     unsigned char* d = static_cast<unsigned char*>(to);
     const unsigned char* s = static_cast<const unsigned char*>(from);
     if (n >= 8 && n <= 16) {
-        uint64_t a, b;
+        uint64_t a = 0;
+        uint64_t b = 0;
         std::memcpy(&a, s, 8);
         std::memcpy(&b, s + n - 8, 8);
         std::memcpy(d, &a, 8);
         std::memcpy(d + n - 8, &b, 8);
     } else if (n >= 4 && n < 8) {
-        uint32_t a, b;
+        uint32_t a = 0;
+        uint32_t b = 0;
         std::memcpy(&a, s, 4);
         std::memcpy(&b, s + n - 4, 4);
         std::memcpy(d, &a, 4);

@@ -32,7 +32,8 @@ public:
     template <class T>
     void Push(const T& item) {
         static_assert(std::is_trivially_copyable_v<T>);
-        std::memcpy(Extend(sizeof item), &item, sizeof item);
+        constexpr size_t size = sizeof(T);  // NOLINT(bugprone-sizeof-expression): may be a pointer
+        std::memcpy(Extend(size), &item, size);
     }
 
     const unsigned char* Data() const noexcept { return m_data.get(); }
@@ -66,11 +67,13 @@ template <class T>
 class CStack {
     static_assert(std::is_trivially_copyable_v<T>);
     static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is meant
+    static constexpr size_t kItemSize = sizeof(T);
 
 public:
-    explicit CStack(size_t firstCapacity = 64) noexcept : m_bytes(firstCapacity * sizeof(T)) {}
+    explicit CStack(size_t firstCapacity = 64) noexcept : m_bytes(firstCapacity * kItemSize) {}
 
-    size_t size() const noexcept { return m_bytes.Size() / sizeof(T); }
+    size_t size() const noexcept { return m_bytes.Size() / kItemSize; }
     bool empty() const noexcept { return m_bytes.Empty(); }
     T* data() noexcept { return reinterpret_cast<T*>(m_bytes.Data()); }
     const T* data() const noexcept { return reinterpret_cast<const T*>(m_bytes.Data()); }
@@ -78,9 +81,9 @@ public:
     const T& back() const noexcept { return data()[size() - 1]; }
 
     void push_back(const T& item) { m_bytes.Push(item); }
-    void pop_back() noexcept { m_bytes.Shrink(m_bytes.Size() - sizeof(T)); }
+    void pop_back() noexcept { m_bytes.Shrink(m_bytes.Size() - kItemSize); }
     // Only ever shrinks: `count` is at most size().
-    void resize(size_t count) noexcept { m_bytes.Shrink(count * sizeof(T)); }
+    void resize(size_t count) noexcept { m_bytes.Shrink(count * kItemSize); }
     void clear() noexcept { m_bytes.Clear(); }
 
 private:

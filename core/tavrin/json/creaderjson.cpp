@@ -83,7 +83,7 @@ void DecodeEscapes(std::string& text) {
             ++in;
             continue;
         }
-        char decoded;
+        char decoded = 0;
         switch (s[in + 1]) {
             case '"': decoded = '"'; break;
             case '/': decoded = '/'; break;

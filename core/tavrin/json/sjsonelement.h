@@ -89,7 +89,7 @@ inline const SJsonElement* SJsonElement::GetElement(unsigned int index) const no
 // formats' arena, starting with a block that holds the tree of a small document.
 class CJsonNodePool : public Detail::CArena {
 public:
-    CJsonNodePool() noexcept : CArena(16 * 1024) {}
+    CJsonNodePool() noexcept : CArena(size_t{16} * 1024) {}
 };
 
 // Parses an object document at `text` into `object` (which must be of the object kind and is

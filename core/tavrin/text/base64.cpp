@@ -83,8 +83,8 @@ constexpr auto kGroup3 = MakeGroupTable<3>();
 
 inline void EncodeGroup(const unsigned char* in, char* out) noexcept {
     const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
-    std::memcpy(out, &kPairs[2 * (v >> 12)], 2);
-    std::memcpy(out + 2, &kPairs[2 * (v & 0xFFF)], 2);
+    std::memcpy(out, &kPairs[size_t{2} * (v >> 12)], 2);
+    std::memcpy(out + 2, &kPairs[size_t{2} * (v & 0xFFF)], 2);
 }
 
 inline char* EncodeGroups(const unsigned char*& in, size_t groups, char* out) noexcept {

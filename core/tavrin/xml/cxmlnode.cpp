@@ -607,6 +607,8 @@ CXmlNode::CXmlNode(const CXmlNode& other) noexcept : CXmlNode(other.m_data) {}
 
 CXmlNode::CXmlNode(CXmlNode&& other) noexcept : m_data(other.m_data) { other.m_data = nullptr; }
 
+// Safe for self-assignment: the reference is taken before the old one is released.
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
 CXmlNode& CXmlNode::operator=(const CXmlNode& other) noexcept {
     SXmlNodeData* data = other.m_data;  // `other` may be this handle
     if (data != nullptr) ++data->tree->references;
@@ -650,7 +652,7 @@ CXmlNode CXmlNode::Parse(const char* text, size_t* stop) {
     SXmlNodeData* result = top;
     if (top->orderCount == 1 && top->childCount == 1) result = top->children[0];
     CXmlNode node(result);
-    tree.release();  // now owned by the handles
+    static_cast<void>(tree.release());  // now owned by the handles
     return node;
 }
 

@@ -17,6 +17,8 @@ public:
     unsigned int GetCodeLine() const override;
     const char* GetFunctionName() const override;
     unsigned int GetThreadID() const override;
+    /// Public, so that the body is never a base that only a derived class can destroy.
+    ~CExceptionBody() override;
 
 protected:
     /// The message texts of the concrete classes, each logged on its class's own logger.
@@ -30,7 +32,6 @@ protected:
     CExceptionBody(const CExceptionBody&) = default;
     CExceptionBody& operator=(const CExceptionBody&) = default;
     ///@}
-    ~CExceptionBody() override;
 
     /// Writes the log entry of `message` for this raising place (again).
     void Log(EMessage message) const;
