@@ -365,6 +365,81 @@ TEST(VariantTypedAssignment, OverwritesInPlaceAndSwitchesKinds) {
     EXPECT_EQ(v.GetKind(), K::KindEmpty);
 }
 
+// Every numeric source kind to the numeric targets and to text: a member of the wrong width
+// or signedness read from the held value would show here. Integer targets take the source's
+// bit pattern zero-extended (so int8 -2 is 254 as int64); floating targets and text take its
+// value; floating sources are rounded, and -2 wraps to 2^64 - 2 as uint64.
+TEST(VariantNumbers, EverySourceKindToEveryTarget) {
+    struct SSource {
+        QvVariant value;
+        unsigned long long bits;
+        double number;
+        const char* text;
+    };
+    const SSource sources[] = {
+        {QvVariant(true), 1, 1, nullptr},
+        {QvVariant(static_cast<signed char>(-2)), 0xFE, -2, "-2"},
+        {QvVariant(static_cast<unsigned char>(200)), 200, 200, "200"},
+        {QvVariant(static_cast<short>(-2)), 0xFFFE, -2, "-2"},
+        {QvVariant(static_cast<unsigned short>(60000)), 60000, 60000, "60000"},
+        {QvVariant(-2), 0xFFFFFFFE, -2, "-2"},
+        {QvVariant(4000000000u), 4000000000u, 4e9, "4000000000"},
+        {QvVariant(-2LL), ~1ull, -2, "-2"},
+        {QvVariant(~0ull), ~0ull, 18446744073709551615.0, "18446744073709551615"},
+        {QvVariant(-2.0f), ~1ull, -2, nullptr},
+        {QvVariant(-2.0), ~1ull, -2, nullptr},
+    };
+    for (const SSource& s : sources) {
+        SCOPED_TRACE(s.number);
+        EXPECT_EQ(s.value.ToDouble(), s.number);
+        EXPECT_EQ(s.value.ToFloat(), static_cast<float>(s.number));
+        EXPECT_EQ(s.value.ToBool(), s.number != 0);
+        EXPECT_EQ(s.value.ToUInt64(), s.bits);
+        EXPECT_EQ(s.value.ToInt64(), static_cast<long long>(s.bits));
+        EXPECT_EQ(s.value.ToUInt32(), static_cast<unsigned int>(s.bits));
+        EXPECT_EQ(s.value.ToInt32(), static_cast<int>(static_cast<unsigned int>(s.bits)));
+        EXPECT_EQ(s.value.ToUInt16(), static_cast<unsigned short>(s.bits));
+        EXPECT_EQ(s.value.ToInt8(), static_cast<signed char>(static_cast<unsigned char>(s.bits)));
+        EXPECT_EQ(s.value.ToChar(), static_cast<char>(static_cast<unsigned char>(s.bits)));
+        if (s.text != nullptr) {
+            EXPECT_EQ(s.value.ToStringA(), s.text);
+            EXPECT_EQ(s.value.ToStringW(), Tavrin::Encodings::FromUTF8(s.text));
+        }
+    }
+}
+
+// Assignment between kinds that own their payload: each copy is independent, a move leaves the
+// source empty, and switching kinds frees the old payload (the sanitizer build sees a leak).
+TEST(VariantCopy, OwnedPayloadsBetweenKinds) {
+    QvArray<unsigned char> bytes;
+    bytes.Add(1);
+    bytes.Add(2);
+    const QvVariant sources[] = {Wide(L"w\u00E9"), QvVariant(bytes),
+                                 QvVariant(QvDateTime::FromFileTime(123450000)), Narrow("n")};
+    for (const QvVariant& source : sources) {
+        QvVariant target = Narrow("old");
+        target = source;
+        EXPECT_EQ(target.GetKind(), source.GetKind());
+        QvVariant moved;
+        moved = std::move(target);
+        EXPECT_EQ(moved.GetKind(), source.GetKind());
+        EXPECT_EQ(target.GetKind(), K::KindEmpty);
+    }
+    QvVariant v = Wide(L"abc");
+    v = std::wstring_view(L"xy");
+    EXPECT_EQ(v.ToStringW(), L"xy");
+    v = static_cast<const wchar_t*>(nullptr);
+    EXPECT_EQ(v.ToStringW(), L"");
+    v = bytes;  // a new array, then written in place
+    bytes.Add(3);
+    v = bytes;
+    EXPECT_EQ(static_cast<const QvArray<unsigned char>&>(v).GetCount(), 3u);
+    EXPECT_EQ(static_cast<const QvArray<unsigned char>&>(sources[1]).GetCount(), 2u);
+    v = QvDateTime::FromFileTime(10000);
+    v = QvDateTime::FromFileTime(20000);  // in place
+    EXPECT_EQ(v.ToDateTime().ToFileTime(), 20000u);
+}
+
 // The thread's locale decides the decimal separator; the guard gives "C" and puts it back.
 TEST(VariantLocale, ThreadLocaleAndGuard) {
     locale_t german = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
