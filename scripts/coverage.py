@@ -17,7 +17,7 @@ import sys
 
 
 def gcov_json(gcda, objdir):
-    out = subprocess.run(["gcov", "--json-format", "--stdout", "-o", objdir, gcda],
+    out = subprocess.run(["gcov", "--json-format", "--stdout", "--branch-probabilities", "-o", objdir, gcda],
                          capture_output=True, check=True, cwd=objdir).stdout
     if out[:2] == b"\x1f\x8b":
         out = gzip.decompress(out)
@@ -30,9 +30,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", nargs="?", default="build/coverage")
     parser.add_argument("--threshold", type=float, default=85.0)
+    parser.add_argument("--uncovered", metavar="FILE", help="list the lines of FILE never run")
     args = parser.parse_args()
     root = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
-    objects = os.path.join(args.build, "CMakeFiles", "tavrin_core.dir")
+    objects = os.path.realpath(os.path.join(args.build, "CMakeFiles", "tavrin_core.dir"))
 
     lines = collections.defaultdict(dict)      # file -> line -> ran
     branches = collections.defaultdict(dict)   # file -> (line, index) -> taken
@@ -56,6 +57,12 @@ def main():
                             branches[rel][key] = branches[rel].get(key, False) or br["count"] > 0
     if not lines:
         sys.exit("no coverage counters under " + objects + ": build the 'coverage' preset and run its tests")
+
+    if args.uncovered:
+        source = open(os.path.join(root, args.uncovered)).read().split("\n")
+        for no in sorted(n for n, ran in lines.get(args.uncovered, {}).items() if not ran):
+            print(f"{no:5}: {source[no - 1]}")
+        return
 
     def pct(part, whole):
         return 100.0 * part / whole if whole else 100.0

@@ -21,7 +21,7 @@ for target in "${targets[@]}"; do
   work="build/fuzz/corpus/$target"
   findings="build/fuzz/findings/$target"
   mkdir -p "$work" "$findings" "tests/fuzz/regressions/$target"
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536
+  options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -max_len=65536
            -print_final_stats=1 -artifact_prefix="$findings/")
   case "$target" in
     json) options+=(-dict=tests/fuzz/json.dict) ;;
