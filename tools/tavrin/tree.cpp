@@ -365,8 +365,9 @@ void ReadLeaf(Reader& r, SValue& v, std::vector<std::string>& warnings, Key... k
                 break;
             }
             case EValueKind::Blob: {
-                // An empty blob is held as empty text, which decodes to nothing: keep it empty.
-                if (v.present) {
+                // An empty blob is written as empty text, which the JSON reader refuses to
+                // decode (it decodes to nothing): it stays an empty blob.
+                if (!v.emptyText) {
                     const Tavrin::SBlobRange b = r.Read(key...);
                     if (b.begin != nullptr) v.bytes.assign(reinterpret_cast<const char*>(b.begin),
                                                            static_cast<size_t>(b.end - b.begin));
@@ -518,6 +519,7 @@ SValue PlanJson(const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLik
         case T::Array: PlanJsonArray(v, j, like, l); break;
         default:
             v.kind = like != nullptr ? like->kind : TextKind(j.GetText(), type == T::String);
+            v.emptyText = j.GetText().empty();
             break;
     }
     return v;

@@ -24,6 +24,7 @@ struct SValue {
     std::string bytes;      // narrow strings, blobs
     std::wstring wide;      // wide strings
     bool present = true;    // false when the document did not give this value
+    bool emptyText = false;  // the document holds the value as empty text
     EValueKind elementKind = EValueKind::Bool;  // containers
     std::vector<SValue> children;
     std::vector<uint32_t> order;  // objects: the order in which to write the children
