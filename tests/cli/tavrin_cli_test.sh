@@ -76,6 +76,15 @@ expect 0 "$tavrin" convert eb.bin eb.json
 expect 0 "$tavrin" convert eb.json eb2.bin --like eb.bin
 same eb.bin eb2.bin
 
+# Objects with enough values of one kind to make the binary writer's keyed table grow: the
+# first meets every name anew, the others only known names.
+awk 'BEGIN { printf "["; for (k = 0; k < 3; k++) { printf "%s{", k ? "," : ""
+  for (i = 0; i < 300; i++) printf "%s\"m%d\":%d", i ? "," : "", i, i * k; printf "}" }; print "]" }' >wide.json
+expect 0 "$tavrin" convert wide.json wide.bin
+expect 0 "$tavrin" convert wide.bin wide2.json
+expect 0 "$tavrin" convert wide2.json wide3.bin --like wide.bin
+same wide.bin wide3.bin
+
 # Without --like, kinds follow the README's rules, and a second round changes nothing.
 printf '{"b":true,"i":-5,"l":5000000000,"u":18446744073709551615,"d":0.5,"t":"2024-03-05T14:07:09","s":"x\\"y","a":[1,2.5],"o":{"n":1}}' >kinds.json
 expect 0 "$tavrin" convert kinds.json kinds.bin

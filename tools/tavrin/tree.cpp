@@ -11,6 +11,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <deque>
+#include <queue>
 
 namespace TavrinTool {
 
@@ -816,6 +818,69 @@ private:
         }
     }
 
+    // A keyed table of 32-bit keys starts with 128 buckets and doubles them once it holds
+    // three entries per four buckets.
+    static constexpr size_t kGrowthCount = 96;
+
+    static uint32_t Hash(uint32_t id) { return static_cast<uint32_t>(QvHashFnv1aUInt32(id)); }
+
+    // An order of inserting the values `group` (indices of v's children, in document order)
+    // that leaves the keyed table iterating them in document order: the table's history
+    // undone from its final state. Undoing an insertion takes a value from the front of a
+    // chain; undoing a growth merges the two chains that came from one, in any interleaving.
+    // Choices go to the larger identifier first, so that the order runs by identifier where
+    // it can.
+    std::vector<uint32_t> InsertionOrder(const SValue& v, const std::vector<uint32_t>& group) const {
+        const size_t m = group.size();
+        std::vector<uint32_t> growths;  // counts after which the table grew
+        uint64_t buckets = 128;
+        for (uint64_t count = 1; count <= m; ++count) {
+            if (count * 4 >= buckets * 3 && buckets < 0x80000000ull) {
+                growths.push_back(static_cast<uint32_t>(count));
+                buckets *= 2;
+            }
+        }
+        auto id = [&](uint32_t i) { return v.children[i].nameId; };
+        std::vector<std::deque<uint32_t>> chains(buckets);
+        for (const uint32_t i : group) chains[Hash(id(i)) & (buckets - 1)].push_back(i);
+        std::vector<uint32_t> reversed;
+        reversed.reserve(m);
+        using SFront = std::pair<uint32_t, uint32_t>;  // identifier, bucket
+        std::priority_queue<SFront> fronts;
+        auto refill = [&] {
+            fronts = {};
+            for (size_t b = 0; b < chains.size(); ++b) {
+                if (!chains[b].empty()) fronts.emplace(id(chains[b].front()), static_cast<uint32_t>(b));
+            }
+        };
+        refill();
+        for (uint64_t count = m; count >= 1; --count) {
+            if (!growths.empty() && growths.back() == count) {
+                growths.pop_back();
+                const size_t half = chains.size() / 2;
+                std::vector<std::deque<uint32_t>> merged(half);
+                for (size_t b = 0; b < half; ++b) {
+                    std::deque<uint32_t> a(chains[b].rbegin(), chains[b].rend());
+                    std::deque<uint32_t> c(chains[b + half].rbegin(), chains[b + half].rend());
+                    while (!a.empty() || !c.empty()) {
+                        const bool fromA = c.empty() || (!a.empty() && id(a.front()) > id(c.front()));
+                        std::deque<uint32_t>& from = fromA ? a : c;
+                        merged[b].push_back(from.front());
+                        from.pop_front();
+                    }
+                }
+                chains.swap(merged);
+                refill();
+            }
+            const uint32_t b = fronts.top().second;
+            fronts.pop();
+            reversed.push_back(chains[b].front());
+            chains[b].pop_front();
+            if (!chains[b].empty()) fronts.emplace(id(chains[b].front()), b);
+        }
+        return std::vector<uint32_t>(reversed.rbegin(), reversed.rend());
+    }
+
     // Writes each kind's values in the reverse of their document order within a bucket of
     // the keyed table (whose chains hand out the newest first), and meets new names in the
     // order of their identifiers.
@@ -825,11 +890,31 @@ private:
         if (n == 0) return;
         // Chains: per kind and bucket, the values in document order; a value may be written
         // once every later one of its chain has been.
-        std::vector<uint32_t> after(n, kNoId);  // the next value of the chain in document order
+        std::vector<uint32_t> after(n, kNoId);  // the value to be written before this one
+        // Kinds with enough values to make the table grow: one order computed back from the
+        // document's (or none, when every name is new: the names' order decides then).
+        std::vector<std::vector<uint32_t>> byKind(Tavrin::kValueKindCount);
+        for (size_t i = 0; i < n; ++i) {
+            if (v.children[i].present) {
+                byKind[static_cast<size_t>(v.children[i].kind)].push_back(static_cast<uint32_t>(i));
+            }
+        }
+        std::vector<bool> ordered(Tavrin::kValueKindCount, false);
+        for (size_t k = 0; k < byKind.size(); ++k) {
+            const std::vector<uint32_t>& group = byKind[k];
+            if (group.size() < kGrowthCount) continue;
+            ordered[k] = true;
+            const bool allNew = std::all_of(group.begin(), group.end(), [&](uint32_t i) {
+                return v.children[i].nameId != kNoId && v.children[i].nameId >= m_next;
+            });
+            if (allNew) continue;
+            const std::vector<uint32_t> order = InsertionOrder(v, group);
+            for (size_t j = 1; j < order.size(); ++j) after[order[j]] = order[j - 1];
+        }
         std::unordered_map<uint64_t, uint32_t> lastOf;
         for (size_t i = n; i-- > 0;) {
             const SValue& c = v.children[i];
-            if (!c.present) continue;
+            if (!c.present || ordered[static_cast<size_t>(c.kind)]) continue;
             const uint32_t bucket = c.nameId == kNoId
                                         ? 0xFFFFu
                                         : static_cast<uint32_t>(QvHashFnv1aUInt32(c.nameId)) & 127u;
@@ -838,38 +923,56 @@ private:
             if (it != lastOf.end()) after[i] = it->second;
             lastOf[key] = static_cast<uint32_t>(i);
         }
+        std::vector<uint32_t> before(n, kNoId);  // the previous value of the chain
+        for (size_t i = 0; i < n; ++i) {
+            if (after[i] != kNoId) before[after[i]] = static_cast<uint32_t>(i);
+        }
         std::vector<bool> done(n, false);
         size_t left = 0;
+        // Values ready to be written (the rest of their chain written), by the largest
+        // identifier they meet (0 + 1 .. : those below the next one meet no new name) and by
+        // the first new identifier they meet. Keys of the second grow stale as names are met:
+        // they are checked when they come up.
+        using SKeyed = std::pair<uint32_t, uint32_t>;
+        std::priority_queue<SKeyed, std::vector<SKeyed>, std::greater<>> bySafety, byFirst;
+        auto push = [&](size_t i) {
+            bySafety.emplace(v.children[i].maxId, static_cast<uint32_t>(i));
+            byFirst.emplace(FirstNew(v.children[i]), static_cast<uint32_t>(i));
+        };
         for (size_t i = 0; i < n; ++i) {
             if (v.children[i].present) {
                 ++left;
+                if (after[i] == kNoId) push(i);
             } else {
                 done[i] = true;
                 v.order.push_back(static_cast<uint32_t>(i));
             }
         }
-        auto ready = [&](size_t i) { return !done[i] && (after[i] == kNoId || done[after[i]]); };
         while (left > 0) {
             size_t pick = n;
-            for (size_t i = 0; i < n && pick == n; ++i) {
-                if (ready(i) && v.children[i].maxId <= m_next) pick = i;
+            while (!bySafety.empty() && done[bySafety.top().second]) bySafety.pop();
+            if (!bySafety.empty() && bySafety.top().first <= m_next) {
+                pick = bySafety.top().second;
+                bySafety.pop();
             }
-            if (pick == n) {
-                uint32_t best = kNoId;
-                for (size_t i = 0; i < n; ++i) {
-                    if (!ready(i)) continue;
-                    const uint32_t f = FirstNew(v.children[i]);
-                    if (pick == n || f < best) {
-                        pick = i;
-                        best = f;
-                    }
+            while (pick == n && !byFirst.empty()) {
+                const auto [key, i] = byFirst.top();
+                byFirst.pop();
+                if (done[i]) continue;
+                const uint32_t now = FirstNew(v.children[i]);
+                if (now != key) {
+                    byFirst.emplace(now, i);
+                    continue;
                 }
-                if (best != m_next && m_unreferenced.count(m_next) == 0) m_exact = false;
+                pick = i;
+                if (now != m_next && m_unreferenced.count(m_next) == 0) m_exact = false;
             }
+            if (pick == n) break;  // cannot happen: a chain always has a value ready
             done[pick] = true;
             --left;
             v.order.push_back(static_cast<uint32_t>(pick));
             Emit(v.children[pick]);
+            if (before[pick] != kNoId) push(before[pick]);
         }
     }
 
