@@ -261,7 +261,7 @@ void WriteTree(Tavrin::IWriter& writer, const SValue& root, CProgress* progress)
 namespace {
 
 bool IsDateTimeText(std::string_view t) {
-    // yyyy-mm-ddThh:mm:ss, as the text writers write date-times.
+    // yyyy-mm-ddThh:mm:ss, as the text writers write date-times, with fields in range.
     if (t.size() != 19) return false;
     for (size_t i = 0; i < t.size(); ++i) {
         const char c = t[i];
@@ -273,7 +273,9 @@ bool IsDateTimeText(std::string_view t) {
             default: if (!digit) return false; break;
         }
     }
-    return true;
+    auto field = [&](size_t at) { return (t[at] - '0') * 10 + (t[at + 1] - '0'); };
+    return field(5) >= 1 && field(5) <= 12 && field(8) >= 1 && field(8) <= 31 && field(11) < 24 &&
+           field(14) < 60 && field(17) < 60;
 }
 
 // The kind of an unquoted text: bool, the narrowest of int32, int64 and uint64 that holds an
