@@ -131,7 +131,7 @@ expect 1 "$tavrin" check cut.bin orders.bin cut.json bad.xml v1.bin kind12.bin d
 contains out.txt "orders.bin: ok (binary)"
 contains out.txt "cut.bin: CException raised in QvStreamReadBinaryBuffer::"
 contains out.txt "cut.json: CException raised in Tavrin::ParseString (core/tavrin/src/creaderjson.cpp, line 562); reading stopped at line"
-contains out.txt "bad.xml: malformed XML (the reader would find no values); reading stopped at line 3, column 13"
+contains out.txt "bad.xml: malformed XML (the reader would find no values); reading stopped at line 3, column 6"
 contains out.txt "v1.bin: QvExceptionWrongFileVersion"
 contains out.txt "kind12.bin: CException raised in Tavrin::CReaderBinary::CReaderBinary"
 contains out.txt "deep.bin: CException raised in Tavrin::CContainerReader::Read"

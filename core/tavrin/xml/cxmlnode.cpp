@@ -280,7 +280,7 @@ bool StartsWithEntity(const char* p, const char* end, std::string_view entity) {
 
 // Decodes the entity and character references of [begin, end) into `out` (room for
 // end - begin bytes). Returns the decoded length, or -1 for a malformed reference.
-std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
+std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out, const char*& failed) {
     char* o = out;
     const char* p = begin;
     while (p < end) {
@@ -305,11 +305,11 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
             const char* digits = p;
             while (p < end && *p != ';') {
                 const unsigned digit = Detail::DigitValue(*p);
-                if (digit >= base) return -1;
+                if (digit >= base) return failed = amp, -1;
                 value = (value * base + digit) & 0xFFFFu;
                 ++p;
             }
-            if (p == end || p == digits) return -1;  // no ";" or no digit at all
+            if (p == end || p == digits) return failed = amp, -1;  // no ";" or no digit at all
             ++p;
             *o++ = static_cast<char>(static_cast<unsigned char>(value & 0xFFu));
             continue;
@@ -328,7 +328,7 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out) {
                 break;
             }
         }
-        if (!known) return -1;
+        if (!known) return failed = amp, -1;
     }
     return o - out;
 }
@@ -375,7 +375,7 @@ private:
 
     const char* DecodeString(const char* begin, const char* end) {
         char* s = static_cast<char*>(m_arena.Allocate(static_cast<size_t>(end - begin) + 1, 1));
-        const std::ptrdiff_t length = DecodeEntities(begin, end, s);
+        const std::ptrdiff_t length = DecodeEntities(begin, end, s, m_badEntity);
         if (length < 0) return nullptr;
         s[length] = '\0';
         return s;
@@ -403,14 +403,16 @@ private:
     bool ParseStartTag(const char*& p, bool declaration);
     bool ParseEndTag(const char*& p);
 
+    // A bad entity is reported where it starts, anything else where the parse stood.
     SXmlNodeData* Fail(const char* p) noexcept {
-        m_stop = static_cast<size_t>(p - m_text);
+        m_stop = static_cast<size_t>((m_badEntity != nullptr ? m_badEntity : p) - m_text);
         return nullptr;
     }
 
     const char* m_text;
     const char* m_textEnd;
     size_t m_stop = 0;
+    const char* m_badEntity = nullptr;  // the "&" of an entity that did not decode
     CXmlTree* m_tree;
     Detail::CArena& m_arena;
     Detail::CStack<SOpen> m_open;
