@@ -115,4 +115,26 @@ TEST(CodePageReference, EveryEntryOfEveryCodePageConvertsAsOnWindows) {
     EXPECT_EQ(totalDiffer, 0u);
 }
 
+// A buffer one unit too small fails the conversion and is not written past (the sanitizers
+// watch the vectors' ends), in every kind of converter: single-byte and double-byte tables,
+// UTF-7.
+TEST(CodePageReference, TooSmallBuffersFail) {
+    auto toWide = [](unsigned int codePage, const std::string& bytes, size_t capacity) {
+        std::vector<wchar_t> out(capacity);
+        return CodePageToWide(codePage, bytes.data(), bytes.size(), out.data(), capacity);
+    };
+    auto toBytes = [](unsigned int codePage, const std::wstring& wide, size_t capacity) {
+        std::vector<char> out(capacity);
+        return WideToCodePage(codePage, wide.data(), wide.size(), out.data(), capacity);
+    };
+    EXPECT_EQ(toWide(1252, "abc", 2), kConversionFailed);
+    EXPECT_EQ(toWide(932, "\x82\xA0\x82\xA0", 1), kConversionFailed);
+    EXPECT_EQ(toWide(65000, "+AOkA6Q-", 1), kConversionFailed);
+    EXPECT_EQ(toBytes(1252, L"a\U0001F600", 2), kConversionFailed);
+    EXPECT_EQ(toBytes(932, L"a\u3042", 2), kConversionFailed);
+    EXPECT_EQ(toBytes(65000, L"\u00E9", 4), kConversionFailed);
+    EXPECT_EQ(toBytes(65000, L"\u00E9", 5), 5u);
+    EXPECT_EQ(toBytes(932, L"a\u3042", 3), 3u);
+}
+
 }  // namespace

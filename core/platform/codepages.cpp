@@ -16,6 +16,7 @@
 
 #include "codepagetable.h"
 #include "codepageutf7.h"
+#include "widesink.h"
 
 namespace Tavrin::Platform {
 namespace {
@@ -52,7 +53,8 @@ void ForEachFix(std::span<const std::uint16_t> runs, F apply) {
         const unsigned count = runs[i + 2] & 0x7FFFu;
         const unsigned step = runs[i + 2] >> 15;
         for (unsigned k = 0; k < count; ++k) {
-            apply(static_cast<std::uint16_t>(runs[i] + k), static_cast<std::uint16_t>(runs[i + 1] + k * step));
+            apply(static_cast<std::uint16_t>(runs[i] + k),
+                  static_cast<std::uint16_t>(runs[i + 1] + k * step));
         }
     }
 }
@@ -68,8 +70,9 @@ const CCodePageTable* TableFor(unsigned int codePage) {
     static std::once_flag built[std::size(kTableCodePages)];
     static std::unique_ptr<CCodePageTable> tables[std::size(kTableCodePages)];
     std::call_once(built[index], [&] {
-        auto table = CCodePageTable::FromIcu(
-            it->layout, it->sharedBestFit ? std::span(kSharedBestFit) : std::span<const std::uint16_t>());
+        const std::span<const std::uint16_t> bestFit =
+            it->sharedBestFit ? std::span(kSharedBestFit) : std::span<const std::uint16_t>();
+        auto table = CCodePageTable::FromIcu(it->layout, bestFit);
         if (table == nullptr) return;
         ForEachFix(it->decodeFixes, [&](std::uint16_t key, std::uint16_t value) {
             table->SetDecoded(key, static_cast<char16_t>(value));
@@ -225,57 +228,6 @@ std::string RewriteHz(std::string_view in) {
     return out;
 }
 
-// Appends code points to `out` (or only counts them), pairing UTF-16 surrogates that may be
-// split across the chunks ICU produces; an unpaired surrogate becomes U+FFFD.
-class CWideSink {
-public:
-    CWideSink(wchar_t* out, size_t capacity) : m_out(out), m_capacity(capacity) {}
-
-    bool Put(const UChar* units, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            const UChar u = units[i];
-            if (m_lead != 0) {
-                const UChar lead = m_lead;
-                m_lead = 0;
-                if (U16_IS_TRAIL(u)) {
-                    if (!Emit(U16_GET_SUPPLEMENTARY(lead, u))) return false;
-                    continue;
-                }
-                if (!Emit(0xFFFD)) return false;
-            }
-            if (U16_IS_LEAD(u)) {
-                m_lead = u;
-            } else if (!Emit(U16_IS_TRAIL(u) ? 0xFFFD : u)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool Finish() {
-        if (m_lead == 0) return true;
-        m_lead = 0;
-        return Emit(0xFFFD);
-    }
-
-    size_t Count() const { return m_count; }
-
-private:
-    bool Emit(UChar32 c) {
-        if (m_out != nullptr) {
-            if (m_count == m_capacity) return false;
-            m_out[m_count] = static_cast<wchar_t>(c);
-        }
-        ++m_count;
-        return true;
-    }
-
-    wchar_t* m_out;
-    size_t m_capacity;
-    size_t m_count = 0;
-    UChar m_lead = 0;
-};
-
 }  // namespace
 
 size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wchar_t* out,
@@ -288,7 +240,7 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
     UConverter* converter = ConverterFor(codePage);
     if (converter == nullptr) return kConversionFailed;
 
-    CWideSink sink(out, capacity);
+    Detail::CWideSink sink(out, capacity);
     std::array<UChar, kChunk> units;
     const char* source = text;
     const char* const sourceEnd = text + length;
@@ -297,8 +249,8 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
         UErrorCode error = U_ZERO_ERROR;
         ucnv_toUnicode(converter, &target, units.data() + units.size(), &source, sourceEnd,
                        nullptr, true, &error);
-        if (!sink.Put(units.data(), static_cast<size_t>(target - units.data()))) {
-            return kConversionFailed;
+        for (const UChar* unit = units.data(); unit != target; ++unit) {
+            if (!sink.Put(*unit)) return kConversionFailed;
         }
         if (error == U_BUFFER_OVERFLOW_ERROR) continue;
         if (U_FAILURE(error)) return kConversionFailed;

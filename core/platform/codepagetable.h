@@ -60,7 +60,9 @@ public:
 
 private:
     explicit CCodePageTable(const SCodePageLayout& layout);
-    size_t Width(std::uint16_t bytes) const noexcept { return m_doubleByte && bytes > 0xFF ? 2 : 1; }
+    size_t Width(std::uint16_t bytes) const noexcept {
+        return m_doubleByte && bytes > 0xFF ? 2 : 1;
+    }
     // Sets the bytes of every unit ICU writes, and marks those units in `mapped`.
     void EncodeAsIcu(UConverter* converter, std::vector<bool>& mapped);
 
