@@ -24,8 +24,8 @@ std::wstring Wide(const std::u16string& units) {
         const char32_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
             units[i + 1] <= 0xDFFF) {
-            wide.push_back(static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) +
-                                                (units[i + 1] - 0xDC00)));
+            wide.push_back(
+                static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00)));
             ++i;
         } else {
             wide.push_back(static_cast<wchar_t>(u));

@@ -95,10 +95,10 @@ constexpr SCodePageName kCodePages[] = {
     {50220, "ISO_2022,locale=ja,version=0"},  // ISO 2022 Japanese
     {50225, "ISO_2022,locale=ko,version=0"},  // ISO 2022 Korean
     {50227, "ISO_2022,locale=zh,version=0"},  // ISO 2022 Simplified Chinese
-    {51932, "euc-jp-2007"},              // EUC Japanese
-    {51949, "ibm-970_P110_P110-2006_U2"},  // EUC Korean
-    {52936, "HZ"},                       // HZ-GB2312 Simplified Chinese
-    {54936, "gb18030"},                  // GB 18030
+    {51932, "euc-jp-2007"},                   // EUC Japanese
+    {51949, "ibm-970_P110_P110-2006_U2"},     // EUC Korean
+    {52936, "HZ"},                            // HZ-GB2312 Simplified Chinese
+    {54936, "gb18030"},                       // GB 18030
 };
 
 constexpr bool IsSorted() {
@@ -110,9 +110,9 @@ constexpr bool IsSorted() {
 static_assert(IsSorted(), "the code-page table is searched by halves");
 
 const SCodePageName* Find(unsigned int codePage) noexcept {
-    const auto it = std::lower_bound(
-        std::begin(kCodePages), std::end(kCodePages), codePage,
-        [](const SCodePageName& e, unsigned int cp) { return e.codePage < cp; });
+    const auto it =
+        std::lower_bound(std::begin(kCodePages), std::end(kCodePages), codePage,
+                         [](const SCodePageName& e, unsigned int cp) { return e.codePage < cp; });
     return (it != std::end(kCodePages) && it->codePage == codePage) ? it : nullptr;
 }
 
@@ -247,8 +247,8 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
     for (;;) {
         UChar* target = units.data();
         UErrorCode error = U_ZERO_ERROR;
-        ucnv_toUnicode(converter, &target, units.data() + units.size(), &source, sourceEnd,
-                       nullptr, true, &error);
+        ucnv_toUnicode(converter, &target, units.data() + units.size(), &source, sourceEnd, nullptr,
+                       true, &error);
         for (const UChar* unit = units.data(); unit != target; ++unit) {
             if (!sink.Put(*unit)) return kConversionFailed;
         }

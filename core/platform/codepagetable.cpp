@@ -52,14 +52,14 @@ int32_t IcuEncodeOne(UConverter* converter, UChar unit, bool doubleByte) {
 // Johab Hangul: a 15-bit code of initial, medial and final letter numbers; the syllable when
 // all three are valid ones (the rows of Windows' tables for letters alone are corrections).
 int32_t JohabHangul(unsigned code) {
-    static constexpr signed char kInitial[32] = {-1, -1, 0,  1,  2,  3,  4,  5,  6,  7,  8,
-                                                 9,  10, 11, 12, 13, 14, 15, 16, 17, 18, -1};
-    static constexpr signed char kMedial[32] = {-1, -1, -1, 0,  1,  2,  3,  4,  -1, -1, 5,
-                                                6,  7,  8,  9,  10, -1, -1, 11, 12, 13, 14,
-                                                15, 16, -1, -1, 17, 18, 19, 20, -1, -1};
-    static constexpr signed char kFinal[32] = {-1, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
-                                               10, 11, 12, 13, 14, 15, 16, -1, 17, 18, 19,
-                                               20, 21, 22, 23, 24, 25, 26, 27, -1, -1};
+    static constexpr int kInitial[32] = {-1, -1, 0,  1,  2,  3,  4,  5,  6,  7,  8,
+                                         9,  10, 11, 12, 13, 14, 15, 16, 17, 18, -1};
+    static constexpr int kMedial[32] = {-1, -1, -1, 0,  1,  2,  3,  4,  -1, -1, 5,
+                                        6,  7,  8,  9,  10, -1, -1, 11, 12, 13, 14,
+                                        15, 16, -1, -1, 17, 18, 19, 20, -1, -1};
+    static constexpr int kFinal[32] = {-1, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
+                                       10, 11, 12, 13, 14, 15, 16, -1, 17, 18, 19,
+                                       20, 21, 22, 23, 24, 25, 26, 27, -1, -1};
     const int initial = kInitial[code >> 10 & 31];
     const int medial = kMedial[code >> 5 & 31];
     const int final = kFinal[code & 31];
@@ -71,8 +71,7 @@ int32_t JohabHangul(unsigned code) {
 int32_t DecodePair(ELayoutKind kind, UConverter* converter, unsigned lead, unsigned trail) {
     const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
     switch (kind) {
-        case ELayoutKind::Icu:
-            break;
+        case ELayoutKind::Icu: break;
         case ELayoutKind::EucJpX0212:
             if (trail < 0x80) {
                 if (trail < 0x21 || trail > 0x7E) return -1;
@@ -85,7 +84,7 @@ int32_t DecodePair(ELayoutKind kind, UConverter* converter, unsigned lead, unsig
             if (lead >= 0x84 && lead <= 0xD3) return JohabHangul((lead & 0x7F) << 8 | trail);
             // Symbols (leads 0xD9-0xDE) and Hanja (0xE0-0xF9): each lead holds two Wansung
             // rows, the first on trails 0x31-0x7E and 0x91-0xA0, the second on 0xA1-0xFE.
-            unsigned row;
+            unsigned row = 0;
             if (lead >= 0xD9 && lead <= 0xDE) {
                 row = 0xA1 + (lead - 0xD9) * 2;
             } else if (lead >= 0xE0 && lead <= 0xF9) {
@@ -93,7 +92,7 @@ int32_t DecodePair(ELayoutKind kind, UConverter* converter, unsigned lead, unsig
             } else {
                 return -1;
             }
-            unsigned column;
+            unsigned column = 0;
             if (trail >= 0x31 && trail <= 0x7E) {
                 column = trail - 0x31 + 0xA1;
             } else if (trail >= 0x91 && trail <= 0xA0) {
@@ -122,7 +121,7 @@ CCodePageTable::CCodePageTable(const SCodePageLayout& layout)
         }
     }
     m_doubleByte = rows != 0;
-    m_pairs.assign(rows * 256, m_wideDefault);
+    m_pairs.assign(static_cast<size_t>(rows) * 256, m_wideDefault);
     for (auto& unit : m_single) unit = m_wideDefault;
 }
 
@@ -157,7 +156,7 @@ std::unique_ptr<CCodePageTable> CCodePageTable::FromIcu(const SCodePageLayout& l
             readAs(static_cast<uint16_t>(b), unit);
             continue;
         }
-        char16_t* row = &table->m_pairs[(table->m_leadIndex[b] - 1u) * 256];
+        char16_t* row = &table->m_pairs[static_cast<size_t>(table->m_leadIndex[b] - 1u) * 256];
         for (unsigned t = 1; t < 256; ++t) {
             const int32_t unit = DecodePair(layout.kind, converter.get(), b, t);
             if (unit >= 0) row[t] = static_cast<char16_t>(unit);
@@ -283,7 +282,7 @@ size_t CCodePageTable::FromWide(const wchar_t* text, size_t length, char* out,
     };
     for (size_t i = 0; i < length; ++i) {
         const auto c = static_cast<std::uint32_t>(text[i]);
-        bool ok;
+        bool ok = false;
         if (c <= 0xFFFF) {
             ok = put(m_encode[c]);
         } else if (c <= 0x10FFFF) {

@@ -16,21 +16,21 @@ namespace Tavrin::Platform::Detail {
 
 // How the bytes of a table code page relate to those of its ICU converter.
 enum class ELayoutKind : unsigned char {
-    Icu,          // the same bytes
-    EucJpX0212,   // EUC-JP with JIS X 0212 as a lead byte and a trail byte below 0x80 instead
-                  // of 0x8F and two bytes
-    Johab,        // Korean Johab: Hangul composed from its letters, other characters moved
-                  // from their Wansung (949) rows
+    Icu,         // the same bytes
+    EucJpX0212,  // EUC-JP with JIS X 0212 as a lead byte and a trail byte below 0x80 instead
+                 // of 0x8F and two bytes
+    Johab,       // Korean Johab: Hangul composed from its letters, other characters moved
+                 // from their Wansung (949) rows
 };
 
 // What a table code page is made of besides its mappings.
 struct SCodePageLayout {
     unsigned int codePage;
-    const char* converter;           // ICU converter the table starts from
+    const char* converter;  // ICU converter the table starts from
     ELayoutKind kind;
-    unsigned char leadBytes[12];     // inclusive ranges of lead bytes, pairs ending at a 0
-    std::uint16_t defaultChar;       // written for a character without a mapping
-    char16_t wideDefaultChar;        // read for a lead byte without a usable trail byte
+    unsigned char leadBytes[12];  // inclusive ranges of lead bytes, pairs ending at a 0
+    std::uint16_t defaultChar;    // written for a character without a mapping
+    char16_t wideDefaultChar;     // read for a lead byte without a usable trail byte
 };
 
 class CCodePageTable {

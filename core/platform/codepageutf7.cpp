@@ -1,6 +1,7 @@
 #include "codepageutf7.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "codepages.h"
 #include "widesink.h"
@@ -23,15 +24,9 @@ int Base64Value(unsigned char c) {
 // Characters written as themselves: letters, digits, NUL, tab, line ends, space and ' ( ) , -
 // . / : ?. Every other one goes into a base-64 run, "+" as "+-".
 bool IsDirect(std::uint32_t c) {
-    if (c >= 0x80) return false;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-    switch (c) {
-        case 0: case '\t': case '\n': case '\r': case ' ': case '\'': case '(': case ')':
-        case ',': case '-': case '.': case '/': case ':': case '?':
-            return true;
-        default:
-            return false;
-    }
+    static constexpr std::string_view kOthers("\0\t\n\r '(),-./:?", 14);
+    return c < 0x80 && kOthers.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 }  // namespace
@@ -113,7 +108,7 @@ size_t WideToUtf7(const wchar_t* text, size_t length, char* out, size_t capacity
     };
     for (size_t i = 0; i < length; ++i) {
         auto c = static_cast<std::uint32_t>(text[i]);
-        bool ok;
+        bool ok = false;
         if (c == '+') {
             ok = closeRun() && put('+') && put('-');
         } else if (IsDirect(c)) {

@@ -27,8 +27,14 @@ BOOL CALLBACK OnCodePage(LPWSTR name) {
 struct CWriter {
     FILE* file;
     void U8(unsigned v) { fputc(static_cast<int>(v & 0xFF), file); }
-    void U16(unsigned v) { U8(v); U8(v >> 8); }
-    void U32(unsigned v) { U16(v & 0xFFFF); U16(v >> 16); }
+    void U16(unsigned v) {
+        U8(v);
+        U8(v >> 8);
+    }
+    void U32(unsigned v) {
+        U16(v & 0xFFFF);
+        U16(v >> 16);
+    }
 };
 
 void Decode(CWriter& w, unsigned cp, const std::string& in, unsigned& count) {
@@ -45,8 +51,8 @@ void Decode(CWriter& w, unsigned cp, const std::string& in, unsigned& count) {
 
 void Encode(CWriter& w, unsigned cp, const std::wstring& in, unsigned& count) {
     char out[1024];
-    int n = WideCharToMultiByte(cp, 0, in.data(), static_cast<int>(in.size()), out, 1024,
-                                nullptr, nullptr);
+    int n = WideCharToMultiByte(cp, 0, in.data(), static_cast<int>(in.size()), out, 1024, nullptr,
+                                nullptr);
     if (n < 0) n = 0;
     if (n > 255) n = 255;
     ++count;
@@ -59,18 +65,78 @@ void Encode(CWriter& w, unsigned cp, const std::wstring& in, unsigned& count) {
 // Texts that show how stateful and variable-length code pages read and write beyond single
 // characters: mode switches, runs, truncated sequences.
 const char* const kDecodeSamples[] = {
-    "+AGEAYgBj-", "+AGEAYgBj", "a+-b", "+ZeVnLIqe-x", "+ZeVnLIqe x", "a+b-c", "+AG", "+AGE-",
-    "+AGEA-", "+2D3eAA-", "+2D0-", "+3gA-", "~{<:Ky2;S{#,~}", "~~ab~\nc", "~{", "~}a",
-    "\x1B$B$\"\x1B(Ba", "\x1B$)C\x0E\x21\x21\x0F", "\x1B$A\x0E\x21\x21\x0F", "\x1B(Ja",
-    "\x81\x30\x81\x30", "\x90\x30\x81\x30", "\x81\x30", "\xFF\xFF", "+", "+-", "a~b",
-    "+!", "+\x80x", "+AOk+AOk-", "+AOkA6QDp-", "+AOkA6QDpAA-", "+AOk.", "+AOk--", "+/v8-", "+AAA-a",
-    "+ZeVnLIqe+-", "+AOkA", "+AOkA6", "+-+-",
+    "+AGEAYgBj-",
+    "+AGEAYgBj",
+    "a+-b",
+    "+ZeVnLIqe-x",
+    "+ZeVnLIqe x",
+    "a+b-c",
+    "+AG",
+    "+AGE-",
+    "+AGEA-",
+    "+2D3eAA-",
+    "+2D0-",
+    "+3gA-",
+    "~{<:Ky2;S{#,~}",
+    "~~ab~\nc",
+    "~{",
+    "~}a",
+    "\x1B$B$\"\x1B(Ba",
+    "\x1B$)C\x0E\x21\x21\x0F",
+    "\x1B$A\x0E\x21\x21\x0F",
+    "\x1B(Ja",
+    "\x81\x30\x81\x30",
+    "\x90\x30\x81\x30",
+    "\x81\x30",
+    "\xFF\xFF",
+    "+",
+    "+-",
+    "a~b",
+    "+!",
+    "+\x80x",
+    "+AOk+AOk-",
+    "+AOkA6QDp-",
+    "+AOkA6QDpAA-",
+    "+AOk.",
+    "+AOk--",
+    "+/v8-",
+    "+AAA-a",
+    "+ZeVnLIqe+-",
+    "+AOkA",
+    "+AOkA6",
+    "+-+-",
 };
 const wchar_t* const kEncodeSamples[] = {
-    L"abc", L"a\x3042" L"b", L"\x3042\x3044", L"\xFF71", L"~", L"+", L"a+b", L"\xE9\xE9",
-    L"\x4E2D\x6587", L"\xAC00" L"a", L"a\xE9" L"b", L"\x00E9-", L"\x00E9" L"a", L"\x20AC\x20AC",
-    L"\xE9+", L"+\xE9", L"\xE9 \xE9", L"\xE9\xE9\xE9", L"!!", L"\xE9!", L"!a", L"\xE9.", L"a\r\nb",
-    L"\xE9\x0A", L"++", L"\xE9\xE9\xE9\xE9-",
+    L"abc",
+    L"a\x3042"
+    L"b",
+    L"\x3042\x3044",
+    L"\xFF71",
+    L"~",
+    L"+",
+    L"a+b",
+    L"\xE9\xE9",
+    L"\x4E2D\x6587",
+    L"\xAC00"
+    L"a",
+    L"a\xE9"
+    L"b",
+    L"\x00E9-",
+    L"\x00E9"
+    L"a",
+    L"\x20AC\x20AC",
+    L"\xE9+",
+    L"+\xE9",
+    L"\xE9 \xE9",
+    L"\xE9\xE9\xE9",
+    L"!!",
+    L"\xE9!",
+    L"!a",
+    L"\xE9.",
+    L"a\r\nb",
+    L"\xE9\x0A",
+    L"++",
+    L"\xE9\xE9\xE9\xE9-",
 };
 
 }  // namespace
@@ -97,8 +163,14 @@ int main(int argc, char** argv) {
         if (cp == CP_UTF8) continue;  // the library's own coder, checked by its own tests
         CPINFOEXW info{};
         if (!GetCPInfoExW(cp, 0, &info)) continue;
-        w.U8('C'); w.U8('P'); w.U16(1); w.U32(cp); w.U32(info.MaxCharSize);
-        w.U8(info.DefaultChar[0]); w.U8(info.DefaultChar[1]); w.U16(info.UnicodeDefaultChar);
+        w.U8('C');
+        w.U8('P');
+        w.U16(1);
+        w.U32(cp);
+        w.U32(info.MaxCharSize);
+        w.U8(info.DefaultChar[0]);
+        w.U8(info.DefaultChar[1]);
+        w.U16(info.UnicodeDefaultChar);
         for (int i = 0; i < 12; ++i) w.U8(info.LeadByte[i]);
 
         std::vector<std::string> decodeInputs;

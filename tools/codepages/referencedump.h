@@ -51,8 +51,14 @@ inline std::vector<SCodePage> Read(const std::string& path) {
         need(1);
         return static_cast<unsigned char>(data[pos++]);
     };
-    auto u16 = [&]() -> unsigned { const unsigned lo = u8(); return lo | u8() << 8; };
-    auto u32 = [&]() -> unsigned { const unsigned lo = u16(); return lo | u16() << 16; };
+    auto u16 = [&]() -> unsigned {
+        const unsigned lo = u8();
+        return lo | u8() << 8;
+    };
+    auto u32 = [&]() -> unsigned {
+        const unsigned lo = u16();
+        return lo | u16() << 16;
+    };
     auto bytes = [&](unsigned n) {
         need(n);
         std::string s = data.substr(pos, n);
