@@ -318,7 +318,11 @@ void ExpectSameAsVariant(const char* text, K::ETextForm form, T (QvVariant::*to)
               std::tie(y.thrown, y.line, y.function, y.file))
         << what;
     if constexpr (std::is_same_v<T, QvDateTime>) {
-        EXPECT_EQ(a.ToFileTime(), b.ToFileTime()) << what;
+        // A date-time starts as the current time; where both conversions failed, the two
+        // targets were made at different instants and are not compared.
+        if (!x.thrown) {
+            EXPECT_EQ(a.ToFileTime(), b.ToFileTime()) << what;
+        }
     } else {
         EXPECT_EQ(a, b) << what;
     }
