@@ -162,5 +162,6 @@ int main() {
     } catch (const IException& e) {
         Report("binary document cut short", e);
     }
-    return 0;
+    const bool allEqual = Same(order, fromJson) && Same(order, fromXml) && Same(order, fromBinary);
+    return allEqual ? 0 : 1;
 }
