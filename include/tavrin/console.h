@@ -21,4 +21,4 @@ TAVRIN_API bool IsTerminal(EStream stream) noexcept;
 /// without a text mode. Call it before the first read or write of the stream.
 TAVRIN_API void SetBinary(EStream stream) noexcept;
 
-}  ///< namespace Tavrin::Console
+}  // namespace Tavrin::Console

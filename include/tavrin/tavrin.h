@@ -46,6 +46,10 @@
 /// (Tavrin::CReaderBinary, Tavrin::CReaderJson, Tavrin::CReaderXml) a value reader. Every failure
 /// the library detects is an exception derived from IException.
 ///
+/// Without the application's classes, Tavrin::CBinaryDocument, Tavrin::CJsonDocument and
+/// Tavrin::CXmlDocument decode a document for inspection (the `tavrin` command-line tool is
+/// built on them).
+///
 /// Include `<tavrin/tavrin.h>` for everything. The byte layout of the binary document and the
 /// shapes of the JSON and XML documents are described in docs/FORMATS.md, building and a first
 /// program in docs/QUICKSTART.md.
@@ -66,6 +70,9 @@
 
 /// \namespace Tavrin::Com
 /// The per-thread apartment calls that the text file's code-page guess relies on.
+
+/// \namespace Tavrin::Console
+/// The process's standard streams, for command-line programs built on the library.
 
 /// \namespace Logging
 /// The log channels that exceptions report through, and the process-wide sink.
