@@ -80,7 +80,8 @@ void PrintHex(const QvStreamWriteBinaryBuffer& buffer) {
     const unsigned char* p = buffer.GetData();
     for (unsigned int i = 0; i < buffer.GetCount(); i += 16) {
         std::printf("%04x ", i);
-        for (unsigned int j = i; j < i + 16 && j < buffer.GetCount(); ++j) std::printf(" %02x", p[j]);
+        for (unsigned int j = i; j < i + 16 && j < buffer.GetCount(); ++j)
+            std::printf(" %02x", p[j]);
         std::printf("\n");
     }
 }

@@ -85,8 +85,8 @@ static Line MakeLine(const char* sku, int quantity, double price) {
 }
 
 static bool Same(const Order& a, const Order& b) {
-    if (a.number != b.number || a.customer != b.customer || a.paid != b.paid ||
-        a.note != b.note || a.placed.ToFileTime() != b.placed.ToFileTime() ||
+    if (a.number != b.number || a.customer != b.customer || a.paid != b.paid || a.note != b.note ||
+        a.placed.ToFileTime() != b.placed.ToFileTime() ||
         a.lines.items.size() != b.lines.items.size()) {
         return false;
     }
