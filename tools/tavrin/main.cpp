@@ -714,7 +714,8 @@ int Convert(const SArgs& a) {
         warnings.push_back("the values could not be put in the order of the --like document: "
                            "its name table and sections may differ");
     }
-    const std::string rootClass = a.Get("--class", fromTree && !tree.className.empty()
+    // An XML document names its root; JSON and binary documents do not.
+    const std::string rootClass = a.Get("--class", in.format == EFormat::Xml && !tree.className.empty()
                                                        ? tree.className
                                                        : std::string(kDefaultRootClass));
     if (fromTree) tree.className = rootClass;
