@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the layering of the sources and what the shared library exports.
-# Argument: the shared library to inspect (optional; the include rules are checked either way).
+# Argument: the shared library to inspect, libtavrin.so or tavrin.dll (optional; the include rules
+# are checked either way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,7 +40,16 @@ if [ $# -ge 1 ]; then
   # Classes of include/tavrin/detail/ are bases of public classes and are exported with them.
   public_detail=$(sed -nE 's/^class TAVRIN_API ([A-Za-z]+).*/Tavrin::Detail::\1/p' include/tavrin/detail/*.h |
                   paste -sd'|')
-  exported=$(nm -DC --defined-only "$1" | grep -E 'Tavrin::(Platform|Binary|Detail)::|CXmlNode|SJsonElement|CJsonNodePool|Tavrin::Parse' |
+  if [[ "$1" == *.dll ]]; then
+    # A Windows DLL: the names of its export table, demangled.
+    symbols=$(x86_64-w64-mingw32-objdump -p "$1" |
+              sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+              sed -nE 's/^[[:space:]]*\[[[:space:]]*[0-9]+\][[:space:]]+//p' | c++filt)
+    [ -n "$symbols" ] || fail "no exports found in $1"
+  else
+    symbols=$(nm -DC --defined-only "$1")
+  fi
+  exported=$(echo "$symbols" | grep -E 'Tavrin::(Platform|Binary|Detail)::|CXmlNode|SJsonElement|CJsonNodePool|Tavrin::Parse' |
               grep -vE "$public_detail" || true)
   [ -z "$exported" ] || fail "internal symbols exported from $1:"$'\n'"$exported"
 fi

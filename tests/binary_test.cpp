@@ -138,8 +138,7 @@ Bytes RichDocument(bool large) {
 
 TEST(BinaryLayout, DocumentBytes) {
     auto element = [](const char* cls) { return CObject({}, cls); };
-    std::wstring wide = L"a";
-    wide += static_cast<wchar_t>(0x1F600);  // beyond U+FFFF: a surrogate pair
+    const std::wstring wide = L"a\U0001F600";  // beyond U+FFFF: a surrogate pair
     const struct {
         const char* what;
         Bytes doc;

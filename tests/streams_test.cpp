@@ -210,7 +210,7 @@ TEST(StreamRead, UnpairedSurrogatesBecomeReplacementCharacters) {
     // A long text that the base reader takes in pieces: pairs straddling a piece boundary
     // stay whole wherever they fall.
     std::wstring text = L"y";
-    for (int i = 0; i < 30000; ++i) text += (i % 3 == 0) ? L'\U0001F600' : L'x';
+    for (int i = 0; i < 30000; ++i) text += (i % 3 == 0) ? L"\U0001F600" : L"x";
     ExpectWideText(Written([&](IStreamWrite& s) { s.WriteStdWString(text); }), text);
 }
 
@@ -258,7 +258,12 @@ TEST(StreamRead, TruncatedInputThrowsAndStoresNothing) {
     ExpectEveryPrefixFails([](IStreamWrite& s) { s.WriteStdString("hello"); }, "keep",
                            &R::ReadStdString);
     ExpectEveryPrefixFails(
-        [](IStreamWrite& s) { s.WriteStdWString(std::wstring(200, L'\U0001F600')); }, L"keep",
+        [](IStreamWrite& s) {
+            std::wstring faces;
+            for (int i = 0; i < 200; ++i) faces += L"\U0001F600";
+            s.WriteStdWString(faces);
+        },
+        L"keep",
         &R::ReadStdWString);
     ExpectEveryPrefixFails([](IStreamWrite& s) { s.WriteStringA(QvStringA("abc")); },
                            QvStringA("keep"), &R::ReadStringA);

@@ -2,7 +2,9 @@
 // and the stream state of a string stream, a thread's cancellation passes through Write, and
 // writing and reading run under the "C" locale whatever the thread's own.
 #include <locale.h>
+#if !defined(_WIN32)
 #include <pthread.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +23,9 @@
 
 #include "support/formats.h"
 #include "support/objects.h"
+#if defined(_WIN32)
+#include "../core/platform/threadlocale.h"
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TAVRIN_TEST_ASAN 1
@@ -61,6 +66,8 @@ TEST(TextWriters, AnyOutputStreamGivesTheBytesAndStateOfAStringStream) {
     ExpectFileStreamLikeStringStream<CWriterXml>();
 }
 
+// Thread cancellation is a POSIX threads matter: Windows has no cancellation that unwinds.
+#if !defined(_WIN32)
 // An object whose Write blocks until its thread is cancelled.
 struct SBlocking : ISerializable {
     explicit SBlocking(std::atomic<bool>& flag) : entered(&flag) {}
@@ -116,31 +123,80 @@ TEST(TextWriters, ThreadCancellationPassesThroughWrite) {
         EXPECT_FALSE(run.returned);
     }
 }
+#endif
 
 template <class Format>
 class TextFormat : public ::testing::Test {};
 using TextFormats = ::testing::Types<TestSupport::SJsonFormat, TestSupport::SXmlFormat>;
 TYPED_TEST_SUITE(TextFormat, TextFormats);
 
-locale_t CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
+// The calling thread's locale, as the test sets and compares it: on Linux the locale object
+// of uselocale, on Windows the C runtime's per-thread mode with the locale's name.
+#if defined(_WIN32)
+using Tavrin::Platform::ConfigThreadLocale;
+struct SLocale {
+    int mode;
+    std::string name;
+    bool operator==(const SLocale&) const = default;
+};
+SLocale CurrentLocale() {
+    const char* name = setlocale(LC_ALL, nullptr);
+    return {ConfigThreadLocale(0), name ? name : ""};
+}
+void UseLocale(const SLocale& locale) {
+    ConfigThreadLocale(locale.mode);
+    if (locale.mode == _ENABLE_PER_THREAD_LOCALE) setlocale(LC_ALL, locale.name.c_str());
+}
+// The process-wide locale, then the thread's own English and German locales where they exist.
+std::vector<SLocale> LocaleModes() {
+    std::vector<SLocale> modes = {{_DISABLE_PER_THREAD_LOCALE, CurrentLocale().name}};
+    if (!Tavrin::Platform::HasPerThreadLocale()) return modes;
+    std::thread([&] {
+        ConfigThreadLocale(_ENABLE_PER_THREAD_LOCALE);
+        for (const char* name : {"English_United States.1252", "German_Germany.1252"}) {
+            if (const char* set = setlocale(LC_ALL, name)) {
+                modes.push_back({_ENABLE_PER_THREAD_LOCALE, set});
+            }
+        }
+    }).join();
+    return modes;
+}
+void ReleaseLocales(const std::vector<SLocale>&) {}
+// Why the test cannot run.
+const char* const kNoLocales = Tavrin::Platform::HasPerThreadLocale()
+                                   ? "locale German_Germany.1252 is not installed"
+                                   : "the C runtime has no per-thread locales (_configthreadlocale)";
+#else
+using SLocale = locale_t;
+SLocale CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }
+void UseLocale(SLocale locale) { uselocale(locale); }
+// Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
+std::vector<SLocale> LocaleModes() {
+    std::vector<SLocale> modes = {LC_GLOBAL_LOCALE};
+    for (const char* name : {"C.UTF-8", "de_DE.UTF-8"}) {
+        const locale_t own = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+        if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
+    }
+    return modes;
+}
+void ReleaseLocales(const std::vector<SLocale>& modes) {
+    for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
+}
+constexpr const char* kNoLocales = "locale de_DE.UTF-8 is not installed";
+#endif
 
 // Under a thread locale with a decimal comma, or the global-locale mode, the documents are those
 // of the "C" locale; the thread has its own locale back on every exit: after success, a failing
 // Write, a damaged document, a failing conversion and an application Read that throws.
 TYPED_TEST(TextFormat, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
     using TestSupport::CContainer, TestSupport::CObject, TestSupport::ReadAs;
-    // Not plain "C": glibc hands out its one static "C" object, which the switch itself uses.
-    std::vector<locale_t> modes = {LC_GLOBAL_LOCALE};
-    for (const char* name : {"C.UTF-8", "de_DE.UTF-8"}) {
-        const locale_t own = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
-        if (own != static_cast<locale_t>(nullptr)) modes.push_back(own);
-    }
-    if (modes.size() < 3) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+    const std::vector<SLocale> modes = LocaleModes();
+    if (modes.size() < 3) GTEST_SKIP() << kNoLocales;
     std::thread([&] {
         std::string first;
-        for (const locale_t mode : modes) {
-            uselocale(mode);
-            locale_t during = mode;
+        for (const SLocale& mode : modes) {
+            UseLocale(mode);
+            SLocale during = mode;
             std::string points;
             CObject object([&](IDataWriter& w) {
                 during = CurrentLocale(), points = localeconv()->decimal_point;
@@ -181,9 +237,9 @@ TYPED_TEST(TextFormat, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
             EXPECT_THROW(TypeParam::Read(TypeParam::Write(list), list), std::runtime_error);
             EXPECT_EQ(CurrentLocale(), mode);
         }
-        uselocale(LC_GLOBAL_LOCALE);
+        UseLocale(modes[0]);
     }).join();
-    for (size_t i = 1; i < modes.size(); ++i) freelocale(modes[i]);
+    ReleaseLocales(modes);
 }
 
 // Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.

@@ -445,6 +445,7 @@ TEST(VariantCopy, OwnedPayloadsBetweenKinds) {
 }
 
 // The thread's locale decides the decimal separator; the guard gives "C" and puts it back.
+#if !defined(_WIN32)
 TEST(VariantLocale, ThreadLocaleAndGuard) {
     locale_t german = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
     if (!german) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
@@ -476,5 +477,64 @@ TEST(VariantLocale, ThreadLocaleAndGuard) {
     EXPECT_EQ(Tavrin::Platform::CurrentThreadLocale(), LC_GLOBAL_LOCALE);
     ::freelocale(german);
 }
+#else
+// The same on Windows, where a thread has a locale of its own after _configthreadlocale; a C
+// runtime without it has one locale for the process, and then only the library's conversions
+// are switched to "C".
+TEST(VariantLocale, ThreadLocaleAndGuard) {
+    using Tavrin::Platform::ConfigThreadLocale;
+    const std::string process = setlocale(LC_ALL, nullptr);
+    if (!Tavrin::Platform::HasPerThreadLocale()) {
+        if (!setlocale(LC_ALL, "German_Germany.1252")) GTEST_SKIP() << "no German locale";
+        EXPECT_EQ(Wide(L"1,5").ToDouble(), 1.5);
+        ExpectFails([] { QvVariant::stringToDouble("1.5"); }, 702, "stringToDouble");
+        EXPECT_EQ(QvVariant(0.5).ToStringA(), "0,500000");
+        {
+            Tavrin::Platform::CThreadLocaleGuard guard;
+            EXPECT_EQ(QvVariant::stringToDouble("1.5"), 1.5);
+            EXPECT_EQ(Wide(L"2.5").ToDouble(), 2.5);
+            EXPECT_EQ(QvVariant(0.5).ToStringA(), "0.500000");
+        }
+        EXPECT_EQ(QvVariant::stringToDouble("1,5"), 1.5);
+        setlocale(LC_ALL, process.c_str());
+        return;
+    }
+    std::string german;
+    std::thread([&] {
+        ConfigThreadLocale(_ENABLE_PER_THREAD_LOCALE);
+        if (const char* name = setlocale(LC_ALL, "German_Germany.1252")) german = name;
+    }).join();
+    if (german.empty()) GTEST_SKIP() << "no German locale";
+    std::thread worker([&german] {
+        ConfigThreadLocale(_ENABLE_PER_THREAD_LOCALE);
+        setlocale(LC_ALL, german.c_str());
+        EXPECT_EQ(Wide(L"1,5").ToDouble(), 1.5);
+        ExpectFails([] { QvVariant::stringToDouble("1.5"); }, 702, "stringToDouble");
+        EXPECT_EQ(QvVariant(0.5).ToStringA(), "0,500000");
+        {
+            Tavrin::Platform::CThreadLocaleGuard guard;
+            EXPECT_EQ(QvVariant::stringToDouble("1.5"), 1.5);
+            EXPECT_EQ(QvVariant(0.5).ToStringA(), "0.500000");
+        }
+        EXPECT_EQ(setlocale(LC_ALL, nullptr), german);
+        try {
+            Tavrin::Platform::CThreadLocaleGuard guard;
+            throw std::runtime_error("leaves the scope");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(QvVariant::stringToDouble("1,5"), 1.5);
+        EXPECT_EQ(ConfigThreadLocale(0), _ENABLE_PER_THREAD_LOCALE);
+    });
+    worker.join();
+    // A thread that follows the process locale follows it again after a guard.
+    {
+        Tavrin::Platform::CThreadLocaleGuard guard;
+        EXPECT_EQ(ConfigThreadLocale(0), _ENABLE_PER_THREAD_LOCALE);
+        EXPECT_STREQ(setlocale(LC_ALL, nullptr), "C");
+    }
+    EXPECT_EQ(ConfigThreadLocale(0), _DISABLE_PER_THREAD_LOCALE);
+    EXPECT_EQ(setlocale(LC_ALL, nullptr), process);
+}
+#endif
 
 }  // namespace

@@ -65,7 +65,8 @@ inline float NarrowToFloat(double value) {
 
 // A wide text that is one UTF-16 unit, the only wide text that converts to a char.
 inline bool IsSingleUnit(const std::wstring& text) {
-    return text.size() == 1 && static_cast<unsigned long>(text[0]) <= 0xFFFFul;
+    // Always true where wchar_t has 16 bits.
+    return text.size() == 1 && (static_cast<unsigned long>(text[0]) & ~0xFFFFul) == 0;
 }
 
 // The char of a one-unit wide text: its low byte.

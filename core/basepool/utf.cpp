@@ -4,6 +4,13 @@
 #include <cstring>
 #include <cwchar>
 
+// Block paths for the two widths of wchar_t: 32-bit lanes where wide text holds code points,
+// 16-bit lanes where it holds UTF-16 units.
+#if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
+#define TAVRIN_UTF_SSE_WIDE32 1
+#elif defined(__SSE2__)
+#define TAVRIN_UTF_SSE_WIDE16 1
+#endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -17,14 +24,14 @@ inline bool IsTrail(unsigned int b) noexcept { return (b & 0xC0) == 0x80; }
 // Each maximal invalid subpart (a byte that cannot start a sequence, or the longest prefix of a
 // valid sequence that is cut short) becomes one U+FFFD; overlong forms, encoded surrogates and
 // values above U+10FFFF are invalid. Stores the bytes used in `used`.
-inline wchar_t DecodeSequence(const unsigned char* p, size_t left, size_t& used) noexcept {
+inline char32_t DecodeSequence(const unsigned char* p, size_t left, size_t& used) noexcept {
     const unsigned int b0 = p[0];
     used = 1;
     if (b0 < 0xC2) return kReplacementChar;  // a trail byte, or C0/C1 that only start overlongs
     if (b0 < 0xE0) {
         if (left < 2 || !IsTrail(p[1])) return kReplacementChar;
         used = 2;
-        return static_cast<wchar_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F));
+        return static_cast<char32_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F));
     }
     if (b0 < 0xF0) {
         // The second byte's range excludes overlongs (E0) and surrogates (ED).
@@ -34,7 +41,7 @@ inline wchar_t DecodeSequence(const unsigned char* p, size_t left, size_t& used)
         used = 2;
         if (left < 3 || !IsTrail(p[2])) return kReplacementChar;
         used = 3;
-        return static_cast<wchar_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F));
+        return static_cast<char32_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F));
     }
     if (b0 < 0xF5) {
         // The second byte's range excludes overlongs (F0) and values above U+10FFFF (F4).
@@ -46,21 +53,22 @@ inline wchar_t DecodeSequence(const unsigned char* p, size_t left, size_t& used)
         used = 3;
         if (left < 4 || !IsTrail(p[3])) return kReplacementChar;
         used = 4;
-        return static_cast<wchar_t>(((b0 & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) |
-                                    ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F));
+        return static_cast<char32_t>(((b0 & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) |
+                                     ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F));
     }
     return kReplacementChar;
 }
 
-// Decodes `n` bytes of UTF-8 that hold no NUL. With kWrite the code points go to `out` (at most
-// `capacity`); otherwise they are only counted. Returns the count, or kUtfNoRoom when `capacity`
+// Decodes `n` bytes of UTF-8 that hold no NUL. With kWrite the wide characters go to `out` (at
+// most `capacity`); otherwise they are only counted. With 16-bit wchar_t a code point above
+// U+FFFF takes two (a surrogate pair), still no more than its four bytes. Returns the count, or kUtfNoRoom when `capacity`
 // is too small.
 template <bool kWrite>
 size_t DecodeUtf8Text(const unsigned char* p, size_t n, wchar_t* out, size_t capacity) noexcept {
     const unsigned char* const end = p + n;
     size_t o = 0;
     while (p < end) {
-#if defined(__SSE2__)
+#if defined(TAVRIN_UTF_SSE_WIDE32) || defined(TAVRIN_UTF_SSE_WIDE16)
         // A block of 16 ASCII bytes at once.
         if (end - p >= 16 && (!kWrite || capacity - o >= 16)) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -70,10 +78,15 @@ size_t DecodeUtf8Text(const unsigned char* p, size_t n, wchar_t* out, size_t cap
                     const __m128i lo = _mm_unpacklo_epi8(v, zero);
                     const __m128i hi = _mm_unpackhi_epi8(v, zero);
                     auto* d = reinterpret_cast<__m128i*>(out + o);
+#if defined(TAVRIN_UTF_SSE_WIDE32)
                     _mm_storeu_si128(d, _mm_unpacklo_epi16(lo, zero));
                     _mm_storeu_si128(d + 1, _mm_unpackhi_epi16(lo, zero));
                     _mm_storeu_si128(d + 2, _mm_unpacklo_epi16(hi, zero));
                     _mm_storeu_si128(d + 3, _mm_unpackhi_epi16(hi, zero));
+#else
+                    _mm_storeu_si128(d, lo);
+                    _mm_storeu_si128(d + 1, hi);
+#endif
                 }
                 p += 16;
                 o += 16;
@@ -84,17 +97,26 @@ size_t DecodeUtf8Text(const unsigned char* p, size_t n, wchar_t* out, size_t cap
         // Otherwise the block sequence by sequence, then the next block.
         const unsigned char* const blockEnd = end - p >= 16 ? p + 16 : end;
         while (p < blockEnd) {
-            wchar_t c;
+            char32_t c;
             if (*p < 0x80) {
-                c = static_cast<wchar_t>(*p++);
+                c = *p++;
             } else {
                 size_t used;
                 c = DecodeSequence(p, static_cast<size_t>(end - p), used);
                 p += used;
             }
+            if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+                if constexpr (kWrite) {
+                    if (capacity - o < 2) return kUtfNoRoom;
+                    out[o] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+                    out[o + 1] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+                }
+                o += 2;
+                continue;
+            }
             if constexpr (kWrite) {
                 if (o == capacity) return kUtfNoRoom;
-                out[o] = c;
+                out[o] = static_cast<wchar_t>(c);
             }
             ++o;
         }
@@ -135,7 +157,7 @@ size_t Utf8Length(const wchar_t* p, size_t n) noexcept {
     const wchar_t* const end = p + n;
     size_t o = 0;
     while (p < end) {
-#if defined(__SSE2__)
+#if defined(TAVRIN_UTF_SSE_WIDE32)
         // Four characters at once: one byte each, plus one for each of the limits 0x7F,
         // 0x7FF and 0xFFFF that a character passes. Lanes are summed every block.
         // Runs of ASCII, 16 characters at a time.
@@ -173,6 +195,17 @@ size_t Utf8Length(const wchar_t* p, size_t n) noexcept {
         if (p == end) break;
         // A surrogate or an out-of-range value among the next four, or fewer than four left.
         const wchar_t* const blockEnd = end - p >= 4 ? p + 4 : end;
+#elif defined(TAVRIN_UTF_SSE_WIDE16)
+        // Runs of ASCII, 16 units at a time, then up to 16 units one by one.
+        while (end - p >= 16) {
+            const auto* s = reinterpret_cast<const __m128i*>(p);
+            const __m128i high = _mm_and_si128(
+                _mm_or_si128(_mm_loadu_si128(s), _mm_loadu_si128(s + 1)), _mm_set1_epi16(~0x7F));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
+            p += 16;
+            o += 16;
+        }
+        const wchar_t* const blockEnd = end - p >= 16 ? p + 16 : end;
 #else
         const wchar_t* const blockEnd = end;
 #endif
@@ -191,7 +224,7 @@ size_t EncodeUtf8(const wchar_t* p, size_t n, char* out, size_t capacity) noexce
     const wchar_t* const end = p + n;
     size_t o = 0;
     while (p < end) {
-#if defined(__SSE2__)
+#if defined(TAVRIN_UTF_SSE_WIDE32)
         // A block of 16 ASCII characters at once.
         if (end - p >= 16 && capacity - o >= 16) {
             const auto* s = reinterpret_cast<const __m128i*>(p);
@@ -205,6 +238,20 @@ size_t EncodeUtf8(const wchar_t* p, size_t n, char* out, size_t capacity) noexce
                 const __m128i bytes =
                     _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), bytes);
+                p += 16;
+                o += 16;
+                continue;
+            }
+        }
+#elif defined(TAVRIN_UTF_SSE_WIDE16)
+        // A block of 16 ASCII units at once.
+        if (end - p >= 16 && capacity - o >= 16) {
+            const auto* s = reinterpret_cast<const __m128i*>(p);
+            const __m128i a = _mm_loadu_si128(s);
+            const __m128i b = _mm_loadu_si128(s + 1);
+            const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(~0x7F));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(a, b));
                 p += 16;
                 o += 16;
                 continue;
@@ -256,7 +303,8 @@ void AppendFromUtf8(std::wstring& out, std::string_view text) {
     if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
         text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
     }
-    // Every byte gives at most one character, so the length is room enough.
+    // Every byte gives at most one character (a four-byte sequence at most two UTF-16 units),
+    // so the length is room enough.
     const size_t old = out.size();
     out.resize(old + text.size());
     const size_t count = DecodeUtf8Text<true>(reinterpret_cast<const unsigned char*>(text.data()),

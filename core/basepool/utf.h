@@ -1,11 +1,13 @@
 // The library's one coder between wide text and UTF-8 or UTF-16.
 //
-// Wide text holds code points in wchar_t (32 bits here). Every conversion gives a result for any
-// input, never an error:
+// Wide text holds code points where wchar_t has 32 bits (Linux) and UTF-16 units where it has 16
+// (Windows); a code point above U+FFFF is then a surrogate pair of two wide characters. Both give
+// the same UTF-8 and UTF-16 bytes. Every conversion gives a result for any input, never an error:
 // - UTF-8 input: each maximal invalid subpart (a byte that cannot start a sequence, or the longest
 //   prefix of a valid sequence that is cut short) becomes one U+FFFD; overlong forms, encoded
 //   surrogates and values above U+10FFFF are invalid.
-// - UTF-16 input: a surrogate that is not part of a pair becomes U+FFFD.
+// - UTF-16 input: a surrogate that is not part of a pair becomes U+FFFD (on both systems, so
+//   that a document reads as the same values everywhere).
 // - Wide input to UTF-8: a surrogate pair held in two wide characters is written as its code
 //   point; any other surrogate and any value above U+10FFFF becomes U+FFFD.
 // - Wide input to UTF-16: a value above U+10FFFF becomes U+FFFD; a surrogate passes as one unit.
@@ -126,7 +128,12 @@ inline size_t DecodeUtf16(const unsigned char* bytes, size_t units, wchar_t* out
         if (u <= 0xDBFF && i < units) {
             const uint32_t v = static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
             if (v - 0xDC00u < 0x400u) {
-                *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                if constexpr (sizeof(wchar_t) == 2) {
+                    *o++ = static_cast<wchar_t>(u);
+                    *o++ = static_cast<wchar_t>(v);
+                } else {
+                    *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                }
                 ++i;
                 continue;
             }
@@ -136,8 +143,9 @@ inline size_t DecodeUtf16(const unsigned char* bytes, size_t units, wchar_t* out
     return static_cast<size_t>(o - out);
 }
 
-// Turns a sequence of UTF-16 units, delivered in pieces, into code points, appended to the
-// string given at construction (which must outlive the decoder).
+// Turns a sequence of UTF-16 units, delivered in pieces, into wide text (code points, or checked
+// UTF-16 where wchar_t has 16 bits), appended to the string given at construction (which must
+// outlive the decoder).
 class CUtf16Decoder {
 public:
     explicit CUtf16Decoder(std::wstring& out) noexcept : m_out(out) {}
@@ -148,8 +156,14 @@ public:
             const char32_t u = static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
             if (m_high != 0) {
                 if (u >= 0xDC00 && u <= 0xDFFF) {
-                    m_out.push_back(static_cast<wchar_t>(0x10000 + ((m_high - 0xD800) << 10) +
-                                                         (u - 0xDC00)));
+                    if constexpr (sizeof(wchar_t) == 2) {
+                        const wchar_t pair[2] = {static_cast<wchar_t>(m_high),
+                                                 static_cast<wchar_t>(u)};
+                        m_out.append(pair, 2);
+                    } else {
+                        m_out.push_back(static_cast<wchar_t>(0x10000 + ((m_high - 0xD800) << 10) +
+                                                             (u - 0xDC00)));
+                    }
                     m_high = 0;
                     continue;
                 }

@@ -1,6 +1,7 @@
 // Code-page detection in the shape of the multi-language component: an object of class
 // CMultiLanguage whose IMultiLanguage2::DetectInputCodepage names the most likely Windows code
-// pages of a byte text. The detector behind it is ICU's charset detector.
+// pages of a byte text. The detector behind it is ICU's charset detector on Linux and the
+// system's component on Windows (whose answers and confidence scale are its own).
 #pragma once
 
 #include <cstdint>
@@ -50,7 +51,9 @@ protected:
 // Class factory of CMultiLanguage, for CoCreateInstance.
 HRESULT CreateMultiLanguage(const GUID& iid, void** object) noexcept;
 
+#if !defined(_WIN32)
 // The Windows code page of an ICU charset name, or 0 when there is none.
 std::uint32_t WindowsCodePageOfCharset(const char* name) noexcept;
+#endif
 
 }  // namespace Tavrin::Platform

@@ -1,3 +1,4 @@
+// Files on Linux: open, read, write and fstat on descriptors.
 #include "core/platform/file.h"
 
 #include <cerrno>
@@ -42,21 +43,6 @@ constexpr size_t kMaxPiece = size_t(1) << 30;
 
 }  // namespace
 
-const char* FileErrorText(EFileError error) noexcept {
-    switch (error) {
-    case EFileError::None: return "no error";
-    case EFileError::NotFound: return "file not found";
-    case EFileError::AccessDenied: return "access denied";
-    case EFileError::IsDirectory: return "is a directory";
-    case EFileError::InvalidPath: return "invalid path";
-    case EFileError::NoSpace: return "no space left on device";
-    case EFileError::TooLarge: return "file too large";
-    case EFileError::NotOpen: return "file not open";
-    case EFileError::Other: break;
-    }
-    return "file error";
-}
-
 bool WideToUtf8Path(const std::wstring& path, std::string& utf8) {
     std::string out;
     out.reserve(path.size());
@@ -84,23 +70,23 @@ bool WideToUtf8Path(const std::wstring& path, std::string& utf8) {
 }
 
 CFile::~CFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd != kClosed) ::close(static_cast<int>(m_fd));
 }
 
-CFile::CFile(CFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+CFile::CFile(CFile&& other) noexcept : m_fd(std::exchange(other.m_fd, kClosed)) {}
 
 CFile& CFile::operator=(CFile&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
+        if (m_fd != kClosed) ::close(static_cast<int>(m_fd));
+        m_fd = std::exchange(other.m_fd, kClosed);
     }
     return *this;
 }
 
 EFileError CFile::Open(const std::wstring& path, int flags) {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_fd != kClosed) {
+        ::close(static_cast<int>(m_fd));
+        m_fd = kClosed;
     }
     std::string utf8;
     if (path.empty() || !WideToUtf8Path(path, utf8)) return EFileError::InvalidPath;
@@ -118,7 +104,7 @@ EFileError CFile::OpenRead(const std::wstring& path) {
     if (error != EFileError::None) return error;
     // open() accepts a directory for reading; refuse it here, as reading it would fail later.
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
+    if (::fstat(static_cast<int>(m_fd), &info) != 0) {
         const int saved = errno;
         Close();
         return FromErrno(saved);
@@ -136,35 +122,22 @@ EFileError CFile::CreateWrite(const std::wstring& path) {
 
 EFileError CFile::Read(void* data, size_t size, size_t& delivered) {
     delivered = 0;
-    if (m_fd < 0) return EFileError::NotOpen;
+    if (m_fd == kClosed) return EFileError::NotOpen;
     if (size == 0) return EFileError::None;
     ssize_t got;
     do {
-        got = ::read(m_fd, data, std::min(size, kMaxPiece));
+        got = ::read(static_cast<int>(m_fd), data, std::min(size, kMaxPiece));
     } while (got < 0 && errno == EINTR);
     if (got < 0) return FromErrno(errno);
     delivered = static_cast<size_t>(got);
     return EFileError::None;
 }
 
-EFileError CFile::ReadFull(void* data, size_t size, size_t& delivered) {
-    delivered = 0;
-    unsigned char* out = static_cast<unsigned char*>(data);
-    while (delivered < size) {
-        size_t got = 0;
-        const EFileError error = Read(out + delivered, size - delivered, got);
-        if (error != EFileError::None) return error;
-        if (got == 0) break;
-        delivered += got;
-    }
-    return EFileError::None;
-}
-
 EFileError CFile::Write(const void* data, size_t size) {
-    if (m_fd < 0) return EFileError::NotOpen;
+    if (m_fd == kClosed) return EFileError::NotOpen;
     const unsigned char* in = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        const ssize_t put = ::write(m_fd, in, std::min(size, kMaxPiece));
+        const ssize_t put = ::write(static_cast<int>(m_fd), in, std::min(size, kMaxPiece));
         if (put < 0) {
             if (errno == EINTR) continue;
             return FromErrno(errno);
@@ -178,56 +151,19 @@ EFileError CFile::Write(const void* data, size_t size) {
 
 EFileError CFile::GetSize(uint64_t& size) const {
     size = 0;
-    if (m_fd < 0) return EFileError::NotOpen;
+    if (m_fd == kClosed) return EFileError::NotOpen;
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0) return FromErrno(errno);
+    if (::fstat(static_cast<int>(m_fd), &info) != 0) return FromErrno(errno);
     size = static_cast<uint64_t>(info.st_size);
     return EFileError::None;
 }
 
 EFileError CFile::Close() {
-    if (m_fd < 0) return EFileError::None;
-    const int fd = std::exchange(m_fd, -1);
+    if (m_fd == kClosed) return EFileError::None;
+    const int fd = static_cast<int>(std::exchange(m_fd, kClosed));
     // The descriptor is released even when close reports an error; do not retry on EINTR.
     if (::close(fd) != 0 && errno != EINTR) return FromErrno(errno);
     return EFileError::None;
-}
-
-EFileError ReadWholeFile(const std::wstring& path, std::vector<unsigned char>& content,
-                         uint64_t maxSize) {
-    CFile file;
-    EFileError error = file.OpenRead(path);
-    if (error != EFileError::None) return error;
-    uint64_t size = 0;
-    error = file.GetSize(size);
-    if (error != EFileError::None) return error;
-    if (size > maxSize || size > SIZE_MAX / 2) return EFileError::TooLarge;
-    std::vector<unsigned char> bytes(static_cast<size_t>(size));
-    size_t delivered = 0;
-    error = file.ReadFull(bytes.data(), bytes.size(), delivered);
-    if (error != EFileError::None) return error;
-    bytes.resize(delivered);
-    // A file that grew since fstat (or reports size 0, as some special files do): read the rest.
-    unsigned char chunk[65536];
-    for (;;) {
-        size_t got = 0;
-        error = file.Read(chunk, sizeof(chunk), got);
-        if (error != EFileError::None) return error;
-        if (got == 0) break;
-        if (bytes.size() + got > maxSize) return EFileError::TooLarge;
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    content = std::move(bytes);
-    return EFileError::None;
-}
-
-EFileError WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
-    CFile file;
-    EFileError error = file.CreateWrite(path);
-    if (error != EFileError::None) return error;
-    error = file.Write(data, size);
-    if (error != EFileError::None) return error;
-    return file.Close();
 }
 
 }  // namespace Tavrin::Platform

@@ -1,6 +1,7 @@
-// Files: the library's only access to the file system. Paths are wide strings (code points),
-// handed to the system as UTF-8. No operation throws: each reports an EFileError, and a
-// CFile always closes its descriptor when it goes away.
+// Files: the library's only access to the file system. Paths are wide strings, handed to the
+// system as UTF-8 on Linux and as they are on Windows; on both a path must be valid Unicode.
+// No operation throws: each reports an EFileError, and a CFile always closes its descriptor
+// (a handle on Windows) when it goes away.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +26,11 @@ enum class EFileError {
 // Short English text for an error, for messages and test output.
 const char* FileErrorText(EFileError error) noexcept;
 
+#if !defined(_WIN32)
 // UTF-8 form of a wide path; false when the path holds a zero character, a surrogate or a
 // value above U+10FFFF.
 bool WideToUtf8Path(const std::wstring& path, std::string& utf8);
+#endif
 
 class CFile {
 public:
@@ -43,7 +46,7 @@ public:
     // Creates the file, or truncates an existing one, for writing (permissions 0666 less umask).
     EFileError CreateWrite(const std::wstring& path);
 
-    bool IsOpen() const noexcept { return m_fd >= 0; }
+    bool IsOpen() const noexcept { return m_fd != kClosed; }
 
     // Reads up to `size` bytes; `delivered` is 0 only at the end of the file. Retries
     // interrupted calls.
@@ -58,9 +61,12 @@ public:
     EFileError Close();
 
 private:
+    // The descriptor, or the handle on Windows, whose invalid value is also -1.
+    static constexpr std::intptr_t kClosed = -1;
+
     EFileError Open(const std::wstring& path, int flags);
 
-    int m_fd = -1;
+    std::intptr_t m_fd = kClosed;
 };
 
 // The whole content of the file at `path`. Files larger than `maxSize` give TooLarge.

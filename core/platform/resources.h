@@ -8,11 +8,18 @@
 
 namespace Tavrin::Platform {
 
-struct SResource;
+// The bytes of a resource.
+struct SResource {
+    const void* data;
+    std::uint32_t size;
+};
 // A found resource; stays valid while the resource is registered.
 using HRSRC = const SResource*;
 // A loaded resource.
 using HGLOBAL = const SResource*;
+
+// The resource registered (RegisterResource) under (module, id, type), null when there is none.
+const SResource* FindRegisteredResource(HINSTANCE module, int id, const wchar_t* type) noexcept;
 
 // The resource of integer identifier `id` (only its low 16 bits count, as for an integer
 // resource name; 0 finds nothing) and `type` in `module` (null: the executable); null when

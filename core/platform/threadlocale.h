@@ -6,7 +6,9 @@
 #include <locale.h>
 
 #include <cstddef>
-
+#if defined(_WIN32)
+#include <string>
+#endif
 
 namespace Tavrin::Platform {
 
@@ -22,9 +24,23 @@ public:
     CThreadLocaleGuard& operator=(const CThreadLocaleGuard&) = delete;
 
 private:
+#if defined(_WIN32)
+    int m_previousMode;            // the thread's locale mode (_configthreadlocale) before
+    std::string m_previousLocale;  // its own locale before, when it had one
+#else
     locale_t m_previous;
+#endif
 };
 
+#if defined(_WIN32)
+// Whether the C runtime gives threads locales of their own (_configthreadlocale). Without it
+// a guard switches only the library's own conversions below to "C", not the process-wide
+// locale that other threads share.
+bool HasPerThreadLocale() noexcept;
+// The C runtime's _configthreadlocale(mode) when it has one, else -1. (The import library of
+// mingw-w64 links a stand-in that never enables per-thread locales; this is the real one.)
+int ConfigThreadLocale(int mode) noexcept;
+#else
 // The process-wide cached "C" locale object (never freed).
 locale_t CLocale() noexcept;
 
@@ -32,6 +48,7 @@ locale_t CLocale() noexcept;
 // when the thread follows the process-wide locale. LC_GLOBAL_LOCALE is not valid for the
 // *_l functions; use the conversions below, which handle it.
 locale_t CurrentThreadLocale() noexcept;
+#endif
 
 // strtod in the calling thread's current locale: parses a prefix of the zero-terminated `text`,
 // sets `*end` past it (to `text` when nothing was parsed).

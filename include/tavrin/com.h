@@ -1,5 +1,6 @@
 /// \file
-/// The thread apartment calls of the component runtime, as the library's stand-in provides them.
+/// The thread apartment calls of the component runtime: the system's own on Windows (ole32,
+/// after refusing the flags the stand-in refuses), the library's stand-in on Linux.
 ///
 /// The text file's code-page guess initialises the runtime on the calling thread as a
 /// single-threaded apartment for the duration of the guess. An application that wants a thread
@@ -11,6 +12,17 @@
 #include <cstdint>
 
 #include <tavrin/export.h>
+
+// <windows.h> defines these names as macros. They are set aside here so that this header can
+// follow it; after it, the system's macros (with the same values) are back in force.
+#pragma push_macro("S_OK")
+#pragma push_macro("S_FALSE")
+#pragma push_macro("E_INVALIDARG")
+#pragma push_macro("RPC_E_CHANGED_MODE")
+#undef S_OK
+#undef S_FALSE
+#undef E_INVALIDARG
+#undef RPC_E_CHANGED_MODE
 
 namespace Tavrin::Com {
 
@@ -46,3 +58,8 @@ TAVRIN_API HRESULT CoInitialize(void* reserved) noexcept;
 TAVRIN_API void CoUninitialize() noexcept;
 
 }  // namespace Tavrin::Com
+
+#pragma pop_macro("RPC_E_CHANGED_MODE")
+#pragma pop_macro("E_INVALIDARG")
+#pragma pop_macro("S_FALSE")
+#pragma pop_macro("S_OK")

@@ -1,11 +1,10 @@
 // A fresh directory for each test, removed afterwards, and the bytes of files in it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,15 +16,22 @@ namespace TestSupport {
 class CTempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tavrin_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        std::random_device seed;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && m_dir.empty(); ++attempt) {
+            const std::filesystem::path dir = base / ("tavrin_test_" + std::to_string(seed()));
+            if (std::filesystem::create_directory(dir)) m_dir = dir.string();
+        }
+        ASSERT_FALSE(m_dir.empty()) << "no temporary directory in " << base;
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
 
-    // Paths in the directory. Its own name is ASCII, so widening it byte by byte gives its wide
+    // Paths in the directory, of UTF-8 names (the narrow form of a path is not UTF-8 on every
+    // system). The directory's own name is ASCII, so widening it byte by byte gives its wide
     // form; so does widening an ASCII name.
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::filesystem::path Path(const std::string& utf8) const {
+        return std::filesystem::path(m_dir) / std::u8string(utf8.begin(), utf8.end());
+    }
     std::wstring WPath(const std::wstring& name) const {
         return std::wstring(m_dir.begin(), m_dir.end()) + L"/" + name;
     }

@@ -5,6 +5,7 @@
 #include "core/basepool/raise.h"
 #include "core/basepool/utf.h"
 #include "core/platform/codepages.h"
+#include "core/platform/systemcodepages.h"
 
 namespace Tavrin::Encodings {
 namespace {
@@ -12,21 +13,6 @@ namespace {
 constexpr unsigned int kCodePageUtf8 = 65001;
 constexpr size_t kFailed = Platform::kConversionFailed;
 static_assert(kFailed == Detail::kUtfNoRoom, "one failure value for both converters");
-
-// The system code pages of Windows (ANSI 0, OEM 1, Mac 2, thread ANSI 3) as they are here:
-// UTF-8 for the first three, Mac Roman for the Mac code page.
-unsigned int Resolve(unsigned int codePage) noexcept {
-    switch (codePage) {
-        case 0:
-        case 1:
-        case 3:
-            return kCodePageUtf8;
-        case 2:
-            return 10000;
-        default:
-            return codePage;
-    }
-}
 
 // One conversion of counted text without a terminator, in either direction: UTF-8 by the
 // library's coder, every other code page by the platform's converters. With `out` null it only
@@ -69,7 +55,7 @@ size_t ConvertTerminated(unsigned int codePage, const In* text, size_t length, O
 template <class Out, class In>
 std::basic_string<Out> Convert(const In* text, unsigned int codePage, Detail::ERaise failure) {
     if (text == nullptr) return {};
-    codePage = Resolve(codePage);
+    codePage = Platform::ResolveSystemCodePage(codePage);
     const size_t length = std::char_traits<In>::length(text);
     const size_t n = ConvertTerminated(codePage, text, length, static_cast<Out*>(nullptr), 0);
     if (n == 0) return {};
