@@ -17,8 +17,10 @@ using Tavrin::Platform::CodePageToWide;
 using Tavrin::Platform::kConversionFailed;
 using Tavrin::Platform::WideToCodePage;
 
-// UTF-16 as the library's wide text: code points, an unpaired surrogate kept as it is.
+// UTF-16 as the library's wide text: code points, an unpaired surrogate kept as it is (the
+// units themselves where wchar_t has 16 bits).
 std::wstring Wide(const std::u16string& units) {
+    if constexpr (sizeof(wchar_t) == 2) return std::wstring(units.begin(), units.end());
     std::wstring wide;
     for (size_t i = 0; i < units.size(); ++i) {
         const char32_t u = units[i];
