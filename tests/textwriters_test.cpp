@@ -163,9 +163,10 @@ std::vector<SLocale> LocaleModes() {
 }
 void ReleaseLocales(const std::vector<SLocale>&) {}
 // Why the test cannot run.
-const char* const kNoLocales = Tavrin::Platform::HasPerThreadLocale()
-                                   ? "locale German_Germany.1252 is not installed"
-                                   : "the C runtime has no per-thread locales (_configthreadlocale)";
+const char* const kNoLocales =
+    Tavrin::Platform::HasPerThreadLocale()
+        ? "locale German_Germany.1252 is not installed"
+        : "the C runtime has no per-thread locales (_configthreadlocale)";
 #else
 using SLocale = locale_t;
 SLocale CurrentLocale() { return uselocale(static_cast<locale_t>(nullptr)); }

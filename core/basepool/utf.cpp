@@ -61,8 +61,8 @@ inline char32_t DecodeSequence(const unsigned char* p, size_t left, size_t& used
 
 // Decodes `n` bytes of UTF-8 that hold no NUL. With kWrite the wide characters go to `out` (at
 // most `capacity`); otherwise they are only counted. With 16-bit wchar_t a code point above
-// U+FFFF takes two (a surrogate pair), still no more than its four bytes. Returns the count, or kUtfNoRoom when `capacity`
-// is too small.
+// U+FFFF takes two (a surrogate pair), still no more than its four bytes. Returns the count, or
+// kUtfNoRoom when `capacity` is too small.
 template <bool kWrite>
 size_t DecodeUtf8Text(const unsigned char* p, size_t n, wchar_t* out, size_t capacity) noexcept {
     const unsigned char* const end = p + n;

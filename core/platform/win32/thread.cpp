@@ -5,6 +5,8 @@
 
 namespace Tavrin::Platform {
 
-unsigned int CurrentThreadId() noexcept { return static_cast<unsigned int>(::GetCurrentThreadId()); }
+unsigned int CurrentThreadId() noexcept {
+    return static_cast<unsigned int>(::GetCurrentThreadId());
+}
 
 }  // namespace Tavrin::Platform
