@@ -213,8 +213,9 @@ void Fail(const SEntry& e) {
 // Values the text formats hold exactly: short texts without blanks at their ends, fractions of
 // eighths, whole seconds from year 1601 to 9999.
 void Fill(CInput& in, SEntry& e, bool exactText) {
-    static const wchar_t kWide[] = {L'a', L'Z', L'7', L' ', L'&', L'<', L'"', L'\\', 0xE9, 0x4E2D,
-                                    0x20AC, 0x1F600};
+    // Code points; the one beyond U+FFFF is a surrogate pair where wchar_t has 16 bits.
+    static const char32_t kWide[] = {U'a', U'Z', U'7', U' ', U'&', U'<', U'"', U'\\', 0xE9, 0x4E2D,
+                                     0x20AC, 0x1F600};
     static const char kNarrow[] = "aZ7 &<>\"'\\/{}:,";
     const size_t length = in.Byte() % 12;
     switch (e.kind) {
@@ -225,12 +226,12 @@ void Fill(CInput& in, SEntry& e, bool exactText) {
         break;
     case WString:
         for (size_t i = 0; i < length; ++i) {
-            const wchar_t c = exactText ? kWide[in.Byte() % std::size(kWide)]
-                                        : static_cast<wchar_t>(1 + in.Bits(2) % 0xD7FF);
+            const char32_t c = exactText ? kWide[in.Byte() % std::size(kWide)]
+                                         : static_cast<char32_t>(1 + in.Bits(2) % 0xD7FF);
             if (c > 0xFFFF && sizeof(wchar_t) == 2) {
                 e.wide += L"\xD83D\xDE00";
             } else {
-                e.wide.push_back(c);
+                e.wide.push_back(static_cast<wchar_t>(c));
             }
         }
         if (exactText && !e.wide.empty()) {
