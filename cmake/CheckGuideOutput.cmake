@@ -2,11 +2,14 @@
 # block of the output (the text between lines starting with "== ", or the whole output when it
 # has none) must stand verbatim in the guide page. Fails when the program fails or when the
 # library's output and the page have drifted apart.
-#   cmake -DPROGRAM=<program> -DPAGE=<page.md> -P CheckGuideOutput.cmake
-execute_process(COMMAND "${PROGRAM}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+#   cmake -DPROGRAM=<program> [-DEMULATOR=<word>|<word>...] -DPAGE=<page.md> -P CheckGuideOutput.cmake
+# EMULATOR runs a cross-compiled program (Wine for Windows); its CR LF line ends count as LF.
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} "${PROGRAM}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} failed (${rc})")
 endif()
+string(REPLACE "\r\n" "\n" out "${out}")
 file(READ "${PAGE}" page)
 
 set(rest "\n${out}")
