@@ -97,11 +97,11 @@ size_t DecodeUtf8Text(const unsigned char* p, size_t n, wchar_t* out, size_t cap
         // Otherwise the block sequence by sequence, then the next block.
         const unsigned char* const blockEnd = end - p >= 16 ? p + 16 : end;
         while (p < blockEnd) {
-            char32_t c;
+            char32_t c = 0;
             if (*p < 0x80) {
                 c = *p++;
             } else {
-                size_t used;
+                size_t used = 0;
                 c = DecodeSequence(p, static_cast<size_t>(end - p), used);
                 p += used;
             }
@@ -263,7 +263,7 @@ size_t EncodeUtf8(const wchar_t* p, size_t n, char* out, size_t capacity) noexce
         while (p < blockEnd) {
             auto c = static_cast<uint32_t>(*p++);
             if (IsSpecial(c)) c = Unpaired(c, p, end);
-            size_t size;
+            size_t size = 0;
             const uint32_t word = Utf8Word(c, size);
             if (capacity - o >= 4) {
                 std::memcpy(out + o, &word, 4);  // the bytes past `size` are written over later

@@ -103,13 +103,13 @@ inline size_t DecodeUtf16(const unsigned char* bytes, size_t units, wchar_t* out
     if constexpr (std::endian::native == std::endian::little) {
         unsigned surrogates = 0;
         for (size_t k = 0; k < units; ++k) {
-            uint16_t u;
+            uint16_t u = 0;
             std::memcpy(&u, bytes + 2 * k, 2);
             surrogates |= (u & 0xF800u) == 0xD800u;
         }
         if (!surrogates) {
             for (size_t k = 0; k < units; ++k) {
-                uint16_t u;
+                uint16_t u = 0;
                 std::memcpy(&u, bytes + 2 * k, 2);
                 out[k] = static_cast<wchar_t>(u);
             }

@@ -68,6 +68,8 @@ private:
     UCharsetDetector* m_detector;
 };
 
+// Reference counted: it ends only through Release, so its destructor is private.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class CMultiLanguage final : public IMultiLanguage2 {
 public:
     HRESULT QueryInterface(const GUID& iid, void** object) noexcept override {

@@ -90,7 +90,7 @@ EFileError CFile::Open(const std::wstring& path, int flags) {
     }
     std::string utf8;
     if (path.empty() || !WideToUtf8Path(path, utf8)) return EFileError::InvalidPath;
-    int fd;
+    int fd = -1;
     do {
         fd = ::open(utf8.c_str(), flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
@@ -124,7 +124,7 @@ EFileError CFile::Read(void* data, size_t size, size_t& delivered) {
     delivered = 0;
     if (m_fd == kClosed) return EFileError::NotOpen;
     if (size == 0) return EFileError::None;
-    ssize_t got;
+    ssize_t got = 0;
     do {
         got = ::read(static_cast<int>(m_fd), data, std::min(size, kMaxPiece));
     } while (got < 0 && errno == EINTR);

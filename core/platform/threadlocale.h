@@ -3,7 +3,7 @@
 // Internal to the library; the guard is exported only so that tests can drive it.
 #pragma once
 
-#include <locale.h>
+#include <locale.h>  // NOLINT(modernize-deprecated-headers): POSIX locale_t, uselocale
 
 #include <cstddef>
 #if defined(_WIN32)

@@ -55,7 +55,7 @@ public:
         std::unordered_map<std::string_view, uint32_t> byText;
         for (uint32_t i = 0; i < count; ++i) {
             const std::string_view s = m_source.Name(c);
-            uint32_t name;
+            uint32_t name = 0;
             if (const auto found = byText.find(s); found != byText.end()) {
                 name = found->second;
             } else {
