@@ -39,8 +39,7 @@ void* CountedNew(size_t size) {
         const int64_t block = static_cast<int64_t>(malloc_usable_size(p));
         const int64_t now = g_heapNow.fetch_add(block) + block;
         int64_t peak = g_heapPeak.load(std::memory_order_relaxed);
-        while (now > peak && !g_heapPeak.compare_exchange_weak(peak, now)) {
-        }
+        while (now > peak && !g_heapPeak.compare_exchange_weak(peak, now)) {}
     }
     return p;
 }
@@ -79,7 +78,6 @@ void operator delete[](void* p, size_t) noexcept { CountedDelete(p); }
 namespace {
 
 using TavrinBench::Orders;
-
 
 std::vector<unsigned char> WriteBinary(const Orders& orders) {
     QvStreamWriteBinaryBuffer buffer;
@@ -175,7 +173,8 @@ void BM_BinaryRead(benchmark::State& state) {
         QvStreamReadBinaryBuffer stream(doc.data(), doc.size());
         Tavrin::CReaderBinary reader(stream);
     });
-    state.counters["reader_peak_x_doc"] = static_cast<double>(decoded) / static_cast<double>(doc.size());
+    state.counters["reader_peak_x_doc"] =
+        static_cast<double>(decoded) / static_cast<double>(doc.size());
 }
 
 // Decoding only: the reader's constructor, without filling application objects.

@@ -56,7 +56,8 @@ BENCHMARK(Base64Encode)->Arg(0)->Arg(1);
 
 void Base64Decode(benchmark::State& state) {
     const auto bytes = RandomBytes();
-    const std::string text = Tavrin::Base64::Encode(bytes.data(), bytes.size(), state.range(0) != 0);
+    const std::string text =
+        Tavrin::Base64::Encode(bytes.data(), bytes.size(), state.range(0) != 0);
     std::vector<unsigned char> out(bytes.size());
     for (auto _ : state) {
         const size_t size = Tavrin::Base64::GetDecodedSize(text.c_str());
@@ -128,8 +129,8 @@ BENCHMARK(AppendUtf8ShortValues);
 // accented or a sign), Japanese for 932 (kana and kanji with some ASCII).
 std::wstring CodePageText(unsigned int codePage) {
     static constexpr wchar_t kWestern[] = {0xE9, 0xE8, 0xDF, 0xFC, 0x20AC, 0x152, 0xC0, 0xF1};
-    static constexpr wchar_t kJapanese[] = {0x3042, 0x306E, 0x30C6, 0x30AD, 0x65E5, 0x672C,
-                                            0x8A9E, 0x6587, 0x3002, 0xFF71};
+    static constexpr wchar_t kJapanese[] = {0x3042, 0x306E, 0x30C6, 0x30AD, 0x65E5,
+                                            0x672C, 0x8A9E, 0x6587, 0x3002, 0xFF71};
     std::mt19937 random(42);
     std::wstring text;
     const size_t units = codePage == 932 ? kSize * 2 / 3 : kSize;

@@ -105,7 +105,8 @@ Order FromWorkload(const TavrinBench::Order& o) {
     p.created = o.created.ToFileTime();
     std::memcpy(p.payload.data(), o.payload, p.payload.size());
     p.shipTo = {o.shipTo.street, o.shipTo.city, o.shipTo.zip};
-    for (const TavrinBench::Line& line : o.lines.items) p.lines.push_back({line.sku, line.price, line.count});
+    for (const TavrinBench::Line& line : o.lines.items)
+        p.lines.push_back({line.sku, line.price, line.count});
     p.tags = o.tags.items;
     return p;
 }
@@ -218,7 +219,8 @@ public:
     }
 
 protected:
-    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                     std::ios_base::openmode which) override {
         if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
         char* base = eback();
         char* target = dir == std::ios_base::beg   ? base + off
@@ -243,8 +245,9 @@ void Fail(benchmark::State& state, const std::string& what) {
 void SetCounters(benchmark::State& state, size_t bytes, unsigned count) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
     state.counters["bytes"] = static_cast<double>(bytes);
-    state.counters["objects_per_s"] = benchmark::Counter(
-        static_cast<double>(count) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["objects_per_s"] =
+        benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -365,7 +368,8 @@ size_t Mismatches(const SWorkload& w, const TavrinBench::Orders& read) {
 }
 
 size_t Mismatches(const SWorkload& w, const Peer::Orders& read) {
-    size_t mismatches = w.peer.size() > read.size() ? w.peer.size() - read.size() : read.size() - w.peer.size();
+    size_t mismatches =
+        w.peer.size() > read.size() ? w.peer.size() - read.size() : read.size() - w.peer.size();
     const size_t common = std::min(w.peer.size(), read.size());
     for (size_t i = 0; i < common; ++i) {
         if (!(w.peer[i] == read[i])) ++mismatches;
@@ -449,17 +453,25 @@ int main(int argc, char** argv) {
     // Grouped by N, so each workload is made once.
     for (unsigned count : {1000u, 10000u, 100000u}) {
         Register<STavrinBinary>("binary", "tavrin", count);
-        Register<SCereal<cereal::BinaryOutputArchive, cereal::BinaryInputArchive>>("binary", "cereal", count);
-        Register<SBoost<boost::archive::binary_oarchive, boost::archive::binary_iarchive>>("binary", "boost", count);
-        benchmark::RegisterBenchmark("binary/memcpy/memcpy", BM_Memcpy)->Arg(count)->Unit(benchmark::kMicrosecond);
+        Register<SCereal<cereal::BinaryOutputArchive, cereal::BinaryInputArchive>>("binary",
+                                                                                   "cereal", count);
+        Register<SBoost<boost::archive::binary_oarchive, boost::archive::binary_iarchive>>(
+            "binary", "boost", count);
+        benchmark::RegisterBenchmark("binary/memcpy/memcpy", BM_Memcpy)
+            ->Arg(count)
+            ->Unit(benchmark::kMicrosecond);
 
         Register<STavrinJson>("json", "tavrin", count);
-        Register<SCereal<cereal::JSONOutputArchive, cereal::JSONInputArchive>>("json", "cereal", count);
-        Register<SBoost<boost::archive::text_oarchive, boost::archive::text_iarchive>>("json", "boost_text", count);
+        Register<SCereal<cereal::JSONOutputArchive, cereal::JSONInputArchive>>("json", "cereal",
+                                                                               count);
+        Register<SBoost<boost::archive::text_oarchive, boost::archive::text_iarchive>>(
+            "json", "boost_text", count);
 
         Register<STavrinXml>("xml", "tavrin", count);
-        Register<SCereal<cereal::XMLOutputArchive, cereal::XMLInputArchive>>("xml", "cereal", count);
-        Register<SBoost<boost::archive::xml_oarchive, boost::archive::xml_iarchive>>("xml", "boost", count);
+        Register<SCereal<cereal::XMLOutputArchive, cereal::XMLInputArchive>>("xml", "cereal",
+                                                                             count);
+        Register<SBoost<boost::archive::xml_oarchive, boost::archive::xml_iarchive>>("xml", "boost",
+                                                                                     count);
     }
 
     benchmark::Initialize(&argc, argv);

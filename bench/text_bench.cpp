@@ -65,7 +65,9 @@ BENCHMARK_TEMPLATE(BM_Read, Tavrin::CWriterJson, Tavrin::CReaderJson)
     ->Name("BM_JsonRead")
     ->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_Write, Tavrin::CWriterXml)->Name("BM_XmlWrite")->Apply(Sizes);
-BENCHMARK_TEMPLATE(BM_Read, Tavrin::CWriterXml, Tavrin::CReaderXml)->Name("BM_XmlRead")->Apply(Sizes);
+BENCHMARK_TEMPLATE(BM_Read, Tavrin::CWriterXml, Tavrin::CReaderXml)
+    ->Name("BM_XmlRead")
+    ->Apply(Sizes);
 
 }  // namespace
 

@@ -59,8 +59,8 @@ bool DemoBinary(const TavrinBench::Orders& orders, const std::filesystem::path& 
     }
     const double readMs = Milliseconds(start);
     const size_t mismatches = TavrinBench::CountMismatches(orders, back);
-    std::printf("  read %zu orders back in %.1f ms (%.0f orders/s); %zu differ\n", back.items.size(),
-                readMs, back.items.size() / (readMs / 1000.0), mismatches);
+    std::printf("  read %zu orders back in %.1f ms (%.0f orders/s); %zu differ\n",
+                back.items.size(), readMs, back.items.size() / (readMs / 1000.0), mismatches);
 
     // What a reader says when asked for the wrong kind of root.
     try {
@@ -80,7 +80,8 @@ bool DemoBinary(const TavrinBench::Orders& orders, const std::filesystem::path& 
         const std::vector<unsigned char> cut = [&] {
             QvStreamWriteBinaryBuffer buffer;
             Tavrin::CWriterBinary(buffer).Write(orders.items.front());
-            return std::vector<unsigned char>(buffer.GetData(), buffer.GetData() + buffer.GetCount() / 2);
+            return std::vector<unsigned char>(buffer.GetData(),
+                                              buffer.GetData() + buffer.GetCount() / 2);
         }();
         QvStreamReadBinaryBuffer stream(cut.data(), cut.size());
         const Tavrin::CReaderBinary reader(stream);
@@ -121,8 +122,8 @@ bool DemoText(const char* extension, const TavrinBench::Orders& orders,
     TReader(text).Read(back);
     const double readMs = Milliseconds(start);
     const size_t mismatches = TavrinBench::CountMismatches(orders, back);
-    std::printf("  read %zu orders back in %.1f ms (%.0f orders/s); %zu differ\n", back.items.size(),
-                readMs, back.items.size() / (readMs / 1000.0), mismatches);
+    std::printf("  read %zu orders back in %.1f ms (%.0f orders/s); %zu differ\n",
+                back.items.size(), readMs, back.items.size() / (readMs / 1000.0), mismatches);
     std::printf("  the file's code page, as guessed: %u\n", loaded.GuessCodePage());
 
     // A document cut short: the JSON reader refuses it, the XML reader reads nothing from it.
@@ -162,9 +163,11 @@ const SSection kSections[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const unsigned count = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 10000;
+    const unsigned count =
+        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 10000;
     const std::filesystem::path directory =
-        argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path() / "tavrin_demo";
+        argc > 2 ? std::filesystem::path(argv[2])
+                 : std::filesystem::temp_directory_path() / "tavrin_demo";
 
     // Exceptions are logged as they are raised; the demo prints them itself.
     Logging::SetSink(Logging::LogSink());

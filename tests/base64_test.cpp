@@ -41,9 +41,16 @@ void ExpectDecodeFails(const std::string& text, size_t bufferSize,
 
 TEST(Base64, KnownVectors) {
     const std::pair<std::string, std::string> vectors[] = {
-        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},     {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-        {"M", "TQ=="},      {"Ma", "TWE="},        {"Man", "TWFu"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"M", "TQ=="},
+        {"Ma", "TWE="},
+        {"Man", "TWFu"},
         {std::string("\x00\x00\x00", 3), "AAAA"},
         {"\xFF\xFF\xFF", "////"},
         {"\xFB\xEF\xBE", "++++"},
@@ -80,13 +87,24 @@ TEST(Base64, LineBreaksFollowEvery18thFullGroup) {
 
 TEST(Base64, DecodedSizeCountsUpToTheStopAndDropsPadsBeforeIt) {
     const std::pair<const char*, size_t> cases[] = {
-        {"QUJD", 3}, {"QUI=", 2}, {"QQ==", 1}, {"Q", 0}, {"QU JD", 3}, {"QUJD!xyz", 3}, {"", 0},
+        {"QUJD", 3},
+        {"QUI=", 2},
+        {"QQ==", 1},
+        {"Q", 0},
+        {"QU JD", 3},
+        {"QUJD!xyz", 3},
+        {"", 0},
         {" \t\r\n", 0},
         // Bytes above 0x7F, control characters and vertical tab are invalid: the scan stops.
-        {"QUJD\xC3\xA9QUJD", 3}, {"QUJD\x01QUJD", 3}, {"QUJD\x0BQUJD", 3},
+        {"QUJD\xC3\xA9QUJD", 3},
+        {"QUJD\x01QUJD", 3},
+        {"QUJD\x0BQUJD", 3},
         // Pads count forwards; only those right before the stop point are dropped, and a skip
         // character between them keeps them.
-        {"QUI=\n", 3}, {"QUI=!", 2}, {"QQ=QUJD", 5}, {"=Q==", 1},
+        {"QUI=\n", 3},
+        {"QUI=!", 2},
+        {"QQ=QUJD", 5},
+        {"=Q==", 1},
     };
     for (const auto& [text, size] : cases) EXPECT_EQ(GetDecodedSize(text), size) << text;
     EXPECT_EQ(GetDecodedSize(nullptr), 0u);

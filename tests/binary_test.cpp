@@ -120,9 +120,8 @@ Bytes RichDocument(bool large) {
                     c.Write(wide);
                     if (large) c.Write(wide300);
                 }));
-        w.Write("dates", CContainer([](C& c) {
-                    c.Write(Date(0)), c.Write(Date(125000000000001234ull));
-                }));
+        w.Write("dates",
+                CContainer([](C& c) { c.Write(Date(0)), c.Write(Date(125000000000001234ull)); }));
         w.Write("blobs", CContainer([&](C& c) { c.Write(5, blob), c.Write(0, nullptr); }));
         w.Write("objects", CContainer([](C& c) {
                     c.Write(CObject([](IDataWriter& o) { o.Write("k", 1.0); }));
@@ -370,14 +369,14 @@ TEST(BinaryWriterFailures, ApplicationExceptionsPassUnchangedAndLeaveNoTrace) {
     QvStreamWriteBinaryBuffer stream;
     Tavrin::CWriterBinary writer(stream);
     EXPECT_THROW(writer.Write(CObject([](IDataWriter& w) {
-                     w.Write("a", 1);
-                     w.Write("n", CObject([](IDataWriter&) { throw std::bad_alloc(); }));
-                 })),
+        w.Write("a", 1);
+        w.Write("n", CObject([](IDataWriter&) { throw std::bad_alloc(); }));
+    })),
                  std::bad_alloc);
     EXPECT_THROW(writer.Write(CContainer([](IContainerWriter& w) {
-                     w.Write(CObject([](IDataWriter& d) { d.Write("x", 1); }));
-                     w.Write(CObject([](IDataWriter&) { throw 42; }));
-                 })),
+        w.Write(CObject([](IDataWriter& d) { d.Write("x", 1); }));
+        w.Write(CObject([](IDataWriter&) { throw 42; }));
+    })),
                  int);
     EXPECT_EQ(stream.GetCount(), 0u);
     writer.Write(CObject());
@@ -399,8 +398,7 @@ TEST(BinaryWriterFailures, ApplicationExceptionsPassUnchangedAndLeaveNoTrace) {
                             if (fail) throw i;
                             d.Write("x", i), d.Write("s", text);
                         }));
-                    } catch (int) {
-                    }
+                    } catch (int) {}
                 }
             });
         };
@@ -533,8 +531,7 @@ public:
     }
     void Read(IContainerReader& r) override {
         m_out += "[";
-        for (unsigned int i = 0; i < 100000 && Values(r, i); ++i) {
-        }
+        for (unsigned int i = 0; i < 100000 && Values(r, i); ++i) {}
         m_out += "]";
     }
 
@@ -635,8 +632,9 @@ TEST(BinaryReadPaths, WholeDocumentsReadTheSameEveryWay) {
 
     // A named blob for which the stream reports more bytes than asked for is refused like one
     // that reports fewer.
-    CByteSource claiming(Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
-                             "01 0f 01 00 00 00 00 00 00 00 03 00 00 00 aa bb cc"));
+    CByteSource claiming(
+        Hex("00 00 00 00 10 01 00 00 00 01 00 00 00 62 00 00 00 00 "
+            "01 0f 01 00 00 00 00 00 00 00 03 00 00 00 aa bb cc"));
     claiming.claimOneMoreFor = 3;
     ExpectThrowsAt([&] { Tavrin::CReaderBinary r(claiming); }, kReaderFile, 476,
                    "Tavrin::CDataReader::readBlobs");
@@ -747,8 +745,7 @@ private:
             case 14: return w.Write(named..., QvDateTime::FromFileTime(fileTime));
             case 15: return w.Write(named..., text.size(), static_cast<const void*>(text.data()));
             case 16: return w.Write(named..., static_cast<const ISerializable&>(*this));
-            case 17:
-                return w.Write(named..., static_cast<const ISerializableContainer&>(*this));
+            case 17: return w.Write(named..., static_cast<const ISerializableContainer&>(*this));
         }
         [&]<size_t... I>(std::index_sequence<I...>) {
             auto number = [&](auto typed) {
@@ -756,7 +753,8 @@ private:
                 w.Write(named..., typed);
             };
             ((tag == I ? number(std::tuple_element_t<I, Numbers>{}) : void()), ...);
-        }(std::make_index_sequence<12>());
+        }
+        (std::make_index_sequence<12>());
     }
 };
 

@@ -154,8 +154,7 @@ TEST(QvPlexManager, BlocksGrowByHalfAndAreHandedOutFromTheirEnd) {
 // template: `head` ... `tail`, with `argument` among its arguments and no ';' in it.
 void ExpectContainerError(const std::function<void()>& f, const char* file, unsigned int line,
                           const std::string& head, const std::string& argument,
-                          const std::string& tail,
-                          CallSite where = CallSite::current()) {
+                          const std::string& tail, CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), tail);
     const SThrown t = CatchThrown<QvExceptionContainer>(f);
     ASSERT_TRUE(t.thrown) << tail;

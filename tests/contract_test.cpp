@@ -54,22 +54,37 @@ void RoundTrip(const Root& in, Root& out) {
 // The edge values of every kind, low and high. The text formats keep whole seconds only; XML
 // trims named texts, so no text begins or ends in white space.
 Scalars Lows() {
-    return Scalars{false, 'Q', std::numeric_limits<signed char>::min(), 0,
-                   std::numeric_limits<short>::min(), 0, std::numeric_limits<int>::min(), 0u,
-                   std::numeric_limits<long long>::min(), 0ull,
-                   -std::numeric_limits<float>::denorm_min(), std::numeric_limits<double>::lowest(),
+    return Scalars{false,
+                   'Q',
+                   std::numeric_limits<signed char>::min(),
+                   0,
+                   std::numeric_limits<short>::min(),
+                   0,
+                   std::numeric_limits<int>::min(),
+                   0u,
+                   std::numeric_limits<long long>::min(),
+                   0ull,
+                   -std::numeric_limits<float>::denorm_min(),
+                   std::numeric_limits<double>::lowest(),
                    "a<b&c>d%e \"q\" 'x' \\ / \t\r\n caf\xC3\xA9",
                    L"\"\\&<\u00e9\u4e2d\U0001F600\U0010FFFFz",
                    QvDateTime::FromFileTime(0)};
 }
 Scalars Highs() {
-    return Scalars{true, '~', std::numeric_limits<signed char>::max(),
-                   std::numeric_limits<unsigned char>::max(), std::numeric_limits<short>::max(),
-                   std::numeric_limits<unsigned short>::max(), std::numeric_limits<int>::max(),
-                   std::numeric_limits<unsigned int>::max(), std::numeric_limits<long long>::max(),
+    return Scalars{true,
+                   '~',
+                   std::numeric_limits<signed char>::max(),
+                   std::numeric_limits<unsigned char>::max(),
+                   std::numeric_limits<short>::max(),
+                   std::numeric_limits<unsigned short>::max(),
+                   std::numeric_limits<int>::max(),
+                   std::numeric_limits<unsigned int>::max(),
+                   std::numeric_limits<long long>::max(),
                    std::numeric_limits<unsigned long long>::max(),
                    std::numeric_limits<float>::max(),
-                   -std::numeric_limits<double>::denorm_min(), std::string(), std::wstring(),
+                   -std::numeric_limits<double>::denorm_min(),
+                   std::string(),
+                   std::wstring(),
                    QvDateTime::FromFileTime(133537247980000000ull)};  // 2024-02-29 23:59:58
 }
 
@@ -147,7 +162,8 @@ TYPED_TEST(Contract, EveryKindComesBackAsContainerElements) {
         (ExpectListBack<TypeParam, std::tuple_element_t<I, Scalars>>(
              {std::get<I>(Lows()), std::get<I>(Highs()), std::get<I>(Sample(3).v)}),
          ...);
-    }(std::make_index_sequence<std::tuple_size_v<Scalars>>());
+    }
+    (std::make_index_sequence<std::tuple_size_v<Scalars>>());
     // Every byte value but zero in one text; blobs that use every Base64 character.
     std::string allBytes;
     for (int i = 1; i < 256; ++i) allBytes.push_back(static_cast<char>(i));

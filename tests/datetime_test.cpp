@@ -2,8 +2,8 @@
 #include <time.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <tuple>
@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <tavrin/tavrin.h>
 #include <tavrin/qvstreambuffer.h>
+#include <tavrin/tavrin.h>
 
 #include "support/raising.h"
 
@@ -30,8 +30,7 @@ constexpr unsigned long long kTicksPerSecond = 10000000ull;
 constexpr long long kUnixEpochIn1601 = 11644473600ll;
 
 template <class F>
-void ExpectConversionAt(F&& f, unsigned int line,
-                        CallSite where = CallSite::current()) {
+void ExpectConversionAt(F&& f, unsigned int line, CallSite where = CallSite::current()) {
     ExpectThrowsAt<QvExceptionConversion>(f, "core/basepool/qvdatetime.cpp", line,
                                           "QvDateTime::QvDateTime", where);
 }
@@ -65,10 +64,10 @@ std::vector<unsigned char> BinaryForm(const QvDateTime& t) {
 }
 
 TEST(DateTimeParse, AcceptsBothSeparatorsAndFormattedInput) {
-    for (const QvDateTime& v : {QvDateTime("2024-01-05 10:20:30"),
-                                QvDateTime("2024-01-05T10:20:30", false),
-                                QvDateTime(L"2024-01-05T10:20:30.250Z", false),
-                                QvDateTime(std::string_view("2024-01-05 10:20:30 more"), false)}) {
+    for (const QvDateTime& v :
+         {QvDateTime("2024-01-05 10:20:30"), QvDateTime("2024-01-05T10:20:30", false),
+          QvDateTime(L"2024-01-05T10:20:30.250Z", false),
+          QvDateTime(std::string_view("2024-01-05 10:20:30 more"), false)}) {
         ExpectFields(v, {2024, 1, 5, 10, 20, 30, 0});
         EXPECT_EQ(v.GetDayOfWeek(), 0);
     }
@@ -95,7 +94,13 @@ TEST(DateTimeParse, RejectsMalformedTextWithTheConstructorsLine) {
     ExpectConversionAt([] { QvDateTime("2024-01-05t10:20:30"); }, 225);
     // A counted text ends at its first NUL.
     ExpectConversionAt(
-        [] { QvDateTime(std::string_view("2024-01-05\0" "10:20:30", 19), false); }, 248);
+        [] {
+            QvDateTime(std::string_view("2024-01-05\0"
+                                        "10:20:30",
+                                        19),
+                       false);
+        },
+        248);
     ExpectConversionAt([] { QvDateTime(std::wstring_view(L"2024-01-05 10:20:3"), false); }, 299);
 }
 
@@ -116,8 +121,8 @@ TEST(DateTimeFormat, NumericLettersAndEscapes) {
 
     // Days in the month: nothing for a month outside 1-12.
     const std::tuple<unsigned short, unsigned short, const wchar_t*> months[] = {
-        {1900, 2, L"[28]"}, {2000, 2, L"[29]"}, {2024, 2, L"[29]"}, {2023, 2, L"[28]"},
-        {2023, 4, L"[30]"}, {2023, 12, L"[31]"}, {2023, 13, L"[]"}, {2023, 0, L"[]"}};
+        {1900, 2, L"[28]"}, {2000, 2, L"[29]"},  {2024, 2, L"[29]"}, {2023, 2, L"[28]"},
+        {2023, 4, L"[30]"}, {2023, 12, L"[31]"}, {2023, 13, L"[]"},  {2023, 0, L"[]"}};
     for (const auto& [year, month, days] : months) {
         EXPECT_EQ(Make({year, month, 1, 0, 0, 0, 0}).Format(L"[t]", false), days) << year << month;
     }
@@ -135,9 +140,9 @@ TEST(DateTimeFormat, LocaleNamesAndTheirFailure) {
 }
 
 TEST(DateTimeFormat, AppendIsoMatchesFormat) {
-    for (const SFields& f : {SFields{2024, 1, 5, 9, 8, 7, 250}, SFields{5, 1, 1, 0, 0, 0, 0},
-                             SFields{65535, 99, 0, 123, 60, 61, 0},
-                             SFields{12345, 12, 31, 23, 59, 59, 999}}) {
+    for (const SFields& f :
+         {SFields{2024, 1, 5, 9, 8, 7, 250}, SFields{5, 1, 1, 0, 0, 0, 0},
+          SFields{65535, 99, 0, 123, 60, 61, 0}, SFields{12345, 12, 31, 23, 59, 59, 999}}) {
         std::string iso = "prefix:";
         Make(f).AppendIso(iso);
         const std::wstring wide = Make(f).Format(L"Y-m-dTH:i:s", false);
@@ -149,8 +154,8 @@ TEST(DateTimeBinary, KnownCountsAndRoundTrip) {
     EXPECT_EQ(BinaryForm(Make({1601, 1, 1, 0, 0, 0, 0})), std::vector<unsigned char>(12, 0));
 
     // 2024-01-05 10:20:30.250 UTC, counted independently from the Unix epoch.
-    const unsigned long long expected = (1704450030ull + kUnixEpochIn1601) * kTicksPerSecond +
-                                        2500000ull;
+    const unsigned long long expected =
+        (1704450030ull + kUnixEpochIn1601) * kTicksPerSecond + 2500000ull;
     std::vector<unsigned char> bytes(4, 0);
     for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<unsigned char>(expected >> (8 * i)));
     EXPECT_EQ(BinaryForm(Make({2024, 1, 5, 10, 20, 30, 250})), bytes);
@@ -179,14 +184,13 @@ TEST(DateTimeBinary, CalendarMatchesTheStandardLibrary) {
             static_cast<unsigned long long>(unix + kUnixEpochIn1601) * kTicksPerSecond + 70000;
         QvDateTime t;
         t.SetFromFileTime(count);
-        ASSERT_EQ(std::tuple(t.GetYear(), t.GetMonth(), t.GetDay(), t.GetHour(), t.GetMinute(),
-                             t.GetSecond(), t.GetMilliseconds(), t.GetDayOfWeek()),
-                  std::tuple(static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                             static_cast<unsigned>(date.day()),
-                             static_cast<int>(time.hours().count()),
-                             static_cast<int>(time.minutes().count()),
-                             static_cast<int>(time.seconds().count()), 7,
-                             weekday{day}.c_encoding()))
+        ASSERT_EQ(
+            std::tuple(t.GetYear(), t.GetMonth(), t.GetDay(), t.GetHour(), t.GetMinute(),
+                       t.GetSecond(), t.GetMilliseconds(), t.GetDayOfWeek()),
+            std::tuple(static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                       static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                       static_cast<int>(time.minutes().count()),
+                       static_cast<int>(time.seconds().count()), 7, weekday{day}.c_encoding()))
             << unix;
         ASSERT_EQ(t.ToFileTime(), count) << unix;
     }

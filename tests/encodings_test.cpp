@@ -49,8 +49,8 @@ private:
     std::set<unsigned int> m_missing;
 };
 
-#define TAVRIN_SKIP_IF_MISSING(missing)                                              \
-    if (!(missing).Empty())                                                          \
+#define TAVRIN_SKIP_IF_MISSING(missing)                                                \
+    if (!(missing).Empty())                                                            \
     GTEST_SKIP() << "the system has no converter for code pages " << (missing).Names() \
                  << " (the others were checked)"
 
@@ -98,10 +98,17 @@ std::string Encode(const std::wstring& wide) {
 
 TEST(Utf8, ExactBytesAtEverySequenceLengthBoundary) {
     const std::pair<unsigned int, std::string> cases[] = {
-        {0x41, "A"},                 {0x7F, "\x7F"},         {0x80, "\xC2\x80"},
-        {0xE9, "\xC3\xA9"},          {0x7FF, "\xDF\xBF"},    {0x800, "\xE0\xA0\x80"},
-        {0xD7FF, "\xED\x9F\xBF"},    {0xE000, "\xEE\x80\x80"}, {0xFFFF, "\xEF\xBF\xBF"},
-        {0x10000, "\xF0\x90\x80\x80"}, {0x1F600, "\xF0\x9F\x98\x80"},
+        {0x41, "A"},
+        {0x7F, "\x7F"},
+        {0x80, "\xC2\x80"},
+        {0xE9, "\xC3\xA9"},
+        {0x7FF, "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80"},
+        {0xD7FF, "\xED\x9F\xBF"},
+        {0xE000, "\xEE\x80\x80"},
+        {0xFFFF, "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80"},
+        {0x1F600, "\xF0\x9F\x98\x80"},
         {0x10FFFF, "\xF4\x8F\xBF\xBF"},
     };
     for (const auto& [codePoint, bytes] : cases) {
@@ -124,22 +131,44 @@ TEST(Utf8, InvalidSequencesAreReplacedPerMaximalSubpart) {
     const std::pair<std::string, std::wstring> cases[] = {
         // Lone and surplus trail bytes; overlong forms; leads cut short at the end, by ASCII and
         // by another lead.
-        {"\x80", Wide({R})}, {"\xBF\x80", Wide({R, R})}, {"\xC0\x80", Wide({R, R})},
-        {"\xC1\xBF", Wide({R, R})}, {"\xC2", Wide({R})}, {"\xC2" "A", Wide({R, 'A'})},
-        {"\xC2\xC3\xA9", Wide({R, 0xE9})}, {"\xE0\x80\x80", Wide({R, R, R})},
-        {"\xE0\x9F\xBF", Wide({R, R, R})}, {"\xE0\xA0", Wide({R})},
-        {"\xE0\xA0" "A", Wide({R, 'A'})}, {"\xE1\x80", Wide({R})},
+        {"\x80", Wide({R})},
+        {"\xBF\x80", Wide({R, R})},
+        {"\xC0\x80", Wide({R, R})},
+        {"\xC1\xBF", Wide({R, R})},
+        {"\xC2", Wide({R})},
+        {"\xC2"
+         "A",
+         Wide({R, 'A'})},
+        {"\xC2\xC3\xA9", Wide({R, 0xE9})},
+        {"\xE0\x80\x80", Wide({R, R, R})},
+        {"\xE0\x9F\xBF", Wide({R, R, R})},
+        {"\xE0\xA0", Wide({R})},
+        {"\xE0\xA0"
+         "A",
+         Wide({R, 'A'})},
+        {"\xE1\x80", Wide({R})},
         // Encoded surrogates, alone and as a pair.
-        {"\xED\xA0\x80", Wide({R, R, R})}, {"\xED\xBF\xBF", Wide({R, R, R})},
+        {"\xED\xA0\x80", Wide({R, R, R})},
+        {"\xED\xBF\xBF", Wide({R, R, R})},
         {"\xED\xA0\xBD\xED\xB8\x80", Wide({R, R, R, R, R, R})},
         // Four-byte forms: overlong, cut short, above U+10FFFF; the old five-byte form.
-        {"\xF0\x80\x80\x80", Wide({R, R, R, R})}, {"\xF0\x8F\xBF\xBF", Wide({R, R, R, R})},
-        {"\xF0\x90\x80", Wide({R})}, {"\xF0\x90\x80" "A", Wide({R, 'A'})}, {"\xF0\x90", Wide({R})},
-        {"\xF4\x90\x80\x80", Wide({R, R, R, R})}, {"\xF5\x80\x80\x80", Wide({R, R, R, R})},
-        {"\xF8\x88\x80\x80\x80", Wide({R, R, R, R, R})}, {"\xFE\xFF", Wide({R, R})},
+        {"\xF0\x80\x80\x80", Wide({R, R, R, R})},
+        {"\xF0\x8F\xBF\xBF", Wide({R, R, R, R})},
+        {"\xF0\x90\x80", Wide({R})},
+        {"\xF0\x90\x80"
+         "A",
+         Wide({R, 'A'})},
+        {"\xF0\x90", Wide({R})},
+        {"\xF4\x90\x80\x80", Wide({R, R, R, R})},
+        {"\xF5\x80\x80\x80", Wide({R, R, R, R})},
+        {"\xF8\x88\x80\x80\x80", Wide({R, R, R, R, R})},
+        {"\xFE\xFF", Wide({R, R})},
         // The example of the Unicode standard's chapter on conversion: a, F1 80 80, E1 80,
         // C2, b, 80, c, 80 BF, d.
-        {"a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d",
+        {"a\xF1\x80\x80\xE1\x80\xC2"
+         "b\x80"
+         "c\x80\xBF"
+         "d",
          Wide({'a', R, R, R, 'b', R, 'c', R, R, 'd'})},
     };
     for (const auto& [bytes, expected] : cases) {
@@ -174,8 +203,10 @@ TEST(Utf8, SurrogatesAndOutOfRangeWideCharactersBecomeReplacement) {
                                   L"xyz" + Wide({0xDE00}) + L"12345678" + Wide({0xD800}) + L"1";
         EXPECT_EQ(Encode(text), std::string(before, 'a') + "\xF0\x9F\x98\x80" +
                                     std::string(before % 5, 'b') + "\xF4\x8F\xBF\xBF" +
-                                    std::string(20, 'c') + r + "bc\xC2\x80" "xyz" + r +
-                                    "12345678" + r + "1")
+                                    std::string(20, 'c') + r +
+                                    "bc\xC2\x80"
+                                    "xyz" +
+                                    r + "12345678" + r + "1")
             << before;
     }
 }
@@ -231,30 +262,41 @@ struct SCodePageSample {
 const SCodePageSample kSamples[] = {
     {37, L"Hello, World 123", L"A", "\xC1"},
     {437, L"Caf\u00E9 \u00DCber \u00BD \u2591", L"\u00E9", "\x82"},
-    {500, L"EBCDIC text", L"a", "\x81"}, {737, L"\u0391\u03B2\u03B3", L"\u0391", "\x80"},
-    {775, L"\u0104\u017E", L"\u0104", "\xB5"}, {850, L"Caf\u00E9 \u00C0 \u00F8", L"\u00F8", "\x9B"},
+    {500, L"EBCDIC text", L"a", "\x81"},
+    {737, L"\u0391\u03B2\u03B3", L"\u0391", "\x80"},
+    {775, L"\u0104\u017E", L"\u0104", "\xB5"},
+    {850, L"Caf\u00E9 \u00C0 \u00F8", L"\u00F8", "\x9B"},
     {852, L"\u017B\u00F3\u0142\u0107", L"\u0142", "\x88"},
     {855, L"\u0452\u0402", L"\u0452", "\x80"},
     {857, L"T\u00FCrk\u00E7e \u011F\u0131\u015F", L"\u0131", "\x8D"},
-    {858, L"\u20AC \u00E9", L"\u20AC", "\xD5"}, {860, L"Portugu\u00EAs \u00E3", L"\u00E3", "\x84"},
+    {858, L"\u20AC \u00E9", L"\u20AC", "\xD5"},
+    {860, L"Portugu\u00EAs \u00E3", L"\u00E3", "\x84"},
     {861, L"\u00DE\u00F0", L"\u00F0", "\x8C"},
-    {862, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", "\x80"}, {863, L"Qu\u00E9bec", L"\u00C2", "\x84"},
-    {864, L"\u0660\u0661", L"\u0660", "\xB0"}, {865, L"\u00F8\u00C6", L"\u00F8", "\x9B"},
+    {862, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", "\x80"},
+    {863, L"Qu\u00E9bec", L"\u00C2", "\x84"},
+    {864, L"\u0660\u0661", L"\u0660", "\xB0"},
+    {865, L"\u00F8\u00C6", L"\u00F8", "\x9B"},
     {866, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", "\x8F"},
-    {869, L"\u0391\u03C9", L"\u0391", "\xA4"}, {870, L"\u017B\u00F3\u0142\u0107", L"A", "\xC1"},
+    {869, L"\u0391\u03C9", L"\u0391", "\xA4"},
+    {870, L"\u017B\u00F3\u0142\u0107", L"A", "\xC1"},
     {874, L"\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35", L"\u0E01", "\xA1"},
     {875, L"\u0391\u0392", L"\u0391", "A"},
     {932, L"\u65E5\u672C\u8A9E\u30C6\u30AD\u30B9\u30C8 \uFF71", L"\u3042", "\x82\xA0"},
     {936, L"\u4E2D\u6587\u6587\u672C", L"\u4E2D", "\xD6\xD0"},
     {949, L"\uD55C\uAD6D\uC5B4", L"\uD55C", "\xC7\xD1"},
-    {950, L"\u4E2D\u6587\u7E41\u9AD4", L"\u4E2D", "\xA4\xA4"}, {1026, L"ABC", L"A", "\xC1"},
-    {1047, L"abc", L"a", "\x81"}, {1140, L"\u20AC1", L"\u20AC", "\x9F"},
+    {950, L"\u4E2D\u6587\u7E41\u9AD4", L"\u4E2D", "\xA4\xA4"},
+    {1026, L"ABC", L"A", "\xC1"},
+    {1047, L"abc", L"a", "\x81"},
+    {1140, L"\u20AC1", L"\u20AC", "\x9F"},
     {1141, L"Gr\u00FC\u00DFe \u20AC", L"\u20AC", "\x9F"},
     {1142, L"\u00C6\u00D8\u00C5 \u20AC", L"\u00C6", "{"},
     {1143, L"\u00C4\u00D6\u00C5 \u20AC", L"\u00C4", "{"},
-    {1144, L"citt\u00E0 \u20AC", L"\u20AC", "\x9F"}, {1145, L"Espa\u00F1a \u20AC", L"\u00D1", "{"},
-    {1146, L"\u00A3 \u20AC", L"\u00A3", "["}, {1147, L"fran\u00E7ais \u20AC", L"\u00E0", "|"},
-    {1148, L"\u20AC 100", L"\u20AC", "\x9F"}, {1149, L"\u00DEorn \u20AC", L"\u20AC", "\x9F"},
+    {1144, L"citt\u00E0 \u20AC", L"\u20AC", "\x9F"},
+    {1145, L"Espa\u00F1a \u20AC", L"\u00D1", "{"},
+    {1146, L"\u00A3 \u20AC", L"\u00A3", "["},
+    {1147, L"fran\u00E7ais \u20AC", L"\u00E0", "|"},
+    {1148, L"\u20AC 100", L"\u20AC", "\x9F"},
+    {1149, L"\u00DEorn \u20AC", L"\u20AC", "\x9F"},
     {1250, L"\u017B\u00F3\u0142\u0107", L"\u0141", "\xA3"},
     {1251, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", "\xCF"},
     {1252, L"Caf\u00E9 \u20AC \u0152", L"\u20AC", "\x80"},
@@ -264,16 +306,22 @@ const SCodePageSample kSamples[] = {
     {1256, L"\u0645\u0631\u062D\u0628\u0627", L"\u0627", "\xC7"},
     {1257, L"\u0104\u017Euolas", L"\u017E", "\xFE"},
     {1258, L"\u0110\u00E0\u01A1\u01B0", L"\u01B0", "\xFD"},
-    {10000, L"Caf\u00E9", L"\u00E9", "\x8E"}, {10006, L"\u0391\u03B2", L"\u0391", "\xB0"},
-    {10007, L"\u041F\u0440", L"\u041F", "\x8F"}, {10029, L"\u0104\u0105", L"\u0104", "\x84"},
-    {10081, L"\u011E\u011F", L"\u011E", "\xDA"}, {20127, L"Plain ASCII ~", L"~", "~"},
+    {10000, L"Caf\u00E9", L"\u00E9", "\x8E"},
+    {10006, L"\u0391\u03B2", L"\u0391", "\xB0"},
+    {10007, L"\u041F\u0440", L"\u041F", "\x8F"},
+    {10029, L"\u0104\u0105", L"\u0104", "\x84"},
+    {10081, L"\u011E\u011F", L"\u011E", "\xDA"},
+    {20127, L"Plain ASCII ~", L"~", "~"},
     {20273, L"Gr\u00FC\u00DFe \u00C4\u00D6\u00DC", L"\u00E4", "\xC0"},
     {20277, L"\u00C6\u00D8\u00C5 bl\u00E5", L"\u00C6", "{"},
-    {20278, L"\u00C4\u00D6\u00C5 \u00E5", L"\u00C4", "{"}, {20280, L"citt\u00E0", L"A", "\xC1"},
-    {20284, L"Espa\u00F1a", L"\u00D1", "{"}, {20285, L"\u00A3 5", L"\u00A3", "["},
+    {20278, L"\u00C4\u00D6\u00C5 \u00E5", L"\u00C4", "{"},
+    {20280, L"citt\u00E0", L"A", "\xC1"},
+    {20284, L"Espa\u00F1a", L"\u00D1", "{"},
+    {20285, L"\u00A3 5", L"\u00A3", "["},
     {20290, L"\uFF71\uFF72 ABC", L"\uFF71", "\x81"},
     {20297, L"fran\u00E7ais \u00E0 \u00E9", L"\u00E0", "|"},
-    {20420, L"\u0627\u0644", L"\u0627", "V"}, {20424, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", "A"},
+    {20420, L"\u0627\u0644", L"\u0627", "V"},
+    {20424, L"\u05E9\u05DC\u05D5\u05DD", L"\u05D0", "A"},
     {20838, L"\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35", L"\u0E01", "B"},
     {20866, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", "\xF0"},
     {20871, L"\u00DEorn", L"A", "\xC1"},
@@ -281,7 +329,8 @@ const SCodePageSample kSamples[] = {
     {21866, L"\u0423\u043A\u0440\u0430\u0457\u043D\u0430", L"\u0457", "\xA7"},
     {28591, L"Caf\u00E9 \u00FF", L"\u00FF", "\xFF"},
     {28592, L"\u017B\u00F3\u0142\u0107", L"\u0141", "\xA3"},
-    {28593, L"\u0126\u0109", L"\u0126", "\xA1"}, {28594, L"\u0104\u0101", L"\u0101", "\xE0"},
+    {28593, L"\u0126\u0109", L"\u0126", "\xA1"},
+    {28594, L"\u0104\u0101", L"\u0101", "\xE0"},
     {28595, L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041F", "\xBF"},
     {28596, L"\u0645\u0631\u062D\u0628\u0627", L"\u0627", "\xC7"},
     {28597, L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC", L"\u03A9", "\xD9"},
@@ -296,7 +345,10 @@ const SCodePageSample kSamples[] = {
     {51932, L"\u65E5\u672C\u8A9E", L"\u3042", "\xA4\xA2"},
     {51949, L"\uD55C\uAD6D\uC5B4", L"\uD55C", "\xC7\xD1"},
     {52936, L"\u4E2D\u6587", L"\u4E2D", "~{VP~}"},
-    {54936, L"\u4E2D\u6587 \U0001F600 \u00E9", L"\U0001F600", "\x94" "9\xFC" "6"},
+    {54936, L"\u4E2D\u6587 \U0001F600 \u00E9", L"\U0001F600",
+     "\x94"
+     "9\xFC"
+     "6"},
     {65000, L"Hello, \u4E16\u754C \U0001F600 1+1", L"\u00E9", "+AOk-"},
 };
 
@@ -458,8 +510,9 @@ const char* DetectorMissing() {
             constexpr auto kNotImplemented = static_cast<Com::HRESULT>(0x80004001u);
             if (detector->DetectInputCodepage(0, 0, "text.", &size, &record, &count) ==
                 kNotImplemented) {
-                why = "the system's multi-language component does not implement "
-                      "DetectInputCodepage (E_NOTIMPL, as under Wine)";
+                why =
+                    "the system's multi-language component does not implement "
+                    "DetectInputCodepage (E_NOTIMPL, as under Wine)";
             }
         }
     }

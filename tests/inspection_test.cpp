@@ -150,7 +150,7 @@ TEST(JsonDocument, DocumentOrderAndWhereParsingStopped) {
         unsigned int line;
         size_t stop;
     } bad[] = {{"{\"a\":1 2}", 689, 7}, {"{\"a\":\"x", 562, 7}, {"[1,]", 765, 3},
-               {"[,1]", 747, 1},        {"", 500, 0},          {"  {\"a\" 1}", 695, 7}};
+               {"[,1]", 747, 1},        {"", 500, 0},           {"  {\"a\" 1}", 695, 7}};
     for (const auto& c : bad) {
         Tavrin::CJsonDocument d;
         const std::string outcome = Outcome([&] { d.Parse(c.text); });

@@ -1,10 +1,10 @@
 // JSON writer, reader and parser: document text, value texts, conversions, failures, the order
 // of names, the tree the parser builds, its leniency and errors, and hostile input.
 #include <algorithm>
-#include <functional>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iomanip>
 #include <limits>
 #include <locale>
@@ -46,12 +46,21 @@ QvDateTime MakeDate(const char* text, unsigned short milliseconds = 0) {
 // ---- Writing ---------------------------------------------------------------------------------
 
 TEST(JsonWriter, DocumentLayout) {
-    Obj pos([](IDataWriter& w) { w.Write("x", 1); w.Write("y", 2); });
+    Obj pos([](IDataWriter& w) {
+        w.Write("x", 1);
+        w.Write("y", 2);
+    });
     Obj z([](IDataWriter& w) { w.Write("z", 5); });
-    Cont tags([&](IContainerWriter& w) { w.Write(3); w.Write(4); w.Write(z); });
+    Cont tags([&](IContainerWriter& w) {
+        w.Write(3);
+        w.Write(4);
+        w.Write(z);
+    });
     EXPECT_EQ(WriteJson(Obj([&](IDataWriter& w) {
-                  w.Write("id", 7); w.Write("name", std::string("A\"b"));
-                  w.Write("pos", pos); w.Write("tags", tags);
+                  w.Write("id", 7);
+                  w.Write("name", std::string("A\"b"));
+                  w.Write("pos", pos);
+                  w.Write("tags", tags);
               })),
               "{\t\"id\":7,\n\t\"name\":\"A\\\"b\",\n"
               "\t\"pos\":\n\t{\t\"x\":1,\n\t\t\"y\":2\n\t},\n"
@@ -63,10 +72,16 @@ TEST(JsonWriter, DocumentLayout) {
     EXPECT_EQ(WriteJson(emptyList), "[\n]\n");
     EXPECT_EQ(WriteJson(Obj([&](IDataWriter& w) { w.Write("o", empty); })),
               "{\t\"o\":\n\t{\n\t}\n}\n");
-    EXPECT_EQ(WriteJson(Cont([&](IContainerWriter& w) { w.Write(emptyList); w.Write(emptyList); })),
+    EXPECT_EQ(WriteJson(Cont([&](IContainerWriter& w) {
+                  w.Write(emptyList);
+                  w.Write(emptyList);
+              })),
               "[\t[\n\t],\n\t[\n\t]\n]\n");
     // Names are written as given, duplicates included.
-    EXPECT_EQ(WriteJson(Obj([](IDataWriter& w) { w.Write("a", 1); w.Write("a", 2); })),
+    EXPECT_EQ(WriteJson(Obj([](IDataWriter& w) {
+                  w.Write("a", 1);
+                  w.Write("a", 2);
+              })),
               "{\t\"a\":1,\n\t\"a\":2\n}\n");
 }
 
@@ -93,9 +108,13 @@ TEST(JsonWriter, ValueTexts) {
         {ValueText(4000000000u), "4000000000"},
         {ValueText(std::numeric_limits<long long>::min()), "-9223372036854775808"},
         {ValueText(std::numeric_limits<unsigned long long>::max()), "18446744073709551615"},
-        {ValueText(0.1f), "0.100000001"}, {ValueText(1.0f), "1"},
-        {ValueText(0.1), "0.10000000000000001"}, {ValueText(100.0), "100"},
-        {ValueText(1e21), "1e+21"}, {ValueText(true), "true"}, {ValueText(false), "false"},
+        {ValueText(0.1f), "0.100000001"},
+        {ValueText(1.0f), "1"},
+        {ValueText(0.1), "0.10000000000000001"},
+        {ValueText(100.0), "100"},
+        {ValueText(1e21), "1e+21"},
+        {ValueText(true), "true"},
+        {ValueText(false), "false"},
         // The seven escapes; other control bytes, "/" and bytes from 0x80 pass unchanged.
         {ValueText(std::string("\"\\\t\n\b\f\r/\x01\x7f\xc3\xa9z")),
          "\"\\\"\\\\\\t\\n\\b\\f\\r/\x01\x7f\xc3\xa9z\""},
@@ -106,9 +125,12 @@ TEST(JsonWriter, ValueTexts) {
         {ValueText(std::wstring(L"a\"\U0001F600")), "\"a\\\"\xf0\x9f\x98\x80\""},
         {ValueText(std::wstring(L"ab\0cd", 5)), "\"ab\""},
         // A char that needs an escape gets it, so that the document stays well-formed.
-        {ValueText('x'), "\"x\""}, {ValueText('"'), "\"\\\"\""}, {ValueText('\\'), "\"\\\\\""},
+        {ValueText('x'), "\"x\""},
+        {ValueText('"'), "\"\\\"\""},
+        {ValueText('\\'), "\"\\\\\""},
         {ValueText('\0'), "\"\""},
-        {ValueText(size_t{3}, "ABC"), "\"QUJD\""}, {ValueText(size_t{0}, ""), "\"\""},
+        {ValueText(size_t{3}, "ABC"), "\"QUJD\""},
+        {ValueText(size_t{0}, ""), "\"\""},
         // 54 bytes: 72 Base64 characters and no line break after them.
         {ValueText(bytes54.size(), bytes54.data()), "\"" + base64 + "\""},
         {ValueText(MakeDate("2024-03-05T14:07:09", 500)), "\"2024-03-05T14:07:09\""},
@@ -136,8 +158,9 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> doubles = {0.0,  -0.0, 1e-320, 5e-324, 1.7976931348623157e308, inf, -inf,
-                                   NAN,  1e16, 1e17,   0.0001, 0.00001, 123456789.0};
+    std::vector<double> doubles = {0.0,    -0.0,    1e-320,     5e-324, 1.7976931348623157e308,
+                                   inf,    -inf,    NAN,        1e16,   1e17,
+                                   0.0001, 0.00001, 123456789.0};
     std::vector<float> floats = {0.0f, 1e-45f, 3.4028235e38f, 16777216.0f, 0.3f, -2.5f};
     for (int i = 0; i < 3000; ++i) {
         const uint64_t bits = random();
@@ -160,7 +183,9 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
         CWriterJson(actual).Write(Cont([&](IContainerWriter& w) {
             for (const double d : doubles) w.Write(d);
             for (const float f : floats) w.Write(f);
-            w.Write(42); w.Write(true); w.Write(static_cast<unsigned char>(7));
+            w.Write(42);
+            w.Write(true);
+            w.Write(static_cast<unsigned char>(7));
         }));
         for (const double d : doubles) expected << ",\n\t" << std::setprecision(17) << d;
         for (const float f : floats) expected << ",\n\t" << std::setprecision(9) << f;
@@ -188,10 +213,16 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
 TEST(JsonWriter, StreamStateAndTheStreamsLocale) {
     std::ostringstream out("x", std::ios_base::ate);
     CWriterJson writer(out);
-    writer.Write(Obj([](IDataWriter& w) { w.Write("a", 1.5f); w.Write("s", std::string("s")); }));
+    writer.Write(Obj([](IDataWriter& w) {
+        w.Write("a", 1.5f);
+        w.Write("s", std::string("s"));
+    }));
     EXPECT_EQ(out.precision(), 9);
     EXPECT_FALSE(out.flags() & std::ios_base::boolalpha);
-    CWriterJson(writer).Write(Cont([](IContainerWriter& w) { w.Write(true); w.Write(2.5); }));
+    CWriterJson(writer).Write(Cont([](IContainerWriter& w) {
+        w.Write(true);
+        w.Write(2.5);
+    }));
     EXPECT_EQ(out.precision(), 17);
     EXPECT_TRUE(out.flags() & std::ios_base::boolalpha);
     EXPECT_EQ(out.str(), "x{\t\"a\":1.5,\n\t\"s\":\"s\"\n}\n[\ttrue,\n\t2.5\n]\n");
@@ -205,8 +236,10 @@ TEST(JsonWriter, StreamStateAndTheStreamsLocale) {
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh)";
 #endif
     }
-    CWriterJson(german).Write(
-        Obj([](IDataWriter& w) { w.Write("a", 1234567); w.Write("b", 2.5); }));
+    CWriterJson(german).Write(Obj([](IDataWriter& w) {
+        w.Write("a", 1234567);
+        w.Write("b", 2.5);
+    }));
     EXPECT_EQ(german.str(), "{\t\"a\":1.234.567,\n\t\"b\":2,5\n}\n");
 }
 
@@ -228,15 +261,24 @@ std::vector<Logging::SLogEntry> ExpectWriteFails(const Root& root, unsigned int 
 
 TEST(JsonWriter, EveryFailureBecomesTheCExceptionOfWrite) {
     Obj failing([](IDataWriter&) { throw std::runtime_error("application"); });
-    Obj root([&](IDataWriter& w) { w.Write("a", 1); w.Write("in", failing); });
+    Obj root([&](IDataWriter& w) {
+        w.Write("a", 1);
+        w.Write("in", failing);
+    });
     EXPECT_EQ(ExpectWriteFails(root, 372, "{\t\"a\":1,\n\t\"in\":\n\t{").size(), 1u);
     // A library exception inside leaves its own log entry, then the one of Write.
-    Cont inner([](IContainerWriter& w) { w.Write(1); throw CException("inner.cpp", 1, "Inner"); });
+    Cont inner([](IContainerWriter& w) {
+        w.Write(1);
+        throw CException("inner.cpp", 1, "Inner");
+    });
     const auto entries = ExpectWriteFails(inner, 402, "[\t1");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].function, "Inner");
     EXPECT_EQ(entries[1].function, "Tavrin::CWriterJson::Write");
-    Obj oom([](IDataWriter& w) { w.Write("x", 1); throw std::bad_alloc(); });
+    Obj oom([](IDataWriter& w) {
+        w.Write("x", 1);
+        throw std::bad_alloc();
+    });
     ExpectWriteFails(Cont([&](IContainerWriter& w) { w.Write(oom); }), 402, "[\t{\t\"x\":1");
     // A value that fails half way: what was written before the failure stays.
     ThrowingDate date;
@@ -272,9 +314,11 @@ TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
                });
     ReadObject(R"({"t":true,"f":false,"qt":"true","yes":yes,"one":1,"T":TRUE})", [](auto& r) {
         // Bools read only true and false; other text sets the target to false, and fails.
-        const struct { const char* name; bool result, value; } cases[] = {
-            {"t", true, true},     {"f", true, false},    {"qt", true, true},
-            {"yes", false, false}, {"one", false, false}, {"T", false, false}};
+        const struct {
+            const char* name;
+            bool result, value;
+        } cases[] = {{"t", true, true},     {"f", true, false},    {"qt", true, true},
+                     {"yes", false, false}, {"one", false, false}, {"T", false, false}};
         for (const auto& c : cases) {
             bool b = !c.value;
             EXPECT_EQ(r.Read(c.name, b), c.result) << c.name;
@@ -306,17 +350,19 @@ TEST(JsonReader, TextThatDoesNotConvertRaisesTheVariantException) {
         ExpectRaisedAt<QvExceptionConversion>(read, file, line, function);
     };
     const std::string date = "core/basepool/qvdatetime.cpp";
-    ReadObject(R"({"bare":abc,"quoted":"abc","wide":)" "\xc3\xa9}", [&](IDataReader& r) {
-        int i = 7;
-        char c = 'q';
-        QvDateTime t;
-        fails([&] { r.Read("bare", i); }, 812, "stringToInt");    // held wide
-        fails([&] { r.Read("quoted", i); }, 794, "stringToInt");  // held narrow
-        EXPECT_EQ(i, 7);
-        fails([&] { r.Read("wide", c); }, 929, "convertToChar");
-        fails([&] { r.Read("quoted", t); }, 248, "QvDateTime::QvDateTime", date);
-        fails([&] { r.Read("bare", t); }, 299, "QvDateTime::QvDateTime", date);
-    });
+    ReadObject(R"({"bare":abc,"quoted":"abc","wide":)"
+               "\xc3\xa9}",
+               [&](IDataReader& r) {
+                   int i = 7;
+                   char c = 'q';
+                   QvDateTime t;
+                   fails([&] { r.Read("bare", i); }, 812, "stringToInt");    // held wide
+                   fails([&] { r.Read("quoted", i); }, 794, "stringToInt");  // held narrow
+                   EXPECT_EQ(i, 7);
+                   fails([&] { r.Read("wide", c); }, 929, "convertToChar");
+                   fails([&] { r.Read("quoted", t); }, 248, "QvDateTime::QvDateTime", date);
+                   fails([&] { r.Read("bare", t); }, 299, "QvDateTime::QvDateTime", date);
+               });
     // A char that the writer had to escape comes back as a conversion error.
     ReadObject(WriteJson(Obj([](IDataWriter& w) { w.Write("c", '"'); })), [&](IDataReader& r) {
         char c = 0;
@@ -361,7 +407,7 @@ TEST(JsonReader, StringEscapesAreDecodedOnlyByStringReads) {
                R"("k\"ey":1,"bare":a\tb})",
                [](IDataReader& r) {
                    const std::pair<const char*, const char*> cases[] = {
-                       {"u", "\\u0041"}, {"sl", "a/b"}, {"bs", "x\\ny"},
+                       {"u", "\\u0041"},           {"sl", "a/b"},  {"bs", "x\\ny"},
                        {"all", "\"\\/\b\f\n\r\t"}, {"end", "a\\"}, {"bare", "a\tb"}};
                    for (auto& [name, text] : cases) EXPECT_EQ(ReadAs<std::string>(r, name), text);
                    EXPECT_EQ(ReadAs<std::wstring>(r, "all"), L"\"\\/\b\f\n\r\t");
@@ -411,8 +457,12 @@ TEST(JsonReader, NullAndEmptyDocuments) {
     EXPECT_EQ(emptyReads, 4);
     // A null text reads as an empty one.
     const char* const none = nullptr;
-    ExpectRaisedAt<CException>([&] { Obj o; CReaderJson(none).Read(o); }, kReaderFile, 500,
-                               "SkipEmptyChars");
+    ExpectRaisedAt<CException>(
+        [&] {
+            Obj o;
+            CReaderJson(none).Read(o);
+        },
+        kReaderFile, 500, "SkipEmptyChars");
     Cont c;
     CReaderJson(none).Read(c);
 }
@@ -427,8 +477,9 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
         return all;
     };
     // Buckets: A 65, a 97, b 98, ab 3299 & 127 = 99.
-    ReadObject(R"({"b":1,"ab":2,"a":3,"A":4,"n":null})",
-               [&](IDataReader& r) { EXPECT_EQ(names(r), (Names{"A", "a", "b", "ab"})); });
+    ReadObject(R"({"b":1,"ab":2,"a":3,"A":4,"n":null})", [&](IDataReader& r) {
+        EXPECT_EQ(names(r), (Names{"A", "a", "b", "ab"}));
+    });
     // 0xE1 counts as -31, which falls into bucket 97 with "a": the newer comes first. A name
     // that comes again keeps the place of its first appearance.
     ReadObject("{\"a\":1,\"\xe1\":2,\"a\":3}", [&](IDataReader& r) {
@@ -496,7 +547,11 @@ std::pair<std::string, const char*> Parse(const char* text, bool array = false) 
 }
 
 TEST(JsonParser, BuildsTheTreeLeniently) {
-    const struct { const char* text; bool array; const char* tree; } cases[] = {
+    const struct {
+        const char* text;
+        bool array;
+        const char* tree;
+    } cases[] = {
         {R"({"a":1 "b":2})", false, "{a=1,b=2}"},
         {R"({"a":1,})", false, "{a=1}"},
         {R"({"a":null})", false, "{}"},
@@ -527,7 +582,10 @@ TEST(JsonParser, BuildsTheTreeLeniently) {
 // Through the reader, so that the documents take the path of the application's Read.
 TEST(JsonParser, MalformedTextRaisesAtItsLine) {
     const struct {
-        const char* text; bool array; unsigned int line; const char* function;
+        const char* text;
+        bool array;
+        unsigned int line;
+        const char* function;
     } cases[] = {
         {"", false, 500, "SkipEmptyChars"},
         {" \t\n", false, 500, "SkipEmptyChars"},
@@ -590,7 +648,9 @@ TEST(JsonParser, LargeObjectsFindEveryMember) {
 // ---- Hostile input ---------------------------------------------------------------------------
 
 template <class E, class F>
-void Tolerate(F f) try { f(); } catch (const E&) {}
+void Tolerate(F f) try {
+    f();
+} catch (const E&) {}
 
 void ReadEverything(IDataReader& r);
 void ReadEverything(IContainerReader& r);
@@ -603,8 +663,18 @@ void ReadEveryWay(R& r, K key) {
     Cont c;
     o.read = [](IDataReader& inner) { ReadEverything(inner); };
     c.read = [](IContainerReader& inner) { ReadEverything(inner); };
-    std::string s; std::wstring w; bool b; long long v; unsigned char u; float f; double d;
-    r.Read(key, o); r.Read(key, c); r.Read(key, s); r.Read(key, w); r.Read(key, b);
+    std::string s;
+    std::wstring w;
+    bool b;
+    long long v;
+    unsigned char u;
+    float f;
+    double d;
+    r.Read(key, o);
+    r.Read(key, c);
+    r.Read(key, s);
+    r.Read(key, w);
+    r.Read(key, b);
     Tolerate<QvExceptionConversion>([&] { r.Read(key, v); });
     Tolerate<QvExceptionConversion>([&] { r.Read(key, u); });
     Tolerate<QvExceptionConversion>([&] { r.Read(key, f); });
@@ -628,8 +698,7 @@ TEST(JsonHostile, DeepNestingIsRefusedWithoutExhaustingTheStack) {
         ExpectRaisedAt<CException>([&] { ReadContainer(text, {}); }, kReaderFile, 610,
                                    "ParseElement");
     }
-    ExpectRaisedAt<CException>([&] { ReadObject(members, {}); }, kReaderFile, 610,
-                               "ParseElement");
+    ExpectRaisedAt<CException>([&] { ReadObject(members, {}); }, kReaderFile, 610, "ParseElement");
     // 1,000 levels, the document's own bracket included, are accepted and read back.
     int depth = 0, value = 0;
     std::function<void(IContainerReader&)> descend = [&](IContainerReader& r) {
@@ -670,8 +739,7 @@ TEST(JsonHostile, HugeNumbersAndRandomTextsFailCleanly) {
                 ReadContainer(text, [](IContainerReader& r) { ReadEverything(r); });
             }
             ++parsed;
-        } catch (const CException&) {
-        }
+        } catch (const CException&) {}
     }
     EXPECT_GT(parsed, 10);  // some of the texts must have been documents, or nothing was read
 }

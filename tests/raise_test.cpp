@@ -25,9 +25,11 @@ constexpr const char* kFamilyFunction = "Family::Member";
 bool HasClass(const IException& e, EException type) {
     switch (type) {
         case EException::Exception: return dynamic_cast<const Tavrin::CException*>(&e) != nullptr;
-        case EException::Conversion: return dynamic_cast<const QvExceptionConversion*>(&e) != nullptr;
+        case EException::Conversion:
+            return dynamic_cast<const QvExceptionConversion*>(&e) != nullptr;
         case EException::Container: return dynamic_cast<const QvExceptionContainer*>(&e) != nullptr;
-        case EException::Version: return dynamic_cast<const QvExceptionWrongFileVersion*>(&e) != nullptr;
+        case EException::Version:
+            return dynamic_cast<const QvExceptionWrongFileVersion*>(&e) != nullptr;
     }
     return false;
 }
@@ -56,7 +58,8 @@ TEST(RaisingPlaces, EveryEntryRaisesWhatItNamesAndLogsOnce) {
             Logging::SetSink([&log](const Logging::SLogEntry& e) { log.push_back(e); });
         bool caught = false;
         try {
-            Tavrin::Detail::Raise(static_cast<ERaise>(i), place.function ? nullptr : kFamilyFunction);
+            Tavrin::Detail::Raise(static_cast<ERaise>(i),
+                                  place.function ? nullptr : kFamilyFunction);
         } catch (const IException& e) {
             caught = true;
             EXPECT_TRUE(HasClass(e, place.type));

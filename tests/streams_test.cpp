@@ -95,17 +95,20 @@ void WriteAll(IStreamWrite& s) {
 }
 
 const Bytes kAllBytes = {
-    0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1, 0xE9, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0xC0,  //
-    0, 0, 0, 0, 0, 0, 0, 0x80, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0x80,                     //
-    1, 0, 0, 0, 0xD4, 0xFE, 0x34, 0x12, 0xFF, 0x80, 1, 0, 7, 0, 0, 0,                     //
-    0, 0, 0, 0, 2, 0, 0, 0, 'a', 'b', 3, 0, 0, 0, 'x', 'y', 'z', 3, 0, 0, 0, 'n', 0xC3, 0xA4,
-    0xFF, 0xFE, 0xFF, 0, 0xFF, 0xFE, 0xFF, 2, 'A', 0, 0xE9, 0, 0xFF, 0xFE, 0xFF, 1, 'Z', 0,
-    0xFF, 0xFE, 0xFF, 2, 0x3D, 0xD8, 0x00, 0xDE};
+    0xFE, 0xFF, 0xFF, 0xFF, 4,    3,    2,    1,    0xE9, 0,    0,    0,    0,    0,    0,    0xF0,
+    0x3F, 0,    0,    0,    0xC0,  //
+    0,    0,    0,    0,    0,    0,    0,    0x80, 8,    7,    6,    5,    4,    3,    2,    1,
+    0,    0,    0,    0x80,                                                                       //
+    1,    0,    0,    0,    0xD4, 0xFE, 0x34, 0x12, 0xFF, 0x80, 1,    0,    7,    0,    0,    0,  //
+    0,    0,    0,    0,    2,    0,    0,    0,    'a',  'b',  3,    0,    0,    0,    'x',  'y',
+    'z',  3,    0,    0,    0,    'n',  0xC3, 0xA4, 0xFF, 0xFE, 0xFF, 0,    0xFF, 0xFE, 0xFF, 2,
+    'A',  0,    0xE9, 0,    0xFF, 0xFE, 0xFF, 1,    'Z',  0,    0xFF, 0xFE, 0xFF, 2,    0x3D, 0xD8,
+    0x00, 0xDE};
 
 // Text goes out as the typed writes of its prefix and one WriteBytes of the whole payload.
-const std::vector<uint64_t> kAllSizes = {4, 4, 1, 8, 4, 8, 8, 4, 4, 2, 2, 1, 1, 1, 1, 4,
-                                         4, 0, 4, 2, 4, 3, 4, 3, 1, 2, 1, 0, 1, 2, 1, 4,
-                                         1, 2, 1, 2, 1, 2, 1, 4};
+const std::vector<uint64_t> kAllSizes = {4, 4, 1, 8, 4, 8, 8, 4, 4, 2, 2, 1, 1, 1,
+                                         1, 4, 4, 0, 4, 2, 4, 3, 4, 3, 1, 2, 1, 0,
+                                         1, 2, 1, 4, 1, 2, 1, 2, 1, 2, 1, 4};
 
 // Reads back what WriteAll wrote.
 void ExpectAll(R& r) {
@@ -234,8 +237,7 @@ TEST(StreamRead, ReadAndCompareVersion) {
 // and leaves the destination as it was.
 template <class M, class T>
 void ExpectEveryPrefixFails(const Write& write, const std::type_identity_t<T>& keep,
-                            void (M::*read)(T&),
-                            CallSite where = CallSite::current()) {
+                            void (M::*read)(T&), CallSite where = CallSite::current()) {
     const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "");
     const Bytes full = Written(write);
     for (size_t n = 0; n < full.size(); ++n) {
@@ -263,8 +265,7 @@ TEST(StreamRead, TruncatedInputThrowsAndStoresNothing) {
             for (int i = 0; i < 200; ++i) faces += L"\U0001F600";
             s.WriteStdWString(faces);
         },
-        L"keep",
-        &R::ReadStdWString);
+        L"keep", &R::ReadStdWString);
     ExpectEveryPrefixFails([](IStreamWrite& s) { s.WriteStringA(QvStringA("abc")); },
                            QvStringA("keep"), &R::ReadStringA);
 }
@@ -275,7 +276,7 @@ TEST(StreamRead, MalformedAndHostileText) {
     const Bytes narrow = Written([](IStreamWrite& s) { s.WriteStdString("abcd"); });
     const Bytes badEscape{0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF, 0, 0};
     const Bytes hugeWide{0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x3F, 'a', 0};
+                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x3F, 'a',  0};
     for (const Bytes& bytes : {narrow, badEscape, hugeWide}) {
         ForBothReaders(bytes, [](R& r) {
             EXPECT_TRUE(Throws<CException>([&] { Read(r, &R::ReadStdWString); }));
@@ -410,8 +411,8 @@ TEST_F(StreamFile, OpenFailuresThrow) {
         ExpectThrowsAt([&] { QvStreamReadBinaryFile f(path); }, file, 0, readCtor);
     }
     ExpectThrowsAt([&] { QvStreamReadBinaryFile f(WPath(L"absent.bin")); }, file, 0, readCtor);
-    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(WPath(std::wstring(1, wchar_t(0xD800)))); },
-                   file, 0, readCtor);
+    ExpectThrowsAt([&] { QvStreamReadBinaryFile f(WPath(std::wstring(1, wchar_t(0xD800)))); }, file,
+                   0, readCtor);
 }
 
 }  // namespace

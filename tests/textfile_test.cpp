@@ -20,8 +20,8 @@
 
 namespace {
 
-using TestSupport::Bytes;
 using Tavrin::CTextFile;
+using TestSupport::Bytes;
 namespace Com = Tavrin::Com;
 
 constexpr const char* kRead = "Tavrin::CTextFile::Read";
@@ -46,7 +46,9 @@ TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
     PutFile("longer.txt", Bytes(100, 'x'));  // must be replaced whole
     CTextFile file;
     file.Read(WPath("in.txt")).Write(WPath("longer.txt"));
-    EXPECT_EQ(file.GetTextRaw(), "\xEF\xBB\xBF" "a");  // cut at the first NUL
+    EXPECT_EQ(file.GetTextRaw(),
+              "\xEF\xBB\xBF"
+              "a");  // cut at the first NUL
     EXPECT_EQ(FileBytes("longer.txt"), content);
     file.Read(WPath("in.txt").c_str()).Write(WPath("out.txt").c_str());
     EXPECT_EQ(FileBytes("out.txt"), content);
@@ -74,7 +76,8 @@ TEST_F(TextFile, ReadWriteAndSetTextKeepExactlyTheBytes) {
         {[](CTextFile& f) { f.SetText(std::string("ab\0cd", 5)); }, "ab"},
         {[](CTextFile& f) { f.SetText(static_cast<const char*>(nullptr)); }, ""},
         {[](CTextFile& f) { f.SetText(L"Gr\u00FC\u00DFe \U0001F600", 65001); },
-         "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80"},
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xF0\x9F\x98\x80"},
         {[](CTextFile& f) { f.SetText(std::wstring(L"\uFEFFx"), 65001); }, "\xEF\xBB\xBFx"},
         {[](CTextFile& f) { f.SetText(L"\u00E9t\u00E9", 1252); }, "\xE9t\xE9"},
         {[](CTextFile& f) { f.SetText(L"abc", 1200); }, ""},  // UTF-16 has no narrow form
@@ -141,7 +144,7 @@ TEST_F(TextFile, GuesserComesFirstAndSeesTheBytesWithTheirNul) {
     EXPECT_EQ(file.GuessCodePage(), 1252u);
     file.SetText("\xEF\xBB\xBF\xE9");
     EXPECT_EQ(file.GetText(), L"\u00EF\u00BB\u00BF\u00E9");  // even over a UTF-8 mark
-    answer = 0;  // no answer: the signature decides
+    answer = 0;                                              // no answer: the signature decides
     EXPECT_EQ(file.GuessCodePage(), 65001u);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_TRUE(seen[0].empty());  // no text at all, not even the NUL
@@ -185,7 +188,8 @@ TEST(TextFileApartment, GuessLeavesTheThreadsApartmentAsItFoundIt) {
         std::thread([] {  // another thread starts outside any apartment
             EXPECT_EQ(Com::CoInitializeEx(nullptr, Com::COINIT_MULTITHREADED), Com::S_OK);
             Com::CoUninitialize();
-        }).join();
+        })
+            .join();
         Com::CoUninitialize();
         EXPECT_EQ(Com::CoInitializeEx(nullptr, Com::COINIT_MULTITHREADED),
                   Com::RPC_E_CHANGED_MODE);  // one initialisation still stands
@@ -274,13 +278,16 @@ TEST_F(TextFile, ReadAndWriteFailures) {
         std::wstring path;
         unsigned line;
     };
-    std::vector<SCase> reads = {{WPath("missing.txt"), 82}, {WPath("dir"), 82},
-                                {WPath("missing/inner.txt"), 82}, {L"", 82},
+    std::vector<SCase> reads = {{WPath("missing.txt"), 82},
+                                {WPath("dir"), 82},
+                                {WPath("missing/inner.txt"), 82},
+                                {L"", 82},
                                 {WPath("huge.bin"), 101}};
-    std::vector<SCase> writes = {{WPath("dir"), 199}, {WPath("no/such/dir/file.txt"), 199},
-                                 {L"/proc/no-such-entry", 199}};
+    std::vector<SCase> writes = {
+        {WPath("dir"), 199}, {WPath("no/such/dir/file.txt"), 199}, {L"/proc/no-such-entry", 199}};
     const std::string shortFile = ShortReadingFile();
-    if (!shortFile.empty()) reads.push_back({std::wstring(shortFile.begin(), shortFile.end()), 101});
+    if (!shortFile.empty())
+        reads.push_back({std::wstring(shortFile.begin(), shortFile.end()), 101});
     if (std::filesystem::exists("/dev/full")) writes.push_back({L"/dev/full", 211});
     if (shortFile.empty()) std::printf("  (no short-reading system file: 101 for 4 GiB only)\n");
 
@@ -289,7 +296,9 @@ TEST_F(TextFile, ReadAndWriteFailures) {
         file.SetText("old text");
         ExpectThrowsAt([&] { file.Read(c.path); }, c.line, kRead);
         // A short read may leave a partly filled buffer; every other failure leaves no text.
-        EXPECT_TRUE(c.path == std::wstring(shortFile.begin(), shortFile.end()) || file.GetTextRaw().empty()) << c.line;
+        EXPECT_TRUE(c.path == std::wstring(shortFile.begin(), shortFile.end()) ||
+                    file.GetTextRaw().empty())
+            << c.line;
     }
     ExpectThrowsAt([&] { file.Read(static_cast<const wchar_t*>(nullptr)); }, 82, kRead);
     file.SetText("some bytes");

@@ -230,8 +230,7 @@ TYPED_TEST(TextFormat, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
             object.read = {};
             try {  // JSON raises, XML reads nothing
                 TypeParam::Read(doc.substr(0, doc.size() / 2), object);
-            } catch (const CException&) {
-            }
+            } catch (const CException&) {}
             EXPECT_EQ(CurrentLocale(), mode);
             CContainer list;
             list.read = [](IContainerReader&) { throw std::runtime_error("application"); };
@@ -246,9 +245,8 @@ TYPED_TEST(TextFormat, CLocaleDuringTheCallThreadLocaleOnEveryExit) {
 // Regression: a reader made from `stream.str()` kept a pointer into the destroyed temporary.
 TYPED_TEST(TextFormat, ReaderMadeFromATemporaryKeepsItsText) {
     using TestSupport::ReadAs;
-    TestSupport::CObject object([](IDataWriter& w) {
-        w.Write("id", 7), w.Write("name", std::string(100, 'x'));
-    });
+    TestSupport::CObject object(
+        [](IDataWriter& w) { w.Write("id", 7), w.Write("name", std::string(100, 'x')); });
     object.read = [](IDataReader& r) {
         EXPECT_EQ(ReadAs<int>(r, "id"), 7);
         EXPECT_EQ(ReadAs<std::string>(r, "name"), std::string(100, 'x'));

@@ -87,7 +87,8 @@ TEST(KeyedTableOrder, MatchesTheKeyedTable) {
         for (const bool dense : {false, true}) {
             const std::vector<uint32_t> ids = RandomIds(random, count, dense);
             for (const uint32_t id : ids) ASSERT_EQ(IdHash(id), QvHashFnv1aUInt32(id)) << id;
-            KeyedTableOrder(count, [&ids](uint32_t i) { return IdHash(ids[i]); }, order.data());
+            KeyedTableOrder(
+                count, [&ids](uint32_t i) { return IdHash(ids[i]); }, order.data());
             EXPECT_EQ(order, (TableOrder<QvMapEx<unsigned int, int>>(ids)))
                 << (dense ? "dense" : "scattered") << " 32-bit keys";
         }

@@ -46,7 +46,10 @@ TEST(VariantText, IntegersFollowFormattedInput) {
     EXPECT_EQ(Narrow("99999999999999999999").ToUInt64(), 7766279631452241919ull);
     EXPECT_EQ(Narrow("18446744073709551615").ToInt64(), -1);
     // The text ends at its terminator.
-    EXPECT_EQ(QvVariant::stringToInt(std::string_view("12\0" "34", 5)), 12);
+    EXPECT_EQ(QvVariant::stringToInt(std::string_view("12\0"
+                                                      "34",
+                                                      5)),
+              12);
 
     ExpectFails([] { Narrow("").ToInt32(); }, 794, "stringToInt");
     ExpectFails([] { Narrow("  ").ToInt64(); }, 794, "stringToInt");
@@ -56,8 +59,14 @@ TEST(VariantText, IntegersFollowFormattedInput) {
     // "0x" is only a prefix: without a hexadecimal digit after it nothing was scanned.
     ExpectFails([] { Narrow(" -0Xg").ToInt64(); }, 794, "stringToInt");
     ExpectFails([] { Wide(L"0x").ToInt8(); }, 812, "stringToInt");
-    ExpectFails([] { QvVariant::stringToUInt(std::string_view("\0" "1", 2)); }, 830,
-                "stringToUInt");
+    ExpectFails(
+        [] {
+            QvVariant::stringToUInt(
+                std::string_view("\0"
+                                 "1",
+                                 2));
+        },
+        830, "stringToUInt");
 }
 
 TEST(VariantText, DoublesBooleansAndChars) {
@@ -181,7 +190,8 @@ TEST(VariantErrors, KindsWithoutARule) {
         ExpectFails([&] { v.ConvertTo(static_cast<K::EKind>(kind)); }, 562, "QvVariant::ConvertTo");
         EXPECT_EQ(v.GetKind(), K::KindInt32);
     }
-#define TAVRIN_STEP(name, line) {&K::name, line, #name}
+#define TAVRIN_STEP(name, line) \
+    { &K::name, line, #name }
     const std::tuple<void (QvVariant::*)(), unsigned int, const char*> steps[] = {
         TAVRIN_STEP(convertToBool, 882),    TAVRIN_STEP(convertToInt8, 916),
         TAVRIN_STEP(convertToUInt8, 969),   TAVRIN_STEP(convertToInt16, 1003),
@@ -334,9 +344,29 @@ void ExpectAllSameAsVariant(const char* text, K::ETextForm form) {
 }
 
 TEST(VariantConvertText, MatchesTheVariant) {
-    const char* texts[] = {"42", "-1", "0x1F", "010", "12abc", "70000", "", " ", "1.5", "1.5 ",
-                           "true", "FALSE", "0", "A", "\xC3\xA9", "x", "2024-01-05T10:20:30",
-                           "99999999999999999999", "-2.5e0", ("\xE2\x80\x83" "1"), "0x", "-0xg",
+    const char* texts[] = {"42",
+                           "-1",
+                           "0x1F",
+                           "010",
+                           "12abc",
+                           "70000",
+                           "",
+                           " ",
+                           "1.5",
+                           "1.5 ",
+                           "true",
+                           "FALSE",
+                           "0",
+                           "A",
+                           "\xC3\xA9",
+                           "x",
+                           "2024-01-05T10:20:30",
+                           "99999999999999999999",
+                           "-2.5e0",
+                           ("\xE2\x80\x83"
+                            "1"),
+                           "0x",
+                           "-0xg",
                            "0x7f"};
     for (const char* text : texts) {
         for (const K::ETextForm form : {K::ETextForm::Narrow, K::ETextForm::Wide}) {
@@ -463,8 +493,7 @@ TEST(VariantLocale, ThreadLocaleAndGuard) {
         try {
             Tavrin::Platform::CThreadLocaleGuard guard;
             throw std::runtime_error("leaves the scope");
-        } catch (const std::runtime_error&) {
-        }
+        } catch (const std::runtime_error&) {}
         EXPECT_EQ(QvVariant::stringToDouble("1,5"), 1.5);
         ::uselocale(before);
     });
@@ -520,8 +549,7 @@ TEST(VariantLocale, ThreadLocaleAndGuard) {
         try {
             Tavrin::Platform::CThreadLocaleGuard guard;
             throw std::runtime_error("leaves the scope");
-        } catch (const std::runtime_error&) {
-        }
+        } catch (const std::runtime_error&) {}
         EXPECT_EQ(QvVariant::stringToDouble("1,5"), 1.5);
         EXPECT_EQ(ConfigThreadLocale(0), _ENABLE_PER_THREAD_LOCALE);
     });

@@ -70,20 +70,32 @@ SValue Blob(std::string bytes, const std::string& base64) {
 const std::vector<SValue>& Values() {
     static const std::vector<SValue> values = {
         Value(std::string("a<b&c>d%e \"q\" 'x'"), "a&lt;b&amp;c&gt;d&#37;e \"q\" 'x'"),
-        Value(std::string("x\r\ny\tz"), "x&#13;&#10;y\tz"), Value(std::string(), ""),
-        Value('Q', "Q"), Value(static_cast<unsigned char>(200), "200"),
-        Value(static_cast<signed char>(-128), "-128"), Value(0.1f, "0.100000001"),
-        Value(1.0f, "1"), Value(-1.5e-30f, "-1.5e-30"), Value(0.1, "0.10000000000000001"),
-        Value(100.0, "100"), Value(1e21, "1e+21"), Value(0.1 + 0.2, "0.30000000000000004"),
-        Value(-1.7976931348623157e308, "-1.7976931348623157e+308"), Value(true, "true"),
-        Value(false, "false"), Value(static_cast<short>(SHRT_MIN), "-32768"),
-        Value(static_cast<unsigned short>(USHRT_MAX), "65535"), Value(INT_MIN, "-2147483648"),
-        Value(UINT_MAX, "4294967295"), Value(LLONG_MIN, "-9223372036854775808"),
+        Value(std::string("x\r\ny\tz"), "x&#13;&#10;y\tz"),
+        Value(std::string(), ""),
+        Value('Q', "Q"),
+        Value(static_cast<unsigned char>(200), "200"),
+        Value(static_cast<signed char>(-128), "-128"),
+        Value(0.1f, "0.100000001"),
+        Value(1.0f, "1"),
+        Value(-1.5e-30f, "-1.5e-30"),
+        Value(0.1, "0.10000000000000001"),
+        Value(100.0, "100"),
+        Value(1e21, "1e+21"),
+        Value(0.1 + 0.2, "0.30000000000000004"),
+        Value(-1.7976931348623157e308, "-1.7976931348623157e+308"),
+        Value(true, "true"),
+        Value(false, "false"),
+        Value(static_cast<short>(SHRT_MIN), "-32768"),
+        Value(static_cast<unsigned short>(USHRT_MAX), "65535"),
+        Value(INT_MIN, "-2147483648"),
+        Value(UINT_MAX, "4294967295"),
+        Value(LLONG_MIN, "-9223372036854775808"),
         Value(ULLONG_MAX, "18446744073709551615"),
         Value(QvDateTime("2024-02-29T23:59:58"), "2024-02-29T23:59:58"),
         Value(std::wstring(L"\u00e9\u4e2d\U0001F600&\nz"),
               "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80&amp;&#10;z"),
-        Blob("", ""), Blob("Man", "TWFu"),
+        Blob("", ""),
+        Blob("Man", "TWFu"),
         Blob(std::string(54, '\xFF'), std::string(72, '/') + "\n")};  // the encoder's LF too
     return values;
 }
@@ -149,8 +161,9 @@ TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
     b.write = [&](IDataWriter& w) { w.Write("c", c); };
     a.write = [&](IDataWriter& w) { w.Write("b", b); };
     root.write = [&](IDataWriter& w) { w.Write("a", a); };
-    EXPECT_EQ(WriteXml(root), Document("Obj", "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n"
-                                              "\t\t\t</c>\n\t\t</b>\n\t</a>\n"));
+    EXPECT_EQ(WriteXml(root), Document("Obj",
+                                       "\t<a>\n\t\t<b>\n\t\t\t<c>\n\t\t\t\t<v>1</v>\n"
+                                       "\t\t\t</c>\n\t\t</b>\n\t</a>\n"));
     EXPECT_EQ(a.asked + b.asked + c.asked, 0);
 
     CObject point, blank;
@@ -311,24 +324,27 @@ TEST(XmlReader, ContainerElementsMustBeNamedElt) {
 // variant's and date-time's conversion exceptions reach the caller unwrapped.
 TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
     const std::string date = "<![CDATA[2024-01-05T10:20:30]]>";
-    ReadNamed("\t<s><![CDATA[ \v raw \f]]></s>\n\t<n><![CDATA[\n42\n]]></n>\n"
-              "\t<b><![CDATA[true]]></b>\n\t<dt>" + date + "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n"
-              "\t<none/>\n\t<v>abc</v>\n",
-              [](IDataReader& r) {
-                  EXPECT_EQ(ReadAs<std::string>(r, "s"), "raw");
-                  EXPECT_EQ(ReadAs<int>(r, "n"), 42);
-                  EXPECT_EQ(ReadAs<std::string>(r, "e"), "x");
-                  bool b = false;
-                  EXPECT_FALSE(r.Read("b", b));
-                  QvDateTime dt;  // a date-time in a raw section, or no text, is the empty text
-                  for (const char* name : {"dt", "none"}) {
-                      ExpectThrowsAt<QvExceptionConversion>([&] { r.Read(name, dt); }, kDateFile,
-                                                            225, "QvDateTime::QvDateTime");
-                  }
-                  int v = 0;
-                  ExpectThrowsAt<QvExceptionConversion>(
-                      [&] { r.Read("v", v); }, "core/basepool/qvvariant.cpp", 794, "stringToInt");
-              });
+    ReadNamed(
+        "\t<s><![CDATA[ \v raw \f]]></s>\n\t<n><![CDATA[\n42\n]]></n>\n"
+        "\t<b><![CDATA[true]]></b>\n\t<dt>" +
+            date +
+            "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n"
+            "\t<none/>\n\t<v>abc</v>\n",
+        [](IDataReader& r) {
+            EXPECT_EQ(ReadAs<std::string>(r, "s"), "raw");
+            EXPECT_EQ(ReadAs<int>(r, "n"), 42);
+            EXPECT_EQ(ReadAs<std::string>(r, "e"), "x");
+            bool b = false;
+            EXPECT_FALSE(r.Read("b", b));
+            QvDateTime dt;  // a date-time in a raw section, or no text, is the empty text
+            for (const char* name : {"dt", "none"}) {
+                ExpectThrowsAt<QvExceptionConversion>([&] { r.Read(name, dt); }, kDateFile, 225,
+                                                      "QvDateTime::QvDateTime");
+            }
+            int v = 0;
+            ExpectThrowsAt<QvExceptionConversion>(
+                [&] { r.Read("v", v); }, "core/basepool/qvvariant.cpp", 794, "stringToInt");
+        });
     ReadElements("\t<elt><![CDATA[ \v raw \f]]></elt>\n\t<elt><![CDATA[true]]></elt>\n\t<elt>" +
                      date + "</elt>\n\t<elt>&#10;x&#11;&#13;</elt>\n",
                  [](IContainerReader& r) {
@@ -345,16 +361,16 @@ TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
 // dropped, so the same blob reads back longer, the extra bytes zero.
 TEST(XmlReader, BlobRanges) {
     const std::string padded = "<![CDATA[\nAQIDBA==\n\t]]>";
-    ReadNamed("\t<empty><![CDATA[\n\n\t]]></empty>\n\t<four>" + padded +
-                  "</four>\n\t<bad>====</bad>\n",
-              [](IDataReader& r) {
-                  const SBlobRange empty = r.Read("empty");
-                  EXPECT_TRUE(empty.begin == nullptr && empty.end == nullptr);
-                  const SBlobRange first = r.Read("four"), second = r.Read("four");
-                  EXPECT_EQ(std::string(first.begin, first.end), "\x01\x02\x03\x04");
-                  EXPECT_TRUE(first.begin == second.begin && first.end == second.end);
-                  EXPECT_THROW(r.Read("bad"), CException);  // Base64 that decodes to nothing
-              });
+    ReadNamed(
+        "\t<empty><![CDATA[\n\n\t]]></empty>\n\t<four>" + padded + "</four>\n\t<bad>====</bad>\n",
+        [](IDataReader& r) {
+            const SBlobRange empty = r.Read("empty");
+            EXPECT_TRUE(empty.begin == nullptr && empty.end == nullptr);
+            const SBlobRange first = r.Read("four"), second = r.Read("four");
+            EXPECT_EQ(std::string(first.begin, first.end), "\x01\x02\x03\x04");
+            EXPECT_TRUE(first.begin == second.begin && first.end == second.end);
+            EXPECT_THROW(r.Read("bad"), CException);  // Base64 that decodes to nothing
+        });
     ReadElements("\t<elt>" + padded + "</elt>\n\t<elt><![CDATA[\n\n\t]]></elt>\n\t<elt>  </elt>\n",
                  [](IContainerReader& r) {
                      const SBlobRange longer = r.Read(0u);

@@ -161,18 +161,40 @@ TEST(XmlNodeParse, ManyEntriesAndDeepNestingKeepEveryRecord) {
 TEST(XmlNodeErrors, MalformedTextsGiveTheEmptyNode) {
     const std::string bad[] = {
         // entities and character references
-        "<a>x & y</a>", "<a>&nbsp;</a>", "<a>&#12a;</a>", "<a>&#x;</a>", "<a>&#65</a>",
-        "<a>&amp</a>", "<a b=\"&x;\"/>", "<r>&</r>",
+        "<a>x & y</a>",
+        "<a>&nbsp;</a>",
+        "<a>&#12a;</a>",
+        "<a>&#x;</a>",
+        "<a>&#65</a>",
+        "<a>&amp</a>",
+        "<a b=\"&x;\"/>",
+        "<r>&</r>",
         // raw sections without their exact-case close marker, or where a name is expected
-        "<r><pre>x</pre></r>", "<r><![CDATA[ open", "<!-- x --", "<a <!-- x -->/>",
+        "<r><pre>x</pre></r>",
+        "<r><![CDATA[ open",
+        "<!-- x --",
+        "<a <!-- x -->/>",
         // start tags and end tags
-        "<>", "< ", "<a \"x\">", "<a b=>", "<a b=/>", "<a =1>", "<a b", "</>", "<a></a x>",
-        "<a></a", "<'q'>", "<a>x < y</a>",
+        "<>",
+        "< ",
+        "<a \"x\">",
+        "<a b=>",
+        "<a b=/>",
+        "<a =1>",
+        "<a b",
+        "</>",
+        "<a></a x>",
+        "<a></a",
+        "<'q'>",
+        "<a>x < y</a>",
         // end-tag names neither longer nor shorter; stray end tags
-        "<r><a>1</ab></r>", "<r><ab>1</a></r>", "<a></a></b>",
+        "<r><a>1</ab></r>",
+        "<r><ab>1</a></r>",
+        "<a></a></b>",
         "<?xml version=\"1.0\"?><R></R></X>",
         // nesting deeper than the parser follows
-        Nested(1001), Repeat("<a>", 100000),
+        Nested(1001),
+        Repeat("<a>", 100000),
     };
     for (const std::string& text : bad) EXPECT_TRUE(Parse(text).IsEmpty()) << text.substr(0, 40);
     EXPECT_TRUE(CXmlNode::Parse(nullptr).IsEmpty());

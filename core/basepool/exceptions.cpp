@@ -51,7 +51,8 @@ void Raise(ERaise id, const char* function) {
     switch (place.type) {
         case EException::Conversion: throw QvExceptionConversion(place.file, place.line, function);
         case EException::Container: throw QvExceptionContainer(place.file, place.line, function);
-        case EException::Version: throw QvExceptionWrongFileVersion(place.file, place.line, function);
+        case EException::Version:
+            throw QvExceptionWrongFileVersion(place.file, place.line, function);
         case EException::Exception: break;
     }
     throw CException(place.file, place.line, function);
@@ -100,8 +101,10 @@ namespace QvDetail {
 void RaiseContainerFailure(EContainerFailure failure, const std::string& function) {
     using Tavrin::Detail::ERaise;
     switch (failure) {
-        case EContainerFailure::ZeroBlockSize: Tavrin::Detail::Raise(ERaise::PoolZeroBlockSize, function.c_str());
-        case EContainerFailure::OutOfMemory: Tavrin::Detail::Raise(ERaise::PoolOutOfMemory, function.c_str());
+        case EContainerFailure::ZeroBlockSize:
+            Tavrin::Detail::Raise(ERaise::PoolZeroBlockSize, function.c_str());
+        case EContainerFailure::OutOfMemory:
+            Tavrin::Detail::Raise(ERaise::PoolOutOfMemory, function.c_str());
         case EContainerFailure::PoolReplacedOnNonEmptyMap: break;
     }
     Tavrin::Detail::Raise(ERaise::PoolReplacedOnNonEmptyMap, function.c_str());

@@ -62,9 +62,12 @@ constexpr SCivil CivilFrom1601(uint32_t days) {
 }
 
 static_assert(DaysFromCivil(1601, 1, 1) == -kDays1601To1970);
-static_assert(CivilFrom1601(0).year == 1601 && CivilFrom1601(0).month == 1 && CivilFrom1601(0).day == 1);
-static_assert(CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2000, 2, 29) + kDays1601To1970)).day == 29);
-static_assert(CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2100, 3, 1) + kDays1601To1970)).month == 3);
+static_assert(CivilFrom1601(0).year == 1601 && CivilFrom1601(0).month == 1 &&
+              CivilFrom1601(0).day == 1);
+static_assert(
+    CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2000, 2, 29) + kDays1601To1970)).day == 29);
+static_assert(
+    CivilFrom1601(static_cast<uint32_t>(DaysFromCivil(2100, 3, 1) + kDays1601To1970)).month == 3);
 // The last day a 64-bit count reaches.
 static_assert(CivilFrom1601(static_cast<uint32_t>(UINT64_MAX / 864000000000ull)).year == 60056);
 
@@ -130,8 +133,8 @@ bool ParseText(const Ch* text, size_t length, SParsed& out) {
     }
     CScanner<Ch> scan(text, text + length);
     SParsed p{};
-    if (!scan.Number(p.year) || !scan.Literal('-') || !scan.Number(p.month) ||
-        !scan.Literal('-') || !scan.Number(p.day)) {
+    if (!scan.Number(p.year) || !scan.Literal('-') || !scan.Number(p.month) || !scan.Literal('-') ||
+        !scan.Number(p.day)) {
         return false;
     }
     // A space in the pattern matches any run of white space, also none.
@@ -163,9 +166,7 @@ void AppendDecimal(String& out, unsigned int value, unsigned int minWidth) {
     while (n > 0) out.push_back(static_cast<typename String::value_type>(digits[--n]));
 }
 
-bool IsLeapYear(unsigned int year) {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(unsigned int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 const wchar_t* ErrorName(unsigned int error) {
     switch (error) {
@@ -177,8 +178,8 @@ const wchar_t* ErrorName(unsigned int error) {
 }
 
 Tavrin::Platform::STimeFields ToFields(const QvDateTime& value) {
-    return {value.GetYear(),   value.GetMonth(),  value.GetDayOfWeek(), value.GetDay(),
-            value.GetHour(),   value.GetMinute(), value.GetSecond(),    value.GetMilliseconds()};
+    return {value.GetYear(), value.GetMonth(),  value.GetDayOfWeek(), value.GetDay(),
+            value.GetHour(), value.GetMinute(), value.GetSecond(),    value.GetMilliseconds()};
 }
 
 // Body of the parsing constructors; `failure` names the constructor. Day of week and
@@ -189,8 +190,8 @@ void ParseInto(QvDateTime& self, const Ch* text, size_t length, bool local, ERai
     if (!ParseText(text, length, parsed)) {
         Raise(failure);
     }
-    Tavrin::Platform::STimeFields f{parsed.year, parsed.month, 0,             parsed.day,
-                                    parsed.hour, parsed.minute, parsed.second, 0};
+    Tavrin::Platform::STimeFields f{parsed.year,   parsed.month,  0, parsed.day, parsed.hour,
+                                    parsed.minute, parsed.second, 0};
     if (local) Tavrin::Platform::LocalToUtc(f);  // out-of-range fields stay as parsed
     self.SetYear(f.year);
     self.SetMonth(f.month);
@@ -279,7 +280,9 @@ std::wstring QvDateTime::Format(const wchar_t* pattern, bool local) const {
             case L's': AppendDecimal(out, f.second, 2); break;
             case L'a': out += f.hour <= 12 ? L"am" : L"pm"; break;
             case L'A': out += f.hour <= 12 ? L"AM" : L"PM"; break;
-            case L'l': appendName(Tavrin::Platform::ELocaleName::Weekday, std::wstring::npos); break;
+            case L'l':
+                appendName(Tavrin::Platform::ELocaleName::Weekday, std::wstring::npos);
+                break;
             case L'D': appendName(Tavrin::Platform::ELocaleName::Weekday, 3); break;
             case L'F': appendName(Tavrin::Platform::ELocaleName::Month, std::wstring::npos); break;
             case L'M':
@@ -287,8 +290,17 @@ std::wstring QvDateTime::Format(const wchar_t* pattern, bool local) const {
                 break;
             case L't':
                 switch (f.month) {
-                    case 1: case 3: case 5: case 7: case 8: case 10: case 12: out += L"31"; break;
-                    case 4: case 6: case 9: case 11: out += L"30"; break;
+                    case 1:
+                    case 3:
+                    case 5:
+                    case 7:
+                    case 8:
+                    case 10:
+                    case 12: out += L"31"; break;
+                    case 4:
+                    case 6:
+                    case 9:
+                    case 11: out += L"30"; break;
                     case 2: out += IsLeapYear(f.year) ? L"29" : L"28"; break;
                     default: break;
                 }

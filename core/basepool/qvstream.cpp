@@ -111,10 +111,8 @@ IStreamWrite& QvStreamWrite::WriteVersion(uint32_t version) { return WriteUInt32
 
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define TAVRIN_STREAM_WRITE_VALUE(Name, Type)                   \
-    IStreamWrite& QvStreamWriteBinary::Write##Name(Type value) { \
-        return WriteValue(*this, value);                         \
-    }
+#define TAVRIN_STREAM_WRITE_VALUE(Name, Type) \
+    IStreamWrite& QvStreamWriteBinary::Write##Name(Type value) { return WriteValue(*this, value); }
 
 TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_WRITE_VALUE)
 

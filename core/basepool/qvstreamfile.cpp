@@ -59,7 +59,8 @@ IStreamWrite& QvStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t cou
     FlushBuffer(kFunction);
     if (count >= kBufferSize) {
         // Large pieces go straight to the file.
-        if (m_file->Write(bytes, static_cast<size_t>(count)) != Tavrin::Platform::EFileError::None) {
+        if (m_file->Write(bytes, static_cast<size_t>(count)) !=
+            Tavrin::Platform::EFileError::None) {
             m_file->Close();
             Raise(ERaise::FileWrite, kFunction);
         }
@@ -127,7 +128,8 @@ uint64_t QvStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
             }
             if (!Refill()) break;
         }
-        const size_t take = static_cast<size_t>(std::min<uint64_t>(count - delivered, m_end - m_begin));
+        const size_t take =
+            static_cast<size_t>(std::min<uint64_t>(count - delivered, m_end - m_begin));
         std::memcpy(out + delivered, m_buffer.get() + m_begin, take);
         m_begin += take;
         delivered += take;

@@ -113,7 +113,8 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
     while (have < length) {
         const size_t take = std::min<size_t>(length - have, kPieceBytes);
         text.resize(have + take);
-        if (ReadBytes(text.data() + have, take) != take) Raise(ERaise::StreamTextTruncated, kFunction);
+        if (ReadBytes(text.data() + have, take) != take)
+            Raise(ERaise::StreamTextTruncated, kFunction);
         have += take;
     }
     value = std::move(text);
@@ -121,8 +122,8 @@ void QvStreamReadBinary::ReadStdString(std::string& value) {
 
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define TAVRIN_STREAM_READ_VALUE(Name, Type)                    \
-    void QvStreamReadBinary::Read##Name(Type& value) {          \
+#define TAVRIN_STREAM_READ_VALUE(Name, Type)                       \
+    void QvStreamReadBinary::Read##Name(Type& value) {             \
         ReadTyped(*this, value, "QvStreamReadBinary::Read" #Name); \
     }
 
@@ -221,9 +222,9 @@ void QvStreamReadBinaryBuffer::ReadStdWString(std::wstring& value) {
 
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define TAVRIN_STREAM_READ_VALUE(Name, Type)                            \
-    void QvStreamReadBinaryBuffer::Read##Name(Type& value) {            \
-        ReadValue(value, "QvStreamReadBinaryBuffer::Read" #Name);       \
+#define TAVRIN_STREAM_READ_VALUE(Name, Type)                      \
+    void QvStreamReadBinaryBuffer::Read##Name(Type& value) {      \
+        ReadValue(value, "QvStreamReadBinaryBuffer::Read" #Name); \
     }
 
 TAVRIN_STREAM_FIXED_VALUES(TAVRIN_STREAM_READ_VALUE)

@@ -196,7 +196,7 @@ QvVariant& QvVariant::operator=(std::unique_ptr<IObject> object) noexcept {
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_VARIANT_ASSIGN_SCALAR(Type, kind, member, stored) \
-    QvVariant& QvVariant::operator=(Type value) noexcept {      \
+    QvVariant& QvVariant::operator=(Type value) noexcept {       \
         if (m_kind != (kind)) setKind(kind);                     \
         m_value.member = (stored);                               \
         return *this;                                            \
@@ -225,9 +225,9 @@ TAVRIN_VARIANT_ASSIGN_SCALAR(double, KindDouble, d, value)
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVRIN_VARIANT_ACCESSOR(Type, kind, member, failure) \
-    QvVariant::operator Type&() {                                  \
+    QvVariant::operator Type&() {                            \
         if (m_kind != (kind)) Raise(failure);                \
-        return m_value.member;                                     \
+        return m_value.member;                               \
     }
 
 TAVRIN_VARIANT_ACCESSOR(bool, KindBool, b, ERaise::VariantAsBool)

@@ -23,7 +23,16 @@ struct SIntegerStep {
     EIntermediate via;
 };
 
-enum EIntegerStep : unsigned int { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64 };
+enum EIntegerStep : unsigned int {
+    kInt8,
+    kUInt8,
+    kInt16,
+    kUInt16,
+    kInt32,
+    kUInt32,
+    kInt64,
+    kUInt64
+};
 
 constexpr SIntegerStep kIntegerSteps[] = {
     {ERaise::VariantToInt8, true, EIntermediate::Int32},
@@ -66,8 +75,7 @@ F FloatingValue(unsigned int kind, const Payload& v) {
             return fromDouble(QvVariant::stringToDouble(v.stringA->c_str()));
         case QvVariant::KindStringW:
             return fromDouble(QvVariant::stringToDouble(v.stringW->c_str()));
-        default:
-            Raise(std::is_same_v<F, float> ? ERaise::VariantToFloat : ERaise::VariantToDouble);
+        default: Raise(std::is_same_v<F, float> ? ERaise::VariantToFloat : ERaise::VariantToDouble);
     }
 }
 
@@ -146,11 +154,13 @@ unsigned long long QvVariant::integerBits(unsigned int step) const {
         case KindFloat: return RoundToBits(static_cast<double>(m_value.f), s.via);
         case KindDouble: return RoundToBits(m_value.d, s.via);
         case KindStringA:
-            return s.isSigned ? static_cast<unsigned long long>(stringToInt(m_value.stringA->c_str()))
-                              : stringToUInt(m_value.stringA->c_str());
+            return s.isSigned
+                       ? static_cast<unsigned long long>(stringToInt(m_value.stringA->c_str()))
+                       : stringToUInt(m_value.stringA->c_str());
         case KindStringW:
-            return s.isSigned ? static_cast<unsigned long long>(stringToInt(m_value.stringW->c_str()))
-                              : stringToUInt(m_value.stringW->c_str());
+            return s.isSigned
+                       ? static_cast<unsigned long long>(stringToInt(m_value.stringW->c_str()))
+                       : stringToUInt(m_value.stringW->c_str());
         default: Raise(s.failure);
     }
 }
@@ -184,8 +194,7 @@ char QvVariant::charValue() const {
         case KindStringW:
             if (!IsSingleUnit(*m_value.stringW)) Raise(ERaise::VariantToCharWide);
             return CharOfUnit((*m_value.stringW)[0]);
-        default:
-            return static_cast<char>(static_cast<unsigned char>(integerBits(kUInt8)));
+        default: return static_cast<char>(static_cast<unsigned char>(integerBits(kUInt8)));
     }
 }
 
@@ -213,25 +222,25 @@ void QvVariant::checkCopyable() const {
 }
 
 // The scalar targets: type, name, kind, payload member and the converted value of the held one.
-#define TAVRIN_VARIANT_SCALAR_TARGETS(X)                                                      \
-    X(bool, Bool, KindBool, b, boolValue())                                                   \
-    X(char, Char, KindChar, c, charValue())                                                   \
-    X(signed char, Int8, KindInt8, i8, static_cast<signed char>(integerBits(kInt8)))          \
-    X(unsigned char, UInt8, KindUInt8, u8, static_cast<unsigned char>(integerBits(kUInt8)))   \
-    X(short, Int16, KindInt16, i16, static_cast<short>(integerBits(kInt16)))                  \
+#define TAVRIN_VARIANT_SCALAR_TARGETS(X)                                                          \
+    X(bool, Bool, KindBool, b, boolValue())                                                       \
+    X(char, Char, KindChar, c, charValue())                                                       \
+    X(signed char, Int8, KindInt8, i8, static_cast<signed char>(integerBits(kInt8)))              \
+    X(unsigned char, UInt8, KindUInt8, u8, static_cast<unsigned char>(integerBits(kUInt8)))       \
+    X(short, Int16, KindInt16, i16, static_cast<short>(integerBits(kInt16)))                      \
     X(unsigned short, UInt16, KindUInt16, u16, static_cast<unsigned short>(integerBits(kUInt16))) \
-    X(int, Int32, KindInt32, i32, static_cast<int>(integerBits(kInt32)))                      \
-    X(unsigned int, UInt32, KindUInt32, u32, static_cast<unsigned int>(integerBits(kUInt32))) \
-    X(long long, Int64, KindInt64, i64, static_cast<long long>(integerBits(kInt64)))          \
-    X(unsigned long long, UInt64, KindUInt64, u64, integerBits(kUInt64))                      \
-    X(float, Float, KindFloat, f, floatValue())                                               \
+    X(int, Int32, KindInt32, i32, static_cast<int>(integerBits(kInt32)))                          \
+    X(unsigned int, UInt32, KindUInt32, u32, static_cast<unsigned int>(integerBits(kUInt32)))     \
+    X(long long, Int64, KindInt64, i64, static_cast<long long>(integerBits(kInt64)))              \
+    X(unsigned long long, UInt64, KindUInt64, u64, integerBits(kUInt64))                          \
+    X(float, Float, KindFloat, f, floatValue())                                                   \
     X(double, Double, KindDouble, d, doubleValue())
 
 // The steps in place: the new value is computed before anything changes.
 #define TAVRIN_VARIANT_CONVERT_TO(Type, Name, kind, member, compute) \
-    void QvVariant::convertTo##Name() {                               \
-        const Type value = compute;                                   \
-        *this = value;                                                \
+    void QvVariant::convertTo##Name() {                              \
+        const Type value = compute;                                  \
+        *this = value;                                               \
     }
 
 TAVRIN_VARIANT_SCALAR_TARGETS(TAVRIN_VARIANT_CONVERT_TO)
@@ -292,10 +301,10 @@ void QvVariant::ConvertTo(EKind kind) {
 // is made only where making it can fail (an object to clone).
 
 #define TAVRIN_VARIANT_TO(Type, Name, kind, member, compute) \
-    Type QvVariant::To##Name() const {                        \
-        if (m_kind == (kind)) return m_value.member;          \
-        checkCopyable();                                      \
-        return Converting([&] { return compute; });           \
+    Type QvVariant::To##Name() const {                       \
+        if (m_kind == (kind)) return m_value.member;         \
+        checkCopyable();                                     \
+        return Converting([&] { return compute; });          \
     }
 
 TAVRIN_VARIANT_SCALAR_TARGETS(TAVRIN_VARIANT_TO)

@@ -53,8 +53,8 @@ inline unsigned long long RoundToBits(double x, EIntermediate via) {
 // double to float, rounding to nearest; values beyond the float range become the largest float
 // or infinity as IEEE rounding gives, without the undefined out-of-range conversion.
 inline float NarrowToFloat(double value) {
-    constexpr double kMax = 3.4028234663852886e38;        // FLT_MAX
-    constexpr double kOverflow = 3.4028235677973366e38;   // FLT_MAX + half an ulp
+    constexpr double kMax = 3.4028234663852886e38;       // FLT_MAX
+    constexpr double kOverflow = 3.4028235677973366e38;  // FLT_MAX + half an ulp
     if (std::isnan(value) || std::isinf(value)) return static_cast<float>(value);
     if (value >= kOverflow) return HUGE_VALF;
     if (value <= -kOverflow) return -HUGE_VALF;

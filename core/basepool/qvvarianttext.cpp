@@ -151,8 +151,8 @@ double TextDouble(std::string_view text, QvVariant::ETextForm form) {
 
 // Macro parameters that stand for type names cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define TAVRIN_VARIANT_TEXT_TO_INTEGER(Type, isSigned)                                     \
-    void QvVariant::ConvertText(std::string_view text, ETextForm form, Type& value) {      \
+#define TAVRIN_VARIANT_TEXT_TO_INTEGER(Type, isSigned)                                         \
+    void QvVariant::ConvertText(std::string_view text, ETextForm form, Type& value) {          \
         value = Converting([&] { return static_cast<Type>(TextBits(text, form, isSigned)); }); \
     }
 

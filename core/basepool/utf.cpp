@@ -140,8 +140,7 @@ inline bool IsSpecial(uint32_t c) noexcept { return c - 0xD800u < 0x800u || c > 
 // branches on its length, which mixed text makes unpredictable.
 inline uint32_t Utf8Word(uint32_t c, size_t& size) noexcept {
     const uint32_t two = 0x80C0u | (c >> 6) | ((c & 0x3F) << 8);
-    const uint32_t three =
-        0x8080E0u | (c >> 12) | (((c >> 6) & 0x3F) << 8) | ((c & 0x3F) << 16);
+    const uint32_t three = 0x8080E0u | (c >> 12) | (((c >> 6) & 0x3F) << 8) | ((c & 0x3F) << 16);
     const uint32_t four = 0x808080F0u | (c >> 18) | (((c >> 12) & 0x3F) << 8) |
                           (((c >> 6) & 0x3F) << 16) | ((c & 0x3F) << 24);
     const size_t longer = size_t{c >= 0x80} + size_t{c >= 0x800} + size_t{c >= 0x10000};
@@ -163,9 +162,9 @@ size_t Utf8Length(const wchar_t* p, size_t n) noexcept {
         // Runs of ASCII, 16 characters at a time.
         while (end - p >= 16) {
             const auto* s = reinterpret_cast<const __m128i*>(p);
-            const __m128i any = _mm_or_si128(
-                _mm_or_si128(_mm_loadu_si128(s), _mm_loadu_si128(s + 1)),
-                _mm_or_si128(_mm_loadu_si128(s + 2), _mm_loadu_si128(s + 3)));
+            const __m128i any =
+                _mm_or_si128(_mm_or_si128(_mm_loadu_si128(s), _mm_loadu_si128(s + 1)),
+                             _mm_or_si128(_mm_loadu_si128(s + 2), _mm_loadu_si128(s + 3)));
             const __m128i high = _mm_and_si128(any, _mm_set1_epi32(~0x7F));
             if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, _mm_setzero_si128())) != 0xFFFF) break;
             p += 16;

@@ -18,17 +18,15 @@ struct SCharsetCodePage {
 // Windows itself does for Western text; the IBM EBCDIC charsets come in two text directions
 // that share one code page.
 constexpr SCharsetCodePage kCharsets[] = {
-    {"UTF-8", 65001},       {"UTF-16LE", 1200},     {"UTF-16BE", 1201},
-    {"UTF-32LE", 12000},    {"UTF-32BE", 12001},    {"Shift_JIS", 932},
-    {"GB18030", 54936},     {"Big5", 950},          {"EUC-JP", 51932},
-    {"EUC-KR", 51949},      {"ISO-2022-JP", 50220}, {"ISO-2022-KR", 50225},
-    {"ISO-2022-CN", 50227}, {"ISO-8859-1", 1252},   {"ISO-8859-2", 28592},
-    {"ISO-8859-5", 28595},  {"ISO-8859-6", 28596},  {"ISO-8859-7", 28597},
-    {"ISO-8859-8", 28598},  {"ISO-8859-8-I", 38598}, {"ISO-8859-9", 28599},
-    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1252", 1252},
-    {"windows-1253", 1253}, {"windows-1254", 1254}, {"windows-1255", 1255},
-    {"windows-1256", 1256}, {"KOI8-R", 20866},      {"IBM420_rtl", 20420},
-    {"IBM420_ltr", 20420},  {"IBM424_rtl", 20424},  {"IBM424_ltr", 20424},
+    {"UTF-8", 65001},       {"UTF-16LE", 1200},     {"UTF-16BE", 1201},     {"UTF-32LE", 12000},
+    {"UTF-32BE", 12001},    {"Shift_JIS", 932},     {"GB18030", 54936},     {"Big5", 950},
+    {"EUC-JP", 51932},      {"EUC-KR", 51949},      {"ISO-2022-JP", 50220}, {"ISO-2022-KR", 50225},
+    {"ISO-2022-CN", 50227}, {"ISO-8859-1", 1252},   {"ISO-8859-2", 28592},  {"ISO-8859-5", 28595},
+    {"ISO-8859-6", 28596},  {"ISO-8859-7", 28597},  {"ISO-8859-8", 28598},  {"ISO-8859-8-I", 38598},
+    {"ISO-8859-9", 28599},  {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1252", 1252},
+    {"windows-1253", 1253}, {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256},
+    {"KOI8-R", 20866},      {"IBM420_rtl", 20420},  {"IBM420_ltr", 20420},  {"IBM424_rtl", 20424},
+    {"IBM424_ltr", 20424},
 };
 
 struct SLanguageId {
@@ -38,11 +36,10 @@ struct SLanguageId {
 
 // Windows primary-locale language identifiers of the languages ICU's detector names.
 constexpr SLanguageId kLanguages[] = {
-    {"ar", 0x0401}, {"cs", 0x0405}, {"da", 0x0406}, {"de", 0x0407}, {"el", 0x0408},
-    {"en", 0x0409}, {"es", 0x0C0A}, {"fi", 0x040B}, {"fr", 0x040C}, {"he", 0x040D},
-    {"hu", 0x040E}, {"it", 0x0410}, {"ja", 0x0411}, {"ko", 0x0412}, {"nl", 0x0413},
-    {"no", 0x0414}, {"pl", 0x0415}, {"pt", 0x0816}, {"ro", 0x0418}, {"ru", 0x0419},
-    {"sv", 0x041D}, {"tr", 0x041F}, {"zh", 0x0804},
+    {"ar", 0x0401}, {"cs", 0x0405}, {"da", 0x0406}, {"de", 0x0407}, {"el", 0x0408}, {"en", 0x0409},
+    {"es", 0x0C0A}, {"fi", 0x040B}, {"fr", 0x040C}, {"he", 0x040D}, {"hu", 0x040E}, {"it", 0x0410},
+    {"ja", 0x0411}, {"ko", 0x0412}, {"nl", 0x0413}, {"no", 0x0414}, {"pl", 0x0415}, {"pt", 0x0816},
+    {"ro", 0x0418}, {"ru", 0x0419}, {"sv", 0x041D}, {"tr", 0x041F}, {"zh", 0x0804},
 };
 
 std::uint32_t LanguageIdOf(const char* code) noexcept {
@@ -94,8 +91,7 @@ public:
     }
 
     HRESULT DetectInputCodepage(std::uint32_t /*flags*/, std::uint32_t /*preferredCodePage*/,
-                                const char* text, std::int32_t* size,
-                                DetectEncodingInfo* records,
+                                const char* text, std::int32_t* size, DetectEncodingInfo* records,
                                 std::int32_t* count) noexcept override {
         if (size == nullptr || records == nullptr || count == nullptr || *count < 1) {
             return Com::E_INVALIDARG;
@@ -126,9 +122,8 @@ public:
             records[written++] = {LanguageIdOf(language), codePage, 100, confidence};
         }
         *count = written;
-        return written > 0 && records[0].nConfidence >= kDetectConfidenceThreshold
-                   ? Com::S_OK
-                   : Com::S_FALSE;
+        return written > 0 && records[0].nConfidence >= kDetectConfidenceThreshold ? Com::S_OK
+                                                                                   : Com::S_FALSE;
     }
 
 private:

@@ -19,16 +19,15 @@ thread_local SThreadState t_state;
 namespace Tavrin::Com {
 namespace {
 
-constexpr unsigned long kKnownFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
-                                      COINIT_SPEED_OVER_MEMORY;
+constexpr unsigned long kKnownFlags =
+    COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 }  // namespace
 
 HRESULT CoInitializeEx(void* reserved, unsigned long coInit) noexcept {
     if (reserved != nullptr || (coInit & ~kKnownFlags) != 0) return E_INVALIDARG;
-    const EApartment wanted = (coInit & COINIT_APARTMENTTHREADED) != 0
-                                  ? EApartment::SingleThreaded
-                                  : EApartment::MultiThreaded;
+    const EApartment wanted = (coInit & COINIT_APARTMENTTHREADED) != 0 ? EApartment::SingleThreaded
+                                                                       : EApartment::MultiThreaded;
     if (t_state.count == 0) {
         t_state.apartment = wanted;
         t_state.count = 1;

@@ -32,8 +32,8 @@ struct GUID {
     friend constexpr bool operator==(const GUID&, const GUID&) = default;
 };
 
-inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
-                                      {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Reference-counted object interface. Objects are destroyed by their last Release.
 class IUnknown {

@@ -1,10 +1,10 @@
 // Files on Linux: open, read, write and fstat on descriptors.
 #include "core/platform/file.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <utility>
@@ -15,26 +15,19 @@ namespace {
 
 EFileError FromErrno(int error) noexcept {
     switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return EFileError::NotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return EFileError::AccessDenied;
-    case EISDIR:
-        return EFileError::IsDirectory;
-    case ENAMETOOLONG:
-    case EILSEQ:
-        return EFileError::InvalidPath;
-    case ENOSPC:
-    case EDQUOT:
-        return EFileError::NoSpace;
-    case EFBIG:
-    case EOVERFLOW:
-        return EFileError::TooLarge;
-    default:
-        return EFileError::Other;
+        case ENOENT:
+        case ENOTDIR: return EFileError::NotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return EFileError::AccessDenied;
+        case EISDIR: return EFileError::IsDirectory;
+        case ENAMETOOLONG:
+        case EILSEQ: return EFileError::InvalidPath;
+        case ENOSPC:
+        case EDQUOT: return EFileError::NoSpace;
+        case EFBIG:
+        case EOVERFLOW: return EFileError::TooLarge;
+        default: return EFileError::Other;
     }
 }
 

@@ -8,15 +8,15 @@ namespace Tavrin::Platform {
 
 const char* FileErrorText(EFileError error) noexcept {
     switch (error) {
-    case EFileError::None: return "no error";
-    case EFileError::NotFound: return "file not found";
-    case EFileError::AccessDenied: return "access denied";
-    case EFileError::IsDirectory: return "is a directory";
-    case EFileError::InvalidPath: return "invalid path";
-    case EFileError::NoSpace: return "no space left on device";
-    case EFileError::TooLarge: return "file too large";
-    case EFileError::NotOpen: return "file not open";
-    case EFileError::Other: break;
+        case EFileError::None: return "no error";
+        case EFileError::NotFound: return "file not found";
+        case EFileError::AccessDenied: return "access denied";
+        case EFileError::IsDirectory: return "is a directory";
+        case EFileError::InvalidPath: return "invalid path";
+        case EFileError::NoSpace: return "no space left on device";
+        case EFileError::TooLarge: return "file too large";
+        case EFileError::NotOpen: return "file not open";
+        case EFileError::Other: break;
     }
     return "file error";
 }

@@ -51,7 +51,8 @@ unsigned int AppendLocaleName(ELocaleName which, unsigned short year, unsigned s
                             : which == ELocaleName::Month ? L"%OB"
                                                           : L"%Ob";
     wchar_t buffer[1024];
-    const size_t length = ::wcsftime_l(buffer, sizeof buffer / sizeof buffer[0], format, &t, locale);
+    const size_t length =
+        ::wcsftime_l(buffer, sizeof buffer / sizeof buffer[0], format, &t, locale);
     if (length == 0) return kErrorInsufficientBuffer;
     out.append(buffer, length);
     return 0;

@@ -33,8 +33,7 @@ HINSTANCE GetModuleOf(const void* address) noexcept {
 
 HINSTANCE GetMainModule() noexcept {
     // The entry point lies in the executable's own code.
-    static const HINSTANCE main =
-        GetModuleOf(reinterpret_cast<const void*>(::getauxval(AT_ENTRY)));
+    static const HINSTANCE main = GetModuleOf(reinterpret_cast<const void*>(::getauxval(AT_ENTRY)));
     return main;
 }
 

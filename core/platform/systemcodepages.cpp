@@ -7,12 +7,9 @@ unsigned int ResolveSystemCodePage(unsigned int codePage) noexcept {
     switch (codePage) {
         case 0:
         case 1:
-        case 3:
-            return 65001;
-        case 2:
-            return 10000;
-        default:
-            return codePage;
+        case 3: return 65001;
+        case 2: return 10000;
+        default: return codePage;
     }
 }
 

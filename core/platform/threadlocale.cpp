@@ -23,9 +23,7 @@ CThreadLocaleGuard::~CThreadLocaleGuard() {
     if (m_previous) ::uselocale(m_previous);
 }
 
-locale_t CurrentThreadLocale() noexcept {
-    return ::uselocale(static_cast<locale_t>(nullptr));
-}
+locale_t CurrentThreadLocale() noexcept { return ::uselocale(static_cast<locale_t>(nullptr)); }
 
 // Plain strtod and snprintf already read the thread's locale set by uselocale (or the global
 // one), which is exactly the locale these conversions must use.

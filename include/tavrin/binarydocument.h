@@ -80,7 +80,7 @@ struct SBinaryNode {
 
 /// Where the bytes of a document go.
 struct SBinaryLayout {
-    uint64_t header = 0;  ///< version and root kind
+    uint64_t header = 0;     ///< version and root kind
     uint64_t nameTable = 0;  ///< the name count and the entries
     /// Bytes of values per kind: their entries (name identifiers included) or elements; for
     /// objects and containers their record heads (section counts, section heads of nested
@@ -135,4 +135,4 @@ private:
     std::unique_ptr<Detail::SBinaryDocumentView> m_view;
 };
 
-}  ///< namespace Tavrin
+}  // namespace Tavrin

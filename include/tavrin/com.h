@@ -29,8 +29,8 @@ namespace Tavrin::Com {
 /// Result code of the apartment calls: negative for failure, 0 or positive for success.
 using HRESULT = std::int32_t;
 
-inline constexpr HRESULT S_OK = 0;      ///< success, first initialisation on the thread
-inline constexpr HRESULT S_FALSE = 1;   ///< success, the thread was already in that apartment
+inline constexpr HRESULT S_OK = 0;     ///< success, first initialisation on the thread
+inline constexpr HRESULT S_FALSE = 1;  ///< success, the thread was already in that apartment
 /// Failure: a non-null reserved argument or unknown flags.
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 /// Failure: the thread is already in the other apartment.

@@ -23,8 +23,8 @@ class TAVRIN_API CJsonValue {
 public:
     /// What a value is.
     enum class EType {
-        Null,  ///< JSON null in an array, or no value (an absent member, an index out of range)
-        Bare,  ///< unquoted text: a number, true, false or anything else unquoted
+        Null,    ///< JSON null in an array, or no value (an absent member, an index out of range)
+        Bare,    ///< unquoted text: a number, true, false or anything else unquoted
         String,  ///< quoted text
         Object,
         Array,
@@ -90,4 +90,4 @@ private:
     std::unique_ptr<Detail::SJsonDocumentView> m_view;
 };
 
-}  ///< namespace Tavrin
+}  // namespace Tavrin

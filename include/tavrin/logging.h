@@ -11,11 +11,11 @@ namespace Logging {
 
 /// One log entry as handed to the sink.
 struct SLogEntry {
-    std::wstring channel;   ///< name of the CLogger that wrote it, e.g. "Exception"
-    std::string file;       ///< source file of the reporting place
-    int line = 0;           ///< source line of the reporting place
-    std::string function;   ///< function of the reporting place
-    std::wstring message;   ///< the formatted message
+    std::wstring channel;  ///< name of the CLogger that wrote it, e.g. "Exception"
+    std::string file;      ///< source file of the reporting place
+    int line = 0;          ///< source line of the reporting place
+    std::string function;  ///< function of the reporting place
+    std::wstring message;  ///< the formatted message
 };
 
 /// Receives every log entry of the process; the entry is valid only during the call.

@@ -21,9 +21,9 @@
 template <class T>
 class QvArray {
 public:
-    using value_type = T;            ///< element type
-    using iterator = T*;             ///< iterator over the elements, in index order
-    using const_iterator = const T*; ///< read-only iterator
+    using value_type = T;             ///< element type
+    using iterator = T*;              ///< iterator over the elements, in index order
+    using const_iterator = const T*;  ///< read-only iterator
 
     /// An empty array: no memory, count and capacity 0, grow-by 0 (doubling).
     QvArray() noexcept = default;
@@ -159,7 +159,8 @@ public:
     void Append(const T* values, unsigned int count) {
         if (count == 0) return;
         const std::less<const T*> before;
-        const bool inside = m_count != 0 && !before(values, m_data) && before(values, m_data + m_count);
+        const bool inside =
+            m_count != 0 && !before(values, m_data) && before(values, m_data + m_count);
         const size_t offset = inside ? static_cast<size_t>(values - m_data) : 0;
         Reserve(static_cast<uint64_t>(m_count) + count);
         if (inside) values = m_data + offset;

@@ -77,7 +77,8 @@ public:
     /// are set, day of week included; on an exception the value is unchanged.
     void ReadFromStream(QvStreamReadBinary& stream);
 
-    /// Count of 100-ns intervals since 1601-01-01 00:00:00 of the held fields (day of week ignored).
+    /// Count of 100-ns intervals since 1601-01-01 00:00:00 of the held fields (day of week
+    /// ignored).
     uint64_t ToFileTime() const noexcept;
     /// Sets all eight fields from such a count.
     void SetFromFileTime(uint64_t count) noexcept;

@@ -46,7 +46,7 @@ struct SAssociation {
 // ---- Hash functions --------------------------------------------------------------------------
 
 inline constexpr uint64_t kQvFnvOffsetBasis = 0xcbf29ce484222325ull;  ///< FNV-1a 64 start value
-inline constexpr uint64_t kQvFnvPrime = 0x100000001b3ull;              ///< FNV-1a 64 multiplier
+inline constexpr uint64_t kQvFnvPrime = 0x100000001b3ull;             ///< FNV-1a 64 multiplier
 
 /// FNV-1a, 64-bit, over `size` bytes (zero bytes included).
 inline uint64_t QvHashFnv1a(const void* data, size_t size) noexcept {
@@ -74,7 +74,8 @@ inline uint64_t QvHashFnv1aUInt32(uint32_t value) noexcept {
 inline uint64_t QvHashTimes33(const char* text) noexcept {
     uint64_t hash = 0;
     for (; *text; ++text) {
-        hash = hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(*text)));
+        hash = hash * 33u +
+               static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(*text)));
     }
     return hash;
 }
@@ -84,7 +85,8 @@ inline uint64_t QvHashTimes33(std::string_view text) noexcept {
     uint64_t hash = 0;
     for (const char c : text) {
         if (c == '\0') break;
-        hash = hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(c)));
+        hash =
+            hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(c)));
     }
     return hash;
 }
@@ -201,9 +203,9 @@ class QvMapEx : public QvMapPolicyPlexManager<QvMapEx<K, V, N, Hash, Equal>,
 
 public:
     using Association = QvMapTypes::SAssociation<K, V>;  ///< one entry
-    using PlexManager = typename Policy::PlexManager;     ///< the pool type of the entries
-    using key_type = K;                                   ///< key type
-    using mapped_type = V;                                ///< value type
+    using PlexManager = typename Policy::PlexManager;    ///< the pool type of the entries
+    using key_type = K;                                  ///< key type
+    using mapped_type = V;                               ///< value type
 
     static constexpr unsigned int kNoBucket = 0xFFFFFFFFu;  ///< "no bucket" (an empty map's head)
 
@@ -235,9 +237,8 @@ public:
     /// Lookup by another type without building a key, e.g. a const char* or std::string_view
     /// for std::string and QvStringA keys. A const char* is taken as zero-terminated text.
     template <class Q>
-        requires(!std::is_same_v<std::remove_cvref_t<Q>, K> &&
-                 QvDetail::MapProbe<Hash, Equal, K, Q>)
-    Association* Lookup(const Q& key) const {
+    requires(!std::is_same_v<std::remove_cvref_t<Q>, K> &&
+             QvDetail::MapProbe<Hash, Equal, K, Q>) Association* Lookup(const Q& key) const {
         return Find(key);
     }
 
@@ -249,9 +250,8 @@ public:
     ///@}
     /// As GetOrAdd, with a probe type from which a key can be built.
     template <class Q>
-        requires(!std::is_same_v<std::remove_cvref_t<Q>, K> &&
-                 QvDetail::MapProbe<Hash, Equal, K, Q> && std::constructible_from<K, const Q&>)
-    V& GetOrAdd(const Q& key) {
+    requires(!std::is_same_v<std::remove_cvref_t<Q>, K> && QvDetail::MapProbe<Hash, Equal, K, Q> &&
+             std::constructible_from<K, const Q&>) V& GetOrAdd(const Q& key) {
         return GetOrAddAssociation(key)->value;
     }
 
@@ -288,10 +288,10 @@ public:
     class BasicIterator {
     public:
         using iterator_category = std::forward_iterator_tag;  ///< a forward iterator
-        using value_type = Association;                        ///< the entry type
-        using difference_type = std::ptrdiff_t;                ///< distance type
-        using pointer = A*;                                    ///< pointer to an entry
-        using reference = A&;                                  ///< reference to an entry
+        using value_type = Association;                       ///< the entry type
+        using difference_type = std::ptrdiff_t;               ///< distance type
+        using pointer = A*;                                   ///< pointer to an entry
+        using reference = A&;                                 ///< reference to an entry
 
         /// The end iterator.
         BasicIterator() noexcept = default;
@@ -428,7 +428,8 @@ private:
         const unsigned int words = WordCount(newCount);
         for (unsigned int w = 0; w < words; ++w) {
             for (uint64_t bits = occupied[w]; bits; bits &= bits - 1) {
-                const unsigned int c = w * kWordBits + static_cast<unsigned int>(std::countr_zero(bits));
+                const unsigned int c =
+                    w * kWordBits + static_cast<unsigned int>(std::countr_zero(bits));
                 Association* chain = buckets[c];
                 if (tail) tail->pNext = chain;
                 for (tail = chain; tail->pNextInBucket; tail = tail->pNextInBucket) {

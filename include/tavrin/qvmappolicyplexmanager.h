@@ -24,10 +24,10 @@ public:
         if (static_cast<const TMap*>(this)->GetCount() != 0) {
             QvDetail::RaiseContainerFailure(
                 QvDetail::EContainerFailure::PoolReplacedOnNonEmptyMap,
-                QvDetail::TemplateName("QvMapPolicyPlexManager",
-                                       {QvDetail::TypeName<TMap>(), QvDetail::TypeName<TAssoc>(),
-                                        std::to_string(N1), std::to_string(N2),
-                                        QvDetail::TypeName<TSize>()}) +
+                QvDetail::TemplateName(
+                    "QvMapPolicyPlexManager",
+                    {QvDetail::TypeName<TMap>(), QvDetail::TypeName<TAssoc>(), std::to_string(N1),
+                     std::to_string(N2), QvDetail::TypeName<TSize>()}) +
                     "::SetPlexManager");
         }
         m_pPool = pool ? pool.get() : &m_own;

@@ -127,9 +127,7 @@ public:
 
     /// Gives storage obtained from getFreeElement back to the pool (its content must already be
     /// destroyed); the next getFreeElement hands it out again.
-    void ReturnElement(void* element) noexcept {
-        m_pFree = ::new (element) SFreeNode{m_pFree};
-    }
+    void ReturnElement(void* element) noexcept { m_pFree = ::new (element) SFreeNode{m_pFree}; }
 
     /// Size of the next block to allocate: the fixed size when set, else the initial size
     /// multiplied once per block allocated so far by the growth factor (single precision,
@@ -156,7 +154,7 @@ private:
     static_assert(alignof(TAssoc) <= alignof(std::max_align_t),
                   "over-aligned entries are not supported by the pool");
     static constexpr size_t kAlign = alignof(TAssoc) > alignof(SFreeNode) ? alignof(TAssoc)
-                                                                           : alignof(SFreeNode);
+                                                                          : alignof(SFreeNode);
     static constexpr size_t kElementSize =
         ((sizeof(TAssoc) > sizeof(SFreeNode) ? sizeof(TAssoc) : sizeof(SFreeNode)) + kAlign - 1) /
         kAlign * kAlign;
@@ -164,9 +162,9 @@ private:
     static constexpr size_t kHeaderSize = (sizeof(SBlock) + kAlign - 1) / kAlign * kAlign;
 
     static std::string FullName() {
-        return QvDetail::TemplateName("QvPlexManager",
-                                      {QvDetail::TypeName<TAssoc>(), std::to_string(N1),
-                                       std::to_string(N2), QvDetail::TypeName<TSize>()});
+        return QvDetail::TemplateName(
+            "QvPlexManager", {QvDetail::TypeName<TAssoc>(), std::to_string(N1), std::to_string(N2),
+                              QvDetail::TypeName<TSize>()});
     }
 
     TSize BlockSizeAt(TSize blocksSoFar) const noexcept {

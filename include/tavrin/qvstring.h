@@ -16,9 +16,9 @@ public:
     /// text can stand where a QvStringA is expected.
     QvStringA(const char* text) : m_text(text ? text : "") {}  // NOLINT: implicit by design
     /// Takes over `text`, NULs inside included (implicit).
-    QvStringA(std::string text) : m_text(std::move(text)) {}   // NOLINT: implicit by design
+    QvStringA(std::string text) : m_text(std::move(text)) {}  // NOLINT: implicit by design
     /// A copy of the viewed characters, NULs inside included (implicit).
-    QvStringA(std::string_view text) : m_text(text) {}         // NOLINT: implicit by design
+    QvStringA(std::string_view text) : m_text(text) {}  // NOLINT: implicit by design
 
     /// The zero-terminated text, valid until the string is changed or destroyed.
     const char* GetString() const noexcept { return m_text.c_str(); }
@@ -49,7 +49,7 @@ public:
     /// A copy of `text` up to its first NUL; null gives the empty string (implicit).
     QvStringW(const wchar_t* text) : m_text(text ? text : L"") {}  // NOLINT
     /// Takes over `text`, NULs inside included (implicit).
-    QvStringW(std::wstring text) : m_text(std::move(text)) {}     // NOLINT
+    QvStringW(std::wstring text) : m_text(std::move(text)) {}  // NOLINT
 
     /// The zero-terminated text, valid until the string is changed or destroyed.
     const wchar_t* GetString() const noexcept { return m_text.c_str(); }

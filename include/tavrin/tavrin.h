@@ -3,48 +3,48 @@
 /// Umbrella header: every public type of the library.
 #pragma once
 
-#include <tavrin/version.h>
-#include <tavrin/export.h>
-#include <tavrin/logging.h>
-#include <tavrin/iexception.h>
-#include <tavrin/cexception.h>
-#include <tavrin/qvexception.h>
-#include <tavrin/interfaces.h>
-#include <tavrin/qvstring.h>
-#include <tavrin/qvstream.h>
-#include <tavrin/encodings.h>
 #include <tavrin/base64.h>
-#include <tavrin/qvarray.h>
-#include <tavrin/qvplexmanager.h>
-#include <tavrin/qvmappolicyplexmanager.h>
-#include <tavrin/qvmapex.h>
-#include <tavrin/qvstreambuffer.h>
-#include <tavrin/qvstreamfile.h>
-#include <tavrin/qvdatetime.h>
-#include <tavrin/qvrtti.h>
-#include <tavrin/qvvariant.h>
-#include <tavrin/cwriterxml.h>
-#include <tavrin/creaderxml.h>
-#include <tavrin/module.h>
+#include <tavrin/binarydocument.h>
+#include <tavrin/cexception.h>
 #include <tavrin/com.h>
+#include <tavrin/console.h>
+#include <tavrin/creaderbinary.h>
+#include <tavrin/creaderjson.h>
+#include <tavrin/creaderxml.h>
 #include <tavrin/ctextfile.h>
 #include <tavrin/cwriterbinary.h>
-#include <tavrin/creaderbinary.h>
 #include <tavrin/cwriterjson.h>
-#include <tavrin/creaderjson.h>
-#include <tavrin/binarydocument.h>
+#include <tavrin/cwriterxml.h>
+#include <tavrin/encodings.h>
+#include <tavrin/export.h>
+#include <tavrin/iexception.h>
+#include <tavrin/interfaces.h>
 #include <tavrin/jsondocument.h>
+#include <tavrin/logging.h>
+#include <tavrin/module.h>
+#include <tavrin/qvarray.h>
+#include <tavrin/qvdatetime.h>
+#include <tavrin/qvexception.h>
+#include <tavrin/qvmapex.h>
+#include <tavrin/qvmappolicyplexmanager.h>
+#include <tavrin/qvplexmanager.h>
+#include <tavrin/qvrtti.h>
+#include <tavrin/qvstream.h>
+#include <tavrin/qvstreambuffer.h>
+#include <tavrin/qvstreamfile.h>
+#include <tavrin/qvstring.h>
+#include <tavrin/qvvariant.h>
+#include <tavrin/version.h>
 #include <tavrin/xmldocument.h>
-#include <tavrin/console.h>
 
 /// \mainpage Tavrin API reference
 ///
 /// Tavrin writes application objects as binary, JSON or XML documents and reads them back.
 /// An application class implements Tavrin::ISerializable (an object with named values) or
-/// Tavrin::ISerializableContainer (an ordered sequence of elements); a writer (Tavrin::CWriterBinary,
-/// Tavrin::CWriterJson, Tavrin::CWriterXml) hands it a value writer, a reader
-/// (Tavrin::CReaderBinary, Tavrin::CReaderJson, Tavrin::CReaderXml) a value reader. Every failure
-/// the library detects is an exception derived from IException.
+/// Tavrin::ISerializableContainer (an ordered sequence of elements); a writer
+/// (Tavrin::CWriterBinary, Tavrin::CWriterJson, Tavrin::CWriterXml) hands it a value writer, a
+/// reader (Tavrin::CReaderBinary, Tavrin::CReaderJson, Tavrin::CReaderXml) a value reader. Every
+/// failure the library detects is an exception derived from IException.
 ///
 /// Without the application's classes, Tavrin::CBinaryDocument, Tavrin::CJsonDocument and
 /// Tavrin::CXmlDocument decode a document for inspection (the `tavrin` command-line tool is

@@ -92,4 +92,4 @@ private:
     std::unique_ptr<Detail::SXmlDocumentView> m_view;
 };
 
-}  ///< namespace Tavrin
+}  // namespace Tavrin

@@ -103,8 +103,7 @@ void TryRead(Reader& reader, Key key) {
     T value{};
     try {
         reader.Read(key, value);
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
 }
 
 template <class Reader, class Key>
@@ -130,21 +129,18 @@ void ReadEveryKind(Reader& reader, Key key, CBudget& budget, int depth) {
         for (const unsigned char* p = blob.begin; p != blob.end; ++p) {
             sink = static_cast<unsigned char>(sink ^ *p);  // every byte of the range readable
         }
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
     if (depth >= 64) {
         return;
     }
     try {
         CProbeObject child(budget, depth + 1);
         reader.Read(key, static_cast<Tavrin::ISerializable&>(child));
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
     try {
         CProbeContainer child(budget, depth + 1);
         reader.Read(key, static_cast<Tavrin::ISerializableContainer&>(child));
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
 }
 
 // Reads a whole document through `reader` as an object and as a container. An XML reader
@@ -156,13 +152,11 @@ void ProbeDocument(const ReaderT& reader, const char* className = "Fuzz::Probe")
     try {
         CProbeObject root(budget, 0, className);
         reader.Read(root);
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
     try {
         CProbeContainer root(budget, 0, className);
         reader.Read(root);
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
 }
 
 }  // namespace Fuzz

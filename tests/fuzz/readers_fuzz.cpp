@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QvStreamReadBinaryBuffer stream(data, size);
         const Tavrin::CReaderBinary reader(stream);
         Fuzz::ProbeDocument(reader);
-    } catch (const IException&) {
-    }
+    } catch (const IException&) {}
 #else
     std::string text(reinterpret_cast<const char*>(data), size);
 #if FUZZ_FORMAT == 2

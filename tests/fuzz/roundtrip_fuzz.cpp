@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <type_traits>
-#include <iterator>
 #include <vector>
 
 #include <tavrin/tavrin.h>
@@ -19,8 +19,25 @@
 namespace {
 
 enum EKind : unsigned char {
-    Blob, Object, Container, Time, WString, String, Char, Double, Float, Int64, UInt64, Int32,
-    UInt32, Int16, UInt16, Int8, UInt8, Bool, KindCount
+    Blob,
+    Object,
+    Container,
+    Time,
+    WString,
+    String,
+    Char,
+    Double,
+    Float,
+    Int64,
+    UInt64,
+    Int32,
+    UInt32,
+    Int16,
+    UInt16,
+    Int8,
+    UInt8,
+    Bool,
+    KindCount
 };
 
 class CInput {
@@ -90,26 +107,28 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
     template <class W, class... Key>
     static void WriteOne(W& w, const SEntry& e, Key... key) {
         switch (e.kind) {
-        case Blob: w.Write(key..., e.text.size(), e.text.data()); break;
-        case Object: w.Write(key..., static_cast<const Tavrin::ISerializable&>(*e.child)); break;
-        case Container:
-            w.Write(key..., static_cast<const Tavrin::ISerializableContainer&>(*e.child));
-            break;
-        case Time: w.Write(key..., QvDateTime::FromFileTime(e.bits)); break;
-        case WString: w.Write(key..., e.wide); break;
-        case String: w.Write(key..., e.text); break;
-        case Char: w.Write(key..., static_cast<char>(e.bits)); break;
-        case Double: w.Write(key..., std::bit_cast<double>(e.bits)); break;
-        case Float: w.Write(key..., std::bit_cast<float>(static_cast<uint32_t>(e.bits))); break;
-        case Int64: w.Write(key..., static_cast<long long>(e.bits)); break;
-        case UInt64: w.Write(key..., static_cast<unsigned long long>(e.bits)); break;
-        case Int32: w.Write(key..., static_cast<int>(e.bits)); break;
-        case UInt32: w.Write(key..., static_cast<unsigned int>(e.bits)); break;
-        case Int16: w.Write(key..., static_cast<short>(e.bits)); break;
-        case UInt16: w.Write(key..., static_cast<unsigned short>(e.bits)); break;
-        case Int8: w.Write(key..., static_cast<signed char>(e.bits)); break;
-        case UInt8: w.Write(key..., static_cast<unsigned char>(e.bits)); break;
-        default: w.Write(key..., e.bits != 0); break;
+            case Blob: w.Write(key..., e.text.size(), e.text.data()); break;
+            case Object:
+                w.Write(key..., static_cast<const Tavrin::ISerializable&>(*e.child));
+                break;
+            case Container:
+                w.Write(key..., static_cast<const Tavrin::ISerializableContainer&>(*e.child));
+                break;
+            case Time: w.Write(key..., QvDateTime::FromFileTime(e.bits)); break;
+            case WString: w.Write(key..., e.wide); break;
+            case String: w.Write(key..., e.text); break;
+            case Char: w.Write(key..., static_cast<char>(e.bits)); break;
+            case Double: w.Write(key..., std::bit_cast<double>(e.bits)); break;
+            case Float: w.Write(key..., std::bit_cast<float>(static_cast<uint32_t>(e.bits))); break;
+            case Int64: w.Write(key..., static_cast<long long>(e.bits)); break;
+            case UInt64: w.Write(key..., static_cast<unsigned long long>(e.bits)); break;
+            case Int32: w.Write(key..., static_cast<int>(e.bits)); break;
+            case UInt32: w.Write(key..., static_cast<unsigned int>(e.bits)); break;
+            case Int16: w.Write(key..., static_cast<short>(e.bits)); break;
+            case UInt16: w.Write(key..., static_cast<unsigned short>(e.bits)); break;
+            case Int8: w.Write(key..., static_cast<signed char>(e.bits)); break;
+            case UInt8: w.Write(key..., static_cast<unsigned char>(e.bits)); break;
+            default: w.Write(key..., e.bits != 0); break;
         }
     }
 
@@ -123,61 +142,64 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
     template <class R, class Key>
     static bool ReadOne(R& r, SEntry& e, Key key) {
         switch (e.kind) {
-        case Blob: {
-            // An XML container element's text keeps the line breaks around its Base64 text, so
-            // the pad characters do not end it: the size is rounded up to whole groups of three
-            // bytes, the added bytes zero.
-            std::string expected = e.text;
-            if (g_format == 2 && std::is_same_v<Key, unsigned int>) {
-                expected.resize((expected.size() + 2) / 3 * 3, '\0');
-            }
-            const Tavrin::SBlobRange range = r.Read(key);
-            if (std::getenv("FUZZ_SHOW") != nullptr) {
-                std::fprintf(stderr, "blob read: %td bytes:", range.end - range.begin);
-                for (const unsigned char* p = range.begin; p != range.end; ++p) {
-                    std::fprintf(stderr, " %02x", *p);
+            case Blob: {
+                // An XML container element's text keeps the line breaks around its Base64 text, so
+                // the pad characters do not end it: the size is rounded up to whole groups of three
+                // bytes, the added bytes zero.
+                std::string expected = e.text;
+                if (g_format == 2 && std::is_same_v<Key, unsigned int>) {
+                    expected.resize((expected.size() + 2) / 3 * 3, '\0');
                 }
-                std::fputs("\n", stderr);
+                const Tavrin::SBlobRange range = r.Read(key);
+                if (std::getenv("FUZZ_SHOW") != nullptr) {
+                    std::fprintf(stderr, "blob read: %td bytes:", range.end - range.begin);
+                    for (const unsigned char* p = range.begin; p != range.end; ++p) {
+                        std::fprintf(stderr, " %02x", *p);
+                    }
+                    std::fputs("\n", stderr);
+                }
+                return static_cast<size_t>(range.end - range.begin) == expected.size() &&
+                       std::equal(range.begin, range.end, expected.begin(),
+                                  [](unsigned char a, char b) {
+                                      return a == static_cast<unsigned char>(b);
+                                  });
             }
-            return static_cast<size_t>(range.end - range.begin) == expected.size() &&
-                   std::equal(range.begin, range.end, expected.begin(),
-                              [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
-        }
-        case Object:
-        case Container: {
-            SNode copy;
-            copy.container = e.child->container;
-            copy.entries.resize(e.child->entries.size());
-            for (size_t i = 0; i < copy.entries.size(); ++i) {
-                copy.entries[i] = e.child->Shape(i);
+            case Object:
+            case Container: {
+                SNode copy;
+                copy.container = e.child->container;
+                copy.entries.resize(e.child->entries.size());
+                for (size_t i = 0; i < copy.entries.size(); ++i) {
+                    copy.entries[i] = e.child->Shape(i);
+                }
+                return e.kind == Object
+                           ? r.Read(key, static_cast<Tavrin::ISerializable&>(copy))
+                           : r.Read(key, static_cast<Tavrin::ISerializableContainer&>(copy));
             }
-            return e.kind == Object ? r.Read(key, static_cast<Tavrin::ISerializable&>(copy))
-                                    : r.Read(key, static_cast<Tavrin::ISerializableContainer&>(copy));
-        }
-        case Time: {
-            QvDateTime value = QvDateTime::FromFileTime(0);
-            return r.Read(key, value) && value.ToFileTime() == e.bits;
-        }
-        case WString: {
-            std::wstring value;
-            return r.Read(key, value) && value == e.wide;
-        }
-        case String: {
-            std::string value;
-            return r.Read(key, value) && value == e.text;
-        }
-        case Char: return Same(r, key, static_cast<char>(e.bits));
-        case Double: return Same(r, key, std::bit_cast<double>(e.bits));
-        case Float: return Same(r, key, std::bit_cast<float>(static_cast<uint32_t>(e.bits)));
-        case Int64: return Same(r, key, static_cast<long long>(e.bits));
-        case UInt64: return Same(r, key, static_cast<unsigned long long>(e.bits));
-        case Int32: return Same(r, key, static_cast<int>(e.bits));
-        case UInt32: return Same(r, key, static_cast<unsigned int>(e.bits));
-        case Int16: return Same(r, key, static_cast<short>(e.bits));
-        case UInt16: return Same(r, key, static_cast<unsigned short>(e.bits));
-        case Int8: return Same(r, key, static_cast<signed char>(e.bits));
-        case UInt8: return Same(r, key, static_cast<unsigned char>(e.bits));
-        default: return Same(r, key, e.bits != 0);
+            case Time: {
+                QvDateTime value = QvDateTime::FromFileTime(0);
+                return r.Read(key, value) && value.ToFileTime() == e.bits;
+            }
+            case WString: {
+                std::wstring value;
+                return r.Read(key, value) && value == e.wide;
+            }
+            case String: {
+                std::string value;
+                return r.Read(key, value) && value == e.text;
+            }
+            case Char: return Same(r, key, static_cast<char>(e.bits));
+            case Double: return Same(r, key, std::bit_cast<double>(e.bits));
+            case Float: return Same(r, key, std::bit_cast<float>(static_cast<uint32_t>(e.bits)));
+            case Int64: return Same(r, key, static_cast<long long>(e.bits));
+            case UInt64: return Same(r, key, static_cast<unsigned long long>(e.bits));
+            case Int32: return Same(r, key, static_cast<int>(e.bits));
+            case UInt32: return Same(r, key, static_cast<unsigned int>(e.bits));
+            case Int16: return Same(r, key, static_cast<short>(e.bits));
+            case UInt16: return Same(r, key, static_cast<unsigned short>(e.bits));
+            case Int8: return Same(r, key, static_cast<signed char>(e.bits));
+            case UInt8: return Same(r, key, static_cast<unsigned char>(e.bits));
+            default: return Same(r, key, e.bits != 0);
         }
     }
 
@@ -214,59 +236,61 @@ void Fail(const SEntry& e) {
 // eighths, whole seconds from year 1601 to 9999.
 void Fill(CInput& in, SEntry& e, bool exactText) {
     // Code points; the one beyond U+FFFF is a surrogate pair where wchar_t has 16 bits.
-    static const char32_t kWide[] = {U'a', U'Z', U'7', U' ', U'&', U'<', U'"', U'\\', 0xE9, 0x4E2D,
-                                     0x20AC, 0x1F600};
+    static const char32_t kWide[] = {U'a', U'Z',  U'7', U' ',   U'&',   U'<',
+                                     U'"', U'\\', 0xE9, 0x4E2D, 0x20AC, 0x1F600};
     static const char kNarrow[] = "aZ7 &<>\"'\\/{}:,";
     const size_t length = in.Byte() % 12;
     switch (e.kind) {
-    case Blob:
-        for (size_t i = 0; i < length + (exactText ? 1 : 0); ++i) {
-            e.text.push_back(static_cast<char>(in.Byte()));
-        }
-        break;
-    case WString:
-        for (size_t i = 0; i < length; ++i) {
-            const char32_t c = exactText ? kWide[in.Byte() % std::size(kWide)]
-                                         : static_cast<char32_t>(1 + in.Bits(2) % 0xD7FF);
-            if (c > 0xFFFF && sizeof(wchar_t) == 2) {
-                e.wide += L"\xD83D\xDE00";
-            } else {
-                e.wide.push_back(static_cast<wchar_t>(c));
+        case Blob:
+            for (size_t i = 0; i < length + (exactText ? 1 : 0); ++i) {
+                e.text.push_back(static_cast<char>(in.Byte()));
             }
+            break;
+        case WString:
+            for (size_t i = 0; i < length; ++i) {
+                const char32_t c = exactText ? kWide[in.Byte() % std::size(kWide)]
+                                             : static_cast<char32_t>(1 + in.Bits(2) % 0xD7FF);
+                if (c > 0xFFFF && sizeof(wchar_t) == 2) {
+                    e.wide += L"\xD83D\xDE00";
+                } else {
+                    e.wide.push_back(static_cast<wchar_t>(c));
+                }
+            }
+            if (exactText && !e.wide.empty()) {
+                e.wide.front() = L'x';
+                e.wide.back() = L'y';
+            }
+            break;
+        case String:
+            for (size_t i = 0; i < length; ++i) {
+                e.text.push_back(exactText ? kNarrow[in.Byte() % (sizeof(kNarrow) - 1)]
+                                           : static_cast<char>(1 + in.Byte() % 255));
+            }
+            if (exactText && !e.text.empty()) {
+                e.text.front() = 'x';
+                e.text.back() = 'y';
+            }
+            break;
+        case Char:
+            e.bits = exactText ? static_cast<uint64_t>('a' + in.Byte() % 26) : in.Byte();
+            break;
+        case Double:
+            e.bits = exactText ? std::bit_cast<uint64_t>(
+                                     static_cast<double>(static_cast<int16_t>(in.Bits(2))) / 8.0)
+                               : in.Bits(8);
+            break;
+        case Float:
+            e.bits = exactText ? std::bit_cast<uint32_t>(
+                                     static_cast<float>(static_cast<int16_t>(in.Bits(2))) / 8.0f)
+                               : in.Bits(4);
+            break;
+        case Time: {
+            // 1601-01-01 up to about 9999, whole seconds in the text formats.
+            const uint64_t seconds = in.Bits(5) % 265000000000ull;
+            e.bits = seconds * 10000000ull + (exactText ? 0 : in.Bits(2) % 1000 * 10000);
+            break;
         }
-        if (exactText && !e.wide.empty()) {
-            e.wide.front() = L'x';
-            e.wide.back() = L'y';
-        }
-        break;
-    case String:
-        for (size_t i = 0; i < length; ++i) {
-            e.text.push_back(exactText ? kNarrow[in.Byte() % (sizeof(kNarrow) - 1)]
-                                       : static_cast<char>(1 + in.Byte() % 255));
-        }
-        if (exactText && !e.text.empty()) {
-            e.text.front() = 'x';
-            e.text.back() = 'y';
-        }
-        break;
-    case Char: e.bits = exactText ? static_cast<uint64_t>('a' + in.Byte() % 26) : in.Byte(); break;
-    case Double:
-        e.bits = exactText ? std::bit_cast<uint64_t>(static_cast<double>(
-                                 static_cast<int16_t>(in.Bits(2))) / 8.0)
-                           : in.Bits(8);
-        break;
-    case Float:
-        e.bits = exactText ? std::bit_cast<uint32_t>(static_cast<float>(
-                                 static_cast<int16_t>(in.Bits(2))) / 8.0f)
-                           : in.Bits(4);
-        break;
-    case Time: {
-        // 1601-01-01 up to about 9999, whole seconds in the text formats.
-        const uint64_t seconds = in.Bits(5) % 265000000000ull;
-        e.bits = seconds * 10000000ull + (exactText ? 0 : in.Bits(2) % 1000 * 10000);
-        break;
-    }
-    default: e.bits = in.Bits(8); break;
+        default: e.bits = in.Bits(8); break;
     }
 }
 

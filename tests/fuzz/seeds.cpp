@@ -42,12 +42,14 @@ int main(int argc, char** argv) {
     Put(root / "base64", "text", "TWFu\r\nTWE=\n TQ==");
     Put(root / "codepages", "ascii", std::string("\xE4\x04", 2) + "plain text");
     Put(root / "codepages", "sjis", std::string("\xA4\x03", 2) + "\x82\xA0\x82\xA2\x81");
-    Put(root / "codepages", "utf8", std::string("\xE9\xFD", 2) + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    Put(root / "codepages", "utf8",
+        std::string("\xE9\xFD", 2) + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     Put(root / "text", "date", "2026-12-06T20:30:00");
     Put(root / "text", "number", "  -0x7fffFFFF");
     Put(root / "text", "float", "1.5e300");
     Put(root / "roundtrip", "binary", std::string("\x00\x00\x05\x03\x00\x01\x04\x05\x0c\x07", 10));
-    Put(root / "roundtrip", "json", std::string("\x01\x01\x06\x01\x02\x04\x05\x11\x00\x0f\x05", 11));
+    Put(root / "roundtrip", "json",
+        std::string("\x01\x01\x06\x01\x02\x04\x05\x11\x00\x0f\x05", 11));
     Put(root / "roundtrip", "xml", std::string("\x02\x00\x04\x02\x03\x04\x03\x00\x05\x01\x09", 11));
     return 0;
 }

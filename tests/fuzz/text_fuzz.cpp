@@ -7,10 +7,9 @@
 namespace {
 
 constexpr QvVariant::EKind kKinds[] = {
-    QvVariant::KindBool,   QvVariant::KindInt8,    QvVariant::KindUInt8,
-    QvVariant::KindInt16,  QvVariant::KindUInt16,  QvVariant::KindInt32,
-    QvVariant::KindUInt32, QvVariant::KindInt64,   QvVariant::KindUInt64,
-    QvVariant::KindFloat,  QvVariant::KindDouble,  QvVariant::KindChar,
+    QvVariant::KindBool,    QvVariant::KindInt8,    QvVariant::KindUInt8,   QvVariant::KindInt16,
+    QvVariant::KindUInt16,  QvVariant::KindInt32,   QvVariant::KindUInt32,  QvVariant::KindInt64,
+    QvVariant::KindUInt64,  QvVariant::KindFloat,   QvVariant::KindDouble,  QvVariant::KindChar,
     QvVariant::KindStringA, QvVariant::KindStringW, QvVariant::KindDateTime};
 
 template <class Text>
@@ -19,16 +18,14 @@ void ConvertToEveryKind(const Text& text) {
         try {
             QvVariant value(text);
             value.ConvertTo(kind);
-        } catch (const IException&) {
-        }
+        } catch (const IException&) {}
     }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet =
-        (Logging::SetSink([](const Logging::SLogEntry&) {}), true);
+    static const bool quiet = (Logging::SetSink([](const Logging::SLogEntry&) {}), true);
     (void)quiet;
     const std::string narrow(reinterpret_cast<const char*>(data), size);
     const std::wstring wide = Tavrin::Encodings::FromUTF8(narrow.c_str());
@@ -37,14 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             const QvDateTime moment(std::string_view(narrow), local);
             (void)moment.ToFileTime();
-        } catch (const IException&) {
-        }
+        } catch (const IException&) {}
         try {
             const QvDateTime moment(std::wstring_view(wide), local);
             std::string iso;
             moment.AppendIso(iso);
-        } catch (const IException&) {
-        }
+        } catch (const IException&) {}
     }
     ConvertToEveryKind(narrow);
     ConvertToEveryKind(wide);

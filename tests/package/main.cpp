@@ -13,8 +13,7 @@ int main() {
     try {
         throw Tavrin::CException("consumer.cpp", 1, "main");
     } catch (const IException& e) {
-        std::printf("installed package %s works: %s\n", TAVRIN_VERSION_STRING,
-                    e.GetFunctionName());
+        std::printf("installed package %s works: %s\n", TAVRIN_VERSION_STRING, e.GetFunctionName());
         return 0;
     }
 }

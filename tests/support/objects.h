@@ -31,7 +31,7 @@ struct CScripted : Base {
 
     explicit CScripted(std::function<void(Writer&)> w = {},
                        std::string cls = std::is_same_v<Base, Tavrin::ISerializable> ? "Obj"
-                                                                                    : "List")
+                                                                                     : "List")
         : write(std::move(w)), className(std::move(cls)) {}
     const char* GetClassName() const override { return ++asked, className.c_str(); }
     void Write(Writer& w) const override {
@@ -43,8 +43,8 @@ struct CScripted : Base {
     }
 };
 using CObject = CScripted<Tavrin::ISerializable, Tavrin::IDataWriter, Tavrin::IDataReader>;
-using CContainer = CScripted<Tavrin::ISerializableContainer, Tavrin::IContainerWriter,
-                             Tavrin::IContainerReader>;
+using CContainer =
+    CScripted<Tavrin::ISerializableContainer, Tavrin::IContainerWriter, Tavrin::IContainerReader>;
 
 // Values compare as they are; date-times by their count, lists by their items.
 inline bool Same(const QvDateTime& a, const QvDateTime& b) {
@@ -102,14 +102,15 @@ struct CBlobList : Tavrin::ISerializableContainer {
 };
 
 // The fifteen kinds that are read into a target of their own type.
-using Scalars = std::tuple<bool, char, signed char, unsigned char, short, unsigned short, int,
-                           unsigned int, long long, unsigned long long, float, double, std::string,
-                           std::wstring, QvDateTime>;
+using Scalars =
+    std::tuple<bool, char, signed char, unsigned char, short, unsigned short, int, unsigned int,
+               long long, unsigned long long, float, double, std::string, std::wstring, QvDateTime>;
 
 inline bool SameScalars(const Scalars& a, const Scalars& b) {
     return [&]<size_t... I>(std::index_sequence<I...>) {
         return (Same(std::get<I>(a), std::get<I>(b)) && ...);
-    }(std::make_index_sequence<std::tuple_size_v<Scalars>>());
+    }
+    (std::make_index_sequence<std::tuple_size_v<Scalars>>());
 }
 
 // A small nested object.
@@ -140,9 +141,8 @@ struct SKinds : Tavrin::ISerializable {
 
     const char* GetClassName() const override { return "Test::Kinds"; }
     void Write(Tavrin::IDataWriter& w) const override {
-        [&]<size_t... I>(std::index_sequence<I...>) {
-            (w.Write(Name(I), std::get<I>(v)), ...);
-        }(std::make_index_sequence<std::tuple_size_v<Scalars>>());
+        [&]<size_t... I>(std::index_sequence<I...>) { (w.Write(Name(I), std::get<I>(v)), ...); }
+        (std::make_index_sequence<std::tuple_size_v<Scalars>>());
         w.Write("blob", blob.size(), blob.data());
         w.Write("inner", inner);
         w.Write("list", list);
@@ -151,7 +151,8 @@ struct SKinds : Tavrin::ISerializable {
         found = 0;
         [&]<size_t... I>(std::index_sequence<I...>) {
             ((found += r.Read(Name(I), std::get<I>(v))), ...);
-        }(std::make_index_sequence<std::tuple_size_v<Scalars>>());
+        }
+        (std::make_index_sequence<std::tuple_size_v<Scalars>>());
         const Tavrin::SBlobRange range = r.Read("blob");
         if (range.begin != nullptr) ++found, blob.assign(range.begin, range.end);
         found += r.Read("inner", inner);

@@ -95,7 +95,9 @@ SArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::str
 // ---- Files -------------------------------------------------------------------------------------
 
 // The path named by UTF-8 text, and back.
-fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path PathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 // A path as UTF-8 text.
 std::string Utf8(const fs::path& p) {
@@ -103,7 +105,9 @@ std::string Utf8(const fs::path& p) {
     return std::string(s.begin(), s.end());
 }
 
-std::string Describe(const std::string& path) { return path == "-" ? "standard input" : "'" + path + "'"; }
+std::string Describe(const std::string& path) {
+    return path == "-" ? "standard input" : "'" + path + "'";
+}
 
 // The whole content of a file, or of standard input for "-".
 std::string ReadAll(const std::string& path) {
@@ -304,7 +308,8 @@ void Load(SDocument& d, const std::string& path) {
                 try {
                     d.json->Parse(d.data.c_str());
                 } catch (const IException& e) {
-                    throw SParseFailure(Describe(path) + ": " + ExceptionText(e) + "; reading stopped at " +
+                    throw SParseFailure(Describe(path) + ": " + ExceptionText(e) +
+                                        "; reading stopped at " +
                                         Position(d.data, d.json->GetStopOffset()));
                 }
                 break;
@@ -312,8 +317,10 @@ void Load(SDocument& d, const std::string& path) {
                 d.xml = std::make_unique<Tavrin::CXmlDocument>();
                 const size_t bom = BomLength(d.data);
                 if (!d.xml->Parse(d.data.c_str() + bom)) {
-                    throw SParseFailure(Describe(path) + ": malformed XML (the reader would find no values); reading stopped at " +
-                                        Position(d.data, bom + d.xml->GetStopOffset()));
+                    throw SParseFailure(
+                        Describe(path) +
+                        ": malformed XML (the reader would find no values); reading stopped at " +
+                        Position(d.data, bom + d.xml->GetStopOffset()));
                 }
                 break;
             }
@@ -410,11 +417,19 @@ void AppendBinaryValue(std::string& out, const SBinaryNode& n) {
     const uint64_t b = n.bits;
     switch (n.kind) {
         case Tavrin::EValueKind::Bool: out += b ? "true" : "false"; break;
-        case Tavrin::EValueKind::Char: AppendQuoted(out, std::string_view(reinterpret_cast<const char*>(&b), 1)); break;
-        case Tavrin::EValueKind::UInt8: case Tavrin::EValueKind::UInt16:
-        case Tavrin::EValueKind::UInt32: case Tavrin::EValueKind::UInt64: AppendNumber(out, b); break;
-        case Tavrin::EValueKind::Int8: AppendNumber(out, static_cast<int>(static_cast<int8_t>(b))); break;
-        case Tavrin::EValueKind::Int16: AppendNumber(out, static_cast<int>(static_cast<int16_t>(b))); break;
+        case Tavrin::EValueKind::Char:
+            AppendQuoted(out, std::string_view(reinterpret_cast<const char*>(&b), 1));
+            break;
+        case Tavrin::EValueKind::UInt8:
+        case Tavrin::EValueKind::UInt16:
+        case Tavrin::EValueKind::UInt32:
+        case Tavrin::EValueKind::UInt64: AppendNumber(out, b); break;
+        case Tavrin::EValueKind::Int8:
+            AppendNumber(out, static_cast<int>(static_cast<int8_t>(b)));
+            break;
+        case Tavrin::EValueKind::Int16:
+            AppendNumber(out, static_cast<int>(static_cast<int16_t>(b)));
+            break;
         case Tavrin::EValueKind::Int32: AppendNumber(out, static_cast<int32_t>(b)); break;
         case Tavrin::EValueKind::Int64: AppendNumber(out, static_cast<int64_t>(b)); break;
         case Tavrin::EValueKind::Float: {
@@ -430,7 +445,8 @@ void AppendBinaryValue(std::string& out, const SBinaryNode& n) {
             break;
         }
         case Tavrin::EValueKind::String:
-            AppendQuoted(out, std::string_view(static_cast<const char*>(n.data), static_cast<size_t>(n.size)));
+            AppendQuoted(out, std::string_view(static_cast<const char*>(n.data),
+                                               static_cast<size_t>(n.size)));
             break;
         case Tavrin::EValueKind::WString: {
             std::string utf8;
@@ -451,8 +467,8 @@ void AppendBinaryValue(std::string& out, const SBinaryNode& n) {
     }
 }
 
-void ShowBinaryNode(CPrinter& p, const CBinaryDocument& doc, const SBinaryNode& n, unsigned int depth,
-                    const std::string& label, CProgress& progress) {
+void ShowBinaryNode(CPrinter& p, const CBinaryDocument& doc, const SBinaryNode& n,
+                    unsigned int depth, const std::string& label, CProgress& progress) {
     progress.Step();
     std::string& out = p.Line(depth);
     out += label;
@@ -490,23 +506,33 @@ void ShowBinaryNode(CPrinter& p, const CBinaryDocument& doc, const SBinaryNode& 
     }
 }
 
-void ShowJson(CPrinter& p, const Tavrin::CJsonValue& v, unsigned int depth, const std::string& label,
-              CProgress& progress) {
+void ShowJson(CPrinter& p, const Tavrin::CJsonValue& v, unsigned int depth,
+              const std::string& label, CProgress& progress) {
     using T = Tavrin::CJsonValue::EType;
     progress.Step();
     std::string& out = p.Line(depth);
     out += label;
     switch (v.GetType()) {
-        case T::Null: out += "null"; p.End(); break;
-        case T::Bare: out += v.GetText(); p.End(); break;
-        case T::String: AppendQuoted(out, v.GetText()); p.End(); break;
+        case T::Null:
+            out += "null";
+            p.End();
+            break;
+        case T::Bare:
+            out += v.GetText();
+            p.End();
+            break;
+        case T::String:
+            AppendQuoted(out, v.GetText());
+            p.End();
+            break;
         case T::Object:
             out += "object (";
             AppendNumber(out, v.GetCount());
             out += v.GetCount() == 1 ? " member)" : " members)";
             p.End();
             for (unsigned int i = 0; i < v.GetCount(); ++i) {
-                ShowJson(p, v.GetChild(i), depth + 1, std::string(v.GetMemberName(i)) + ": ", progress);
+                ShowJson(p, v.GetChild(i), depth + 1, std::string(v.GetMemberName(i)) + ": ",
+                         progress);
             }
             break;
         case T::Array:
@@ -559,7 +585,8 @@ void ShowXml(CPrinter& p, const Tavrin::CXmlElement& e, unsigned int depth, CPro
 int Show(const SArgs& a) {
     if (a.positional.size() != 1) Usage("show needs one FILE");
     const SDocument d = Open(a.positional[0], a, "--format");
-    CProgress progress("showing", d.format == EFormat::Binary ? CountValues(d.binary->GetRoot()) : 0);
+    CProgress progress("showing",
+                       d.format == EFormat::Binary ? CountValues(d.binary->GetRoot()) : 0);
     CPrinter p;
     switch (d.format) {
         case EFormat::Binary: {
@@ -571,7 +598,8 @@ int Show(const SArgs& a) {
         default: ShowXml(p, d.xml->GetRoot(), 0, progress); break;
     }
     p.Flush();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw SToolError("cannot write to standard output");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw SToolError("cannot write to standard output");
     return 0;
 }
 
@@ -647,7 +675,8 @@ int Stat(const SArgs& a) {
     out += Tavrin::ValueKindName(root.kind);
     out += "\nsize: " + std::to_string(doc.GetSize()) + " bytes";
     if (doc.GetSize() < d.data.size()) {
-        out += " (" + std::to_string(d.data.size() - doc.GetSize()) + " more bytes follow the document)";
+        out += " (" + std::to_string(d.data.size() - doc.GetSize()) +
+               " more bytes follow the document)";
     }
     out += "\nname table: " + std::to_string(doc.GetNameEntryCount()) + " entries\n";
     for (size_t i = 0; i < doc.GetNameEntryCount(); ++i) {
@@ -659,8 +688,8 @@ int Stat(const SArgs& a) {
     out += "values per kind:\n";
     for (unsigned k = 0; k < Tavrin::kValueKindCount; ++k) {
         if (counts.kinds[k] == 0) continue;
-        out += "  " + std::string(Tavrin::ValueKindName(static_cast<Tavrin::EValueKind>(k))) + ": " +
-               std::to_string(counts.kinds[k]) + "\n";
+        out += "  " + std::string(Tavrin::ValueKindName(static_cast<Tavrin::EValueKind>(k))) +
+               ": " + std::to_string(counts.kinds[k]) + "\n";
     }
     out += "deepest nesting: " + std::to_string(counts.deepest) + "\n";
     const Tavrin::SBinaryLayout& layout = doc.GetLayout();
@@ -668,8 +697,8 @@ int Stat(const SArgs& a) {
            "\n  name table: " + std::to_string(layout.nameTable) + "\n";
     for (unsigned k = 0; k < Tavrin::kValueKindCount; ++k) {
         if (layout.kinds[k] == 0) continue;
-        out += "  " + std::string(Tavrin::ValueKindName(static_cast<Tavrin::EValueKind>(k))) + ": " +
-               std::to_string(layout.kinds[k]) + "\n";
+        out += "  " + std::string(Tavrin::ValueKindName(static_cast<Tavrin::EValueKind>(k))) +
+               ": " + std::to_string(layout.kinds[k]) + "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
@@ -707,17 +736,21 @@ int Convert(const SArgs& a) {
     const bool fromTree = in.format != EFormat::Binary;
     {
         CProgress reading("reading");
-        if (in.format == EFormat::Json) tree = ReadJsonTree(*in.json, like.binary.get(), warnings, &reading);
-        if (in.format == EFormat::Xml) tree = ReadXmlTree(*in.xml, like.binary.get(), warnings, &reading);
+        if (in.format == EFormat::Json)
+            tree = ReadJsonTree(*in.json, like.binary.get(), warnings, &reading);
+        if (in.format == EFormat::Xml)
+            tree = ReadXmlTree(*in.xml, like.binary.get(), warnings, &reading);
     }
     if (fromTree && to == EFormat::Binary && like.binary && !OrderLike(tree, *like.binary)) {
-        warnings.push_back("the values could not be put in the order of the --like document: "
-                           "its name table and sections may differ");
+        warnings.push_back(
+            "the values could not be put in the order of the --like document: "
+            "its name table and sections may differ");
     }
     // An XML document names its root; JSON and binary documents do not.
-    const std::string rootClass = a.Get("--class", in.format == EFormat::Xml && !tree.className.empty()
-                                                       ? tree.className
-                                                       : std::string(kDefaultRootClass));
+    const std::string rootClass =
+        a.Get("--class", in.format == EFormat::Xml && !tree.className.empty()
+                             ? tree.className
+                             : std::string(kDefaultRootClass));
     if (fromTree) tree.className = rootClass;
 
     CProgress progress("writing", fromTree ? CountValues(tree) : CountValues(in.binary->GetRoot()));
@@ -763,7 +796,8 @@ int Base64Command(const SArgs& a) {
     if (a.positional.size() > 3) Usage("base64 takes at most IN and OUT");
     const std::string inPath = a.positional.size() > 1 ? a.positional[1] : "-";
     const std::string outPath = a.positional.size() > 2 ? a.positional[2] : "-";
-    if (mode != "encode" && mode != "decode") Usage("base64 needs encode or decode, not '" + mode + "'");
+    if (mode != "encode" && mode != "decode")
+        Usage("base64 needs encode or decode, not '" + mode + "'");
     COutputFile out(outPath);
     const std::string data = ReadAll(inPath);
     std::string result;
@@ -772,7 +806,8 @@ int Base64Command(const SArgs& a) {
         if (!result.empty()) result.push_back('\n');
     } else {
         std::string text = data;
-        if (text.find('\0') != std::string::npos) throw SToolError(Describe(inPath) + ": not Base64 text (a zero byte)");
+        if (text.find('\0') != std::string::npos)
+            throw SToolError(Describe(inPath) + ": not Base64 text (a zero byte)");
         // Line ends after the text would hide its padding from the decoder's size.
         text.erase(text.find_last_not_of(" \t\r\n") + 1);
         if (!text.empty()) {

@@ -7,12 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <queue>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <deque>
-#include <queue>
 
 namespace TavrinTool {
 
@@ -115,10 +115,10 @@ template <class W, class... Name>
 void WriteNode(const SNodeContext& c, const SBinaryNode& n, W& w, Name... name) {
     if (c.progress != nullptr) c.progress->Step();
     // Class name texts of the name table are zero-terminated.
-    const char* cls = n.className != SBinaryNode::kNone
-                          ? c.document.GetName(n.className).data()
-                          : (n.kind == EValueKind::Object ? kDefaultObjectClass
-                                                          : kDefaultContainerClass);
+    const char* cls =
+        n.className != SBinaryNode::kNone
+            ? c.document.GetName(n.className).data()
+            : (n.kind == EValueKind::Object ? kDefaultObjectClass : kDefaultContainerClass);
     switch (n.kind) {
         case EValueKind::Object: {
             const CNodeObject o(c, n, cls);
@@ -193,7 +193,8 @@ void WriteValue(const SValue& v, CProgress* p, W& w, Name... name) {
             break;
         }
         default:
-            WriteLeaf(w, v.kind, v.bits, v.bytes.data(), v.bytes.size(), &v.bytes, &v.wide, name...);
+            WriteLeaf(w, v.kind, v.bits, v.bytes.data(), v.bytes.size(), &v.bytes, &v.wide,
+                      name...);
             break;
     }
 }
@@ -215,7 +216,9 @@ void CTreeContainer::Write(Tavrin::IContainerWriter& w) const {
 }  // namespace
 
 CProgress::CProgress(const char* what, uint64_t total)
-    : m_what(what), m_total(total), m_start(NowMs()),
+    : m_what(what),
+      m_total(total),
+      m_start(NowMs()),
       m_terminal(Tavrin::Console::IsTerminal(Tavrin::Console::EStream::Error)) {}
 
 CProgress::~CProgress() {
@@ -227,7 +230,8 @@ void CProgress::Show() {
     m_shown = true;
     if (m_total != 0) {
         std::fprintf(stderr, "\rtavrin: %s: %llu of %llu values (%u%%)   ", m_what,
-                     static_cast<unsigned long long>(m_done), static_cast<unsigned long long>(m_total),
+                     static_cast<unsigned long long>(m_done),
+                     static_cast<unsigned long long>(m_total),
                      static_cast<unsigned>(m_done * 100 / m_total));
     } else {
         std::fprintf(stderr, "\rtavrin: %s: %llu values   ", m_what,
@@ -241,10 +245,11 @@ void WriteBinaryNode(Tavrin::IWriter& writer, const CBinaryDocument& document,
     const SNodeContext c{document, progress};
     const SBinaryNode& root = document.GetRoot();
     if (root.kind == EValueKind::Object) {
-        writer.Write(static_cast<const Tavrin::ISerializable&>(CNodeObject(c, root, rootClass.c_str())));
-    } else {
         writer.Write(
-            static_cast<const Tavrin::ISerializableContainer&>(CNodeContainer(c, root, rootClass.c_str())));
+            static_cast<const Tavrin::ISerializable&>(CNodeObject(c, root, rootClass.c_str())));
+    } else {
+        writer.Write(static_cast<const Tavrin::ISerializableContainer&>(
+            CNodeContainer(c, root, rootClass.c_str())));
     }
 }
 
@@ -252,7 +257,8 @@ void WriteTree(Tavrin::IWriter& writer, const SValue& root, CProgress* progress)
     if (root.kind == EValueKind::Object) {
         writer.Write(static_cast<const Tavrin::ISerializable&>(CTreeObject(root, progress)));
     } else {
-        writer.Write(static_cast<const Tavrin::ISerializableContainer&>(CTreeContainer(root, progress)));
+        writer.Write(
+            static_cast<const Tavrin::ISerializableContainer&>(CTreeContainer(root, progress)));
     }
 }
 
@@ -267,10 +273,20 @@ bool IsDateTimeText(std::string_view t) {
         const char c = t[i];
         const bool digit = c >= '0' && c <= '9';
         switch (i) {
-            case 4: case 7: if (c != '-') return false; break;
-            case 10: if (c != 'T') return false; break;
-            case 13: case 16: if (c != ':') return false; break;
-            default: if (!digit) return false; break;
+            case 4:
+            case 7:
+                if (c != '-') return false;
+                break;
+            case 10:
+                if (c != 'T') return false;
+                break;
+            case 13:
+            case 16:
+                if (c != ':') return false;
+                break;
+            default:
+                if (!digit) return false;
+                break;
         }
     }
     auto field = [&](size_t at) { return (t[at] - '0') * 10 + (t[at + 1] - '0'); };
@@ -290,9 +306,11 @@ EValueKind BareKind(std::string_view t) {
         return i >= INT32_MIN && i <= INT32_MAX ? EValueKind::Int32 : EValueKind::Int64;
     }
     unsigned long long u = 0;
-    if (auto [p, ec] = std::from_chars(b, e, u); ec == std::errc() && p == e) return EValueKind::UInt64;
+    if (auto [p, ec] = std::from_chars(b, e, u); ec == std::errc() && p == e)
+        return EValueKind::UInt64;
     double d = 0;
-    if (auto [p, ec] = std::from_chars(b, e, d); (ec == std::errc() || ec == std::errc::result_out_of_range) && p == e) {
+    if (auto [p, ec] = std::from_chars(b, e, d);
+        (ec == std::errc() || ec == std::errc::result_out_of_range) && p == e) {
         return EValueKind::Double;
     }
     return EValueKind::WString;
@@ -315,8 +333,9 @@ bool IsScalarOrText(EValueKind k) { return k < EValueKind::Object; }
 EValueKind UnifyKinds(EValueKind a, EValueKind b) {
     if (a == b) return a;
     if (!IsScalarOrText(a) || !IsScalarOrText(b)) {
-        throw std::runtime_error("a container mixes objects or containers with other elements, "
-                                 "which a binary document cannot hold");
+        throw std::runtime_error(
+            "a container mixes objects or containers with other elements, "
+            "which a binary document cannot hold");
     }
     if (IsInteger(a) && IsInteger(b)) {
         if ((a == EValueKind::UInt64) != (b == EValueKind::UInt64)) return EValueKind::Double;
@@ -373,8 +392,9 @@ void ReadLeaf(Reader& r, SValue& v, std::vector<std::string>& warnings, Key... k
                 // decode (it decodes to nothing): it stays an empty blob.
                 if (!v.emptyText) {
                     const Tavrin::SBlobRange b = r.Read(key...);
-                    if (b.begin != nullptr) v.bytes.assign(reinterpret_cast<const char*>(b.begin),
-                                                           static_cast<size_t>(b.end - b.begin));
+                    if (b.begin != nullptr)
+                        v.bytes.assign(reinterpret_cast<const char*>(b.begin),
+                                       static_cast<size_t>(b.end - b.begin));
                 }
                 break;
             }
@@ -453,7 +473,8 @@ struct SLike {
 
 SValue PlanJson(const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLike& l);
 
-void PlanJsonObject(SValue& v, const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLike& l) {
+void PlanJsonObject(SValue& v, const Tavrin::CJsonValue& j, const SBinaryNode* like,
+                    const SLike& l) {
     v.kind = EValueKind::Object;
     std::unordered_set<std::string_view> taken;
     if (like != nullptr) {
@@ -477,7 +498,8 @@ void PlanJsonObject(SValue& v, const Tavrin::CJsonValue& j, const SBinaryNode* l
     }
 }
 
-void PlanJsonArray(SValue& v, const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLike& l) {
+void PlanJsonArray(SValue& v, const Tavrin::CJsonValue& j, const SBinaryNode* like,
+                   const SLike& l) {
     v.kind = EValueKind::Container;
     v.className = kDefaultContainerClass;
     const bool likeKind = like != nullptr && like->size != 0;
@@ -531,8 +553,6 @@ SValue PlanJson(const Tavrin::CJsonValue& j, const SBinaryNode* like, const SLik
 
 // XML -------------------------------------------------------------------------------------------
 
-
-
 // How an element with child elements is read without a document to follow: as a container
 // when its children are all named "elt", or when there are several and all share one name;
 // as an object otherwise.
@@ -572,7 +592,8 @@ std::string Lowered(std::string_view name) {
     return s;
 }
 
-void PlanXmlObject(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l) {
+void PlanXmlObject(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* like,
+                   const SLike& l) {
     v.kind = EValueKind::Object;
     // The reader finds a value as the first child element of its name, ignoring letter case:
     // later elements of the same name are out of its reach, and are left out here as well.
@@ -603,13 +624,15 @@ void PlanXmlObject(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* l
     }
 }
 
-void PlanXmlContainer(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l) {
+void PlanXmlContainer(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode* like,
+                      const SLike& l) {
     v.kind = EValueKind::Container;
     const bool likeKind = like != nullptr && like->size != 0;
     for (int i = 0; i < e.GetChildCount(); ++i) {
         const SBinaryNode* t =
-            likeKind ? &like->Children()[std::min<uint64_t>(static_cast<uint64_t>(i), like->size - 1)]
-                     : nullptr;
+            likeKind
+                ? &like->Children()[std::min<uint64_t>(static_cast<uint64_t>(i), like->size - 1)]
+                : nullptr;
         v.children.push_back(PlanXml(e.GetChild(i), t, l, true));
     }
     if (v.children.empty()) {
@@ -625,7 +648,8 @@ void PlanXmlContainer(SValue& v, const Tavrin::CXmlElement& e, const SBinaryNode
     v.elementKind = k;
 }
 
-SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l, bool element) {
+SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLike& l,
+               bool element) {
     SValue v;
     const bool children = e.GetChildCount() > 0;
     if (like != nullptr) {
@@ -634,10 +658,10 @@ SValue PlanXml(const Tavrin::CXmlElement& e, const SBinaryNode* like, const SLik
             like = nullptr;
         }
     }
-    const bool asObject = like != nullptr ? like->kind == EValueKind::Object
-                                          : children && !LooksLikeContainer(e);
-    const bool asContainer = like != nullptr ? like->kind == EValueKind::Container
-                                             : children && LooksLikeContainer(e);
+    const bool asObject =
+        like != nullptr ? like->kind == EValueKind::Object : children && !LooksLikeContainer(e);
+    const bool asContainer =
+        like != nullptr ? like->kind == EValueKind::Container : children && LooksLikeContainer(e);
     if (asObject) {
         PlanXmlObject(v, e, like, l);
         if (like != nullptr && like->className != SBinaryNode::kNone) {
@@ -832,7 +856,8 @@ private:
     // chain; undoing a growth merges the two chains that came from one, in any interleaving.
     // Choices go to the larger identifier first, so that the order runs by identifier where
     // it can.
-    std::vector<uint32_t> InsertionOrder(const SValue& v, const std::vector<uint32_t>& group) const {
+    std::vector<uint32_t> InsertionOrder(const SValue& v,
+                                         const std::vector<uint32_t>& group) const {
         const size_t m = group.size();
         std::vector<uint32_t> growths;  // counts after which the table grew
         uint64_t buckets = 128;
@@ -852,7 +877,8 @@ private:
         auto refill = [&] {
             fronts = {};
             for (size_t b = 0; b < chains.size(); ++b) {
-                if (!chains[b].empty()) fronts.emplace(id(chains[b].front()), static_cast<uint32_t>(b));
+                if (!chains[b].empty())
+                    fronts.emplace(id(chains[b].front()), static_cast<uint32_t>(b));
             }
         };
         refill();
@@ -865,7 +891,8 @@ private:
                     std::deque<uint32_t> a(chains[b].rbegin(), chains[b].rend());
                     std::deque<uint32_t> c(chains[b + half].rbegin(), chains[b + half].rend());
                     while (!a.empty() || !c.empty()) {
-                        const bool fromA = c.empty() || (!a.empty() && id(a.front()) > id(c.front()));
+                        const bool fromA =
+                            c.empty() || (!a.empty() && id(a.front()) > id(c.front()));
                         std::deque<uint32_t>& from = fromA ? a : c;
                         merged[b].push_back(from.front());
                         from.pop_front();
@@ -980,7 +1007,7 @@ private:
 
     const CBinaryDocument& m_like;
     std::unordered_map<std::string_view, uint32_t> m_ids;  // text -> smallest identifier
-    std::unordered_map<uint32_t, uint32_t> m_textOf;     // identifier -> name index
+    std::unordered_map<uint32_t, uint32_t> m_textOf;       // identifier -> name index
     std::unordered_set<uint32_t> m_unreferenced;
     uint32_t m_next = 0;
     bool m_exact = true;

@@ -18,12 +18,12 @@ constexpr uint32_t kNoId = 0xFFFFFFFFu;
 
 struct SValue {
     EValueKind kind = EValueKind::WString;
-    std::string name;       // member name; empty for elements and the root
-    std::string className;  // objects (and containers held by containers, for XML)
-    uint64_t bits = 0;      // scalars as stored bits; date-times as 100-ns counts
-    std::string bytes;      // narrow strings, blobs
-    std::wstring wide;      // wide strings
-    bool present = true;    // false when the document did not give this value
+    std::string name;        // member name; empty for elements and the root
+    std::string className;   // objects (and containers held by containers, for XML)
+    uint64_t bits = 0;       // scalars as stored bits; date-times as 100-ns counts
+    std::string bytes;       // narrow strings, blobs
+    std::wstring wide;       // wide strings
+    bool present = true;     // false when the document did not give this value
     bool emptyText = false;  // the document holds the value as empty text
     EValueKind elementKind = EValueKind::Bool;  // containers
     std::vector<SValue> children;

@@ -4,6 +4,7 @@
 #include "core/platform/codepagedetect.h"
 
 #include <windows.h>
+// mlang.h needs the declarations of windows.h first.
 #include <mlang.h>
 
 #include <cstring>
@@ -50,8 +51,7 @@ public:
     }
 
     HRESULT DetectInputCodepage(std::uint32_t flags, std::uint32_t preferredCodePage,
-                                const char* text, std::int32_t* size,
-                                DetectEncodingInfo* records,
+                                const char* text, std::int32_t* size, DetectEncodingInfo* records,
                                 std::int32_t* count) noexcept override {
         if (size == nullptr || count == nullptr || records == nullptr || *count < 1) {
             return E_INVALIDARG;

@@ -34,9 +34,9 @@ size_t CodePageToWide(unsigned int codePage, const char* text, size_t length, wc
     // text that gives nothing.
     const bool noRoom = out != nullptr && capacity == 0;
     ::SetLastError(ERROR_SUCCESS);
-    const size_t n = Count(::MultiByteToWideChar(codePage, 0, text, static_cast<int>(length),
-                                                 noRoom ? nullptr : out,
-                                                 out != nullptr ? Room(capacity) : 0));
+    const size_t n =
+        Count(::MultiByteToWideChar(codePage, 0, text, static_cast<int>(length),
+                                    noRoom ? nullptr : out, out != nullptr ? Room(capacity) : 0));
     return noRoom && n != 0 ? kConversionFailed : n;
 }
 
@@ -46,10 +46,9 @@ size_t WideToCodePage(unsigned int codePage, const wchar_t* text, size_t length,
     if (length == 0) return ::IsValidCodePage(codePage) ? 0 : kConversionFailed;
     const bool noRoom = out != nullptr && capacity == 0;
     ::SetLastError(ERROR_SUCCESS);
-    const size_t n = Count(::WideCharToMultiByte(codePage, 0, text, static_cast<int>(length),
-                                                 noRoom ? nullptr : out,
-                                                 out != nullptr ? Room(capacity) : 0, nullptr,
-                                                 nullptr));
+    const size_t n = Count(
+        ::WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), noRoom ? nullptr : out,
+                              out != nullptr ? Room(capacity) : 0, nullptr, nullptr));
     return noRoom && n != 0 ? kConversionFailed : n;
 }
 

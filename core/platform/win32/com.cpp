@@ -8,8 +8,8 @@
 namespace Tavrin::Com {
 namespace {
 
-constexpr unsigned long kKnownFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
-                                      COINIT_SPEED_OVER_MEMORY;
+constexpr unsigned long kKnownFlags =
+    COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 }  // namespace
 

@@ -12,30 +12,23 @@ namespace {
 
 EFileError FromLastError(DWORD error) noexcept {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-        return EFileError::NotFound;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EFileError::AccessDenied;
-    case ERROR_DIRECTORY:
-        return EFileError::IsDirectory;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-        return EFileError::InvalidPath;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return EFileError::NoSpace;
-    case ERROR_FILE_TOO_LARGE:
-        return EFileError::TooLarge;
-    default:
-        return EFileError::Other;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME: return EFileError::NotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return EFileError::AccessDenied;
+        case ERROR_DIRECTORY: return EFileError::IsDirectory;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE: return EFileError::InvalidPath;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return EFileError::NoSpace;
+        case ERROR_FILE_TOO_LARGE: return EFileError::TooLarge;
+        default: return EFileError::Other;
     }
 }
 
@@ -92,10 +85,10 @@ EFileError CFile::Open(const std::wstring& path, int flags) {
     if (!IsValidPath(path)) return EFileError::InvalidPath;
     const bool read = flags == kOpenRead;
     // Other openers may read, write and delete meanwhile, as they may on Linux.
-    const HANDLE handle = ::CreateFileW(
-        path.c_str(), read ? GENERIC_READ : GENERIC_WRITE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        read ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), read ? GENERIC_READ : GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      read ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         // The system refuses a directory as "access denied"; tell it apart.

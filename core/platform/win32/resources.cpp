@@ -51,9 +51,9 @@ namespace Tavrin {
 HINSTANCE GetModuleOf(const void* address) noexcept {
     HMODULE module = nullptr;
     if (address == nullptr ||
-        !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              static_cast<LPCWSTR>(address), &module)) {
+        !::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCWSTR>(address), &module)) {
         return nullptr;
     }
     return module;

@@ -8,12 +8,9 @@ namespace Tavrin::Platform {
 
 unsigned int ResolveSystemCodePage(unsigned int codePage) noexcept {
     switch (codePage) {
-        case CP_ACP:
-            return ::GetACP();
-        case CP_OEMCP:
-            return ::GetOEMCP();
-        default:
-            return codePage;
+        case CP_ACP: return ::GetACP();
+        case CP_OEMCP: return ::GetOEMCP();
+        default: return codePage;
     }
 }
 

@@ -101,8 +101,8 @@ double StrToDouble(const char* text, const char** end) noexcept {
     char* stop = nullptr;
     const _locale_t c = ExplicitCLocale();
     const StrToDoubleL strtodL = Runtime().strtodL;
-    const double value = c != nullptr && strtodL != nullptr ? strtodL(text, &stop, c)
-                                                            : ::strtod(text, &stop);
+    const double value =
+        c != nullptr && strtodL != nullptr ? strtodL(text, &stop, c) : ::strtod(text, &stop);
     *end = stop;
     return value;
 }
@@ -111,8 +111,8 @@ double WcsToDouble(const wchar_t* text, const wchar_t** end) noexcept {
     wchar_t* stop = nullptr;
     const _locale_t c = ExplicitCLocale();
     const WcsToDoubleL wcstodL = Runtime().wcstodL;
-    const double value = c != nullptr && wcstodL != nullptr ? wcstodL(text, &stop, c)
-                                                            : ::wcstod(text, &stop);
+    const double value =
+        c != nullptr && wcstodL != nullptr ? wcstodL(text, &stop, c) : ::wcstod(text, &stop);
     *end = stop;
     return value;
 }

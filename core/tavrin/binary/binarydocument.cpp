@@ -40,8 +40,8 @@ using Binary::CMemorySource;
 using Cursor = CMemorySource::Cursor;
 
 constexpr const char* kKindNames[kValueKindCount] = {
-    "bool",  "char",  "uint8",  "int8",   "uint16", "int16",   "uint32",   "int32", "uint64",
-    "int64", "float", "double", "string", "wstring", "datetime", "blob", "object", "container"};
+    "bool",  "char",  "uint8",  "int8",   "uint16",  "int16",    "uint32", "int32",  "uint64",
+    "int64", "float", "double", "string", "wstring", "datetime", "blob",   "object", "container"};
 
 class CViewLoader {
 public:
@@ -200,9 +200,7 @@ private:
                 e.size = Binary::WideUnits(record);
                 break;
             }
-            case Binary::kTagDateTime:
-                e.bits = m_source.DateTime(c);
-                break;
+            case Binary::kTagDateTime: e.bits = m_source.DateTime(c); break;
             default: {  // blob
                 const uint32_t size = m_source.U32(c);
                 bool exact = true;

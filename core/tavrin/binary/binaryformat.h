@@ -35,10 +35,12 @@ enum ETag : uint8_t {
 constexpr unsigned kTagCount = 18;
 
 // Sections of a data record stand in this order; the character section follows double.
-constexpr uint8_t kSectionOrder[kTagCount] = {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 12, 13, 14, 15, 16, 17};
+constexpr uint8_t kSectionOrder[kTagCount] = {0,  2,  3, 4,  5,  6,  7,  8,  9,
+                                              10, 11, 1, 12, 13, 14, 15, 16, 17};
 
 // Position of each tag in that order.
-constexpr uint8_t kSectionRank[kTagCount] = {0, 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17};
+constexpr uint8_t kSectionRank[kTagCount] = {0, 11, 1,  2,  3,  4,  5,  6,  7,
+                                             8, 9,  10, 12, 13, 14, 15, 16, 17};
 
 constexpr bool RanksMatchOrder() {
     for (unsigned r = 0; r < kTagCount; ++r) {

@@ -49,7 +49,8 @@ public:
     }
 
     size_t Size() const noexcept {
-        return m_closed + (m_chunks.empty() ? 0 : static_cast<size_t>(m_cur - m_chunks.back().data));
+        return m_closed +
+               (m_chunks.empty() ? 0 : static_cast<size_t>(m_cur - m_chunks.back().data));
     }
 
     // A position to go back to with Rollback.
@@ -80,7 +81,8 @@ public:
     void ForEachRun(F&& fn) const {
         for (size_t i = 0; i < m_chunks.size(); ++i) {
             const SChunk& c = m_chunks[i];
-            const size_t used = i + 1 == m_chunks.size() ? static_cast<size_t>(m_cur - c.data) : c.used;
+            const size_t used =
+                i + 1 == m_chunks.size() ? static_cast<size_t>(m_cur - c.data) : c.used;
             if (used) fn(c.data, used);
         }
     }

@@ -110,7 +110,8 @@ void CContainerWriterBinary::WriteRecord(Sink& sink) const {
             sink.Append(m_classIds.data(), m_classIds.size() * sizeof(uint32_t));
         }
     }
-    m_elements.ForEachRun([&sink](const unsigned char* data, size_t size) { sink.Append(data, size); });
+    m_elements.ForEachRun(
+        [&sink](const unsigned char* data, size_t size) { sink.Append(data, size); });
 }
 
 void CContainerWriterBinary::Reset() noexcept {

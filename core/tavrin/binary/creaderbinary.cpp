@@ -20,7 +20,8 @@
 
 namespace Tavrin {
 
-CReaderBinary::CReaderBinary(QvStreamReadBinary& stream) : m_document(std::make_unique<Detail::SBinaryDocument>()) {
+CReaderBinary::CReaderBinary(QvStreamReadBinary& stream)
+    : m_document(std::make_unique<Detail::SBinaryDocument>()) {
     stream.ReadAndCompareVersion(0);
     uint8_t kind = 0;
     stream.ReadUInt8(kind);

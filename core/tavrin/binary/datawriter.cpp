@@ -211,7 +211,8 @@ void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
         hashes = heapHashes.data();
         order = heapOrder.data();
     }
-    for (uint32_t i = 0; i < n; ++i) hashes[i] = static_cast<uint32_t>(Detail::IdHash(values[i].id));
+    for (uint32_t i = 0; i < n; ++i)
+        hashes[i] = static_cast<uint32_t>(Detail::IdHash(values[i].id));
     Detail::KeyedTableOrder(hashes, n, order);
     for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[order[k]]);
 }

@@ -29,7 +29,7 @@ struct SName {
     const char* text;
     size_t length;
     uint64_t hash;  // Detail::IndexHash of the text
-    bool plain;  // no zero byte inside: the text compares as a zero-terminated one
+    bool plain;     // no zero byte inside: the text compares as a zero-terminated one
 };
 
 // Whether `name` (zero-terminated) is the text of `n`.
@@ -56,7 +56,8 @@ inline uint64_t WideUnits(const unsigned char* record) noexcept {
 }
 
 // A record of `length` bytes with its length in front; `terminate` adds a zero byte behind.
-inline const unsigned char* NewBytes(Detail::CArena& arena, const void* bytes, uint32_t length, bool terminate) {
+inline const unsigned char* NewBytes(Detail::CArena& arena, const void* bytes, uint32_t length,
+                                     bool terminate) {
     unsigned char* record =
         static_cast<unsigned char*>(arena.Allocate(kNarrowHead + length + (terminate ? 1 : 0), 4));
     std::memcpy(record, &length, 4);

@@ -87,7 +87,8 @@ void CLoader<Source>::ReadNameTable() {
             if (!s.empty()) std::memcpy(text, s.data(), s.size());
             text[s.size()] = '\0';
             name = static_cast<uint32_t>(names.size());
-            names.push_back({text, s.size(), Detail::IndexHash({text, s.size()}), std::strlen(text) == s.size()});
+            names.push_back({text, s.size(), Detail::IndexHash({text, s.size()}),
+                             std::strlen(text) == s.size()});
             byText.emplace(std::string_view(text, s.size()), name);
         }
         const uint32_t id = m_source.U32(c);
@@ -134,9 +135,7 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
                     case kTagWString:
                         e.value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
                         break;
-                    case kTagDateTime:
-                        e.value = m_source.DateTime(c);
-                        break;
+                    case kTagDateTime: e.value = m_source.DateTime(c); break;
                     case kTagBlob: {
                         const uint32_t size = m_source.U32(c);
                         bool exact = true;
@@ -180,7 +179,8 @@ const SObject* CLoader<Source>::NewObject(const SEntry* entries, uint32_t count,
     if (indexSize) {
         // The index maps (kind, name) to the last entry of that name and kind.
         const uint32_t mask = IndexSlots(count) - 1;
-        uint32_t* index = reinterpret_cast<uint32_t*>(block + sizeof(SObject) + count * sizeof(SEntry));
+        uint32_t* index =
+            reinterpret_cast<uint32_t*>(block + sizeof(SObject) + count * sizeof(SEntry));
         std::memset(index, 0, indexSize);
         const SEntry* stored = object->Entries();
         for (uint32_t i = 0; i < count; ++i) {
@@ -220,8 +220,8 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
         // Scalars that are all there are taken as they stand.
         if (const unsigned char* run = m_source.Run(c, size)) {
             m_source.Park(c);
-            unsigned char* block = static_cast<unsigned char*>(
-                m_arena.Allocate(sizeof(SContainer) + static_cast<size_t>(size), alignof(SContainer)));
+            unsigned char* block = static_cast<unsigned char*>(m_arena.Allocate(
+                sizeof(SContainer) + static_cast<size_t>(size), alignof(SContainer)));
             std::memcpy(block + sizeof(SContainer), run, static_cast<size_t>(size));
             return new (block) SContainer{count, tag};
         }
@@ -236,9 +236,7 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
             case kTagWString:
                 element = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
                 break;
-            case kTagDateTime:
-                element = m_source.DateTime(c);
-                break;
+            case kTagDateTime: element = m_source.DateTime(c); break;
             case kTagBlob: {
                 const uint32_t bytes = m_source.U32(c);
                 bool exact = true;  // not checked for elements: what arrived is kept

@@ -25,8 +25,8 @@ uint64_t CNameTable::HeadSize() const noexcept {
 void CNameTable::WriteEntries(QvStreamWriteBinary& stream) const {
     const uint32_t n = Count();
     std::vector<uint32_t> order(n);
-    Detail::KeyedTableOrder(n, [this](uint32_t i) { return static_cast<uint32_t>(m_names[i].hash); },
-                            order.data());
+    Detail::KeyedTableOrder(
+        n, [this](uint32_t i) { return static_cast<uint32_t>(m_names[i].hash); }, order.data());
     for (uint32_t id : order) {
         stream.WriteStringA(QvStringA(m_text.data() + m_names[id].offset));
         stream.WriteUInt32(id);

@@ -26,7 +26,8 @@ public:
         // nothing, a buffer may hold another text by now).
         const size_t slot = RecentSlot(text);
         const SRecent& recent = m_recent[slot];
-        if (recent.text == text && std::strcmp(m_text.data() + m_names[recent.id].offset, text) == 0) {
+        if (recent.text == text &&
+            std::strcmp(m_text.data() + m_names[recent.id].offset, text) == 0) {
             return recent.id;
         }
         return IdSlow(text, slot);
@@ -58,7 +59,8 @@ private:
     };
 
     size_t RecentSlot(const char* text) const noexcept {
-        return static_cast<size_t>((reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 40) &
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >>
+                                   40) &
                (m_recent.size() - 1);
     }
 
@@ -69,9 +71,9 @@ private:
     void Remember(size_t slot, const char* text, uint32_t id);
 
     std::vector<SName> m_names;
-    std::string m_text;              // the names, each zero-terminated
-    std::vector<uint32_t> m_slots;   // open-addressed: identifier + 1 by text hash, 0 free
-    std::vector<SRecent> m_recent;   // address of a name text -> identifier
+    std::string m_text;             // the names, each zero-terminated
+    std::vector<uint32_t> m_slots;  // open-addressed: identifier + 1 by text hash, 0 free
+    std::vector<SRecent> m_recent;  // address of a name text -> identifier
     size_t m_recentCount = 0;
 };
 

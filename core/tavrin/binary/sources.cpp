@@ -9,17 +9,72 @@ uint64_t CStreamSource::Scalar(Cursor& c, uint8_t tag) {
     auto keep = [&bits](const auto& v) { std::memcpy(&bits, &v, sizeof v); };
     switch (tag) {
         case kTagBool: bits = Bool(c) ? 1 : 0; break;
-        case kTagChar: { char v = 0; m_stream.ReadChar(v); keep(v); break; }
-        case kTagUInt8: { uint8_t v = 0; m_stream.ReadUInt8(v); keep(v); break; }
-        case kTagInt8: { int8_t v = 0; m_stream.ReadInt8(v); keep(v); break; }
-        case kTagUInt16: { uint16_t v = 0; m_stream.ReadUInt16(v); keep(v); break; }
-        case kTagInt16: { int16_t v = 0; m_stream.ReadInt16(v); keep(v); break; }
-        case kTagUInt32: { uint32_t v = 0; m_stream.ReadUInt32(v); keep(v); break; }
-        case kTagInt32: { int32_t v = 0; m_stream.ReadInt32(v); keep(v); break; }
-        case kTagUInt64: { uint64_t v = 0; m_stream.ReadUInt64(v); keep(v); break; }
-        case kTagInt64: { int64_t v = 0; m_stream.ReadInt64(v); keep(v); break; }
-        case kTagFloat: { float v = 0; m_stream.ReadFloat(v); keep(v); break; }
-        default: { double v = 0; m_stream.ReadDouble(v); keep(v); break; }  // kTagDouble
+        case kTagChar: {
+            char v = 0;
+            m_stream.ReadChar(v);
+            keep(v);
+            break;
+        }
+        case kTagUInt8: {
+            uint8_t v = 0;
+            m_stream.ReadUInt8(v);
+            keep(v);
+            break;
+        }
+        case kTagInt8: {
+            int8_t v = 0;
+            m_stream.ReadInt8(v);
+            keep(v);
+            break;
+        }
+        case kTagUInt16: {
+            uint16_t v = 0;
+            m_stream.ReadUInt16(v);
+            keep(v);
+            break;
+        }
+        case kTagInt16: {
+            int16_t v = 0;
+            m_stream.ReadInt16(v);
+            keep(v);
+            break;
+        }
+        case kTagUInt32: {
+            uint32_t v = 0;
+            m_stream.ReadUInt32(v);
+            keep(v);
+            break;
+        }
+        case kTagInt32: {
+            int32_t v = 0;
+            m_stream.ReadInt32(v);
+            keep(v);
+            break;
+        }
+        case kTagUInt64: {
+            uint64_t v = 0;
+            m_stream.ReadUInt64(v);
+            keep(v);
+            break;
+        }
+        case kTagInt64: {
+            int64_t v = 0;
+            m_stream.ReadInt64(v);
+            keep(v);
+            break;
+        }
+        case kTagFloat: {
+            float v = 0;
+            m_stream.ReadFloat(v);
+            keep(v);
+            break;
+        }
+        default: {
+            double v = 0;
+            m_stream.ReadDouble(v);
+            keep(v);
+            break;
+        }  // kTagDouble
     }
     return bits;
 }
@@ -28,14 +83,15 @@ const unsigned char* CStreamSource::WString(Cursor&, Detail::CArena& arena) {
     m_stream.ReadStdWString(m_wideText);
     // Back to UTF-16 units, which give these characters again when read.
     const uint64_t units = Utf16Units(m_wideText.data(), m_wideText.size());
-    unsigned char* record = static_cast<unsigned char*>(
-        arena.Allocate(kWideHead + static_cast<size_t>(units) * 2, 8));
+    unsigned char* record =
+        static_cast<unsigned char*>(arena.Allocate(kWideHead + static_cast<size_t>(units) * 2, 8));
     std::memcpy(record, &units, 8);
     PutUtf16(record + kWideHead, m_wideText.data(), m_wideText.size());
     return record;
 }
 
-const unsigned char* CStreamSource::Blob(Cursor&, Detail::CArena& arena, uint32_t count, bool& exact) {
+const unsigned char* CStreamSource::Blob(Cursor&, Detail::CArena& arena, uint32_t count,
+                                         bool& exact) {
     exact = true;
     if (count == 0) return NewBytes(arena, nullptr, 0, false);
     constexpr uint32_t kPiece = 64 * 1024;

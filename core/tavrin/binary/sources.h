@@ -86,7 +86,7 @@ private:
     QvStringA m_name;
     std::string m_text;
     std::wstring m_wideText;
-    Detail::CByteStack m_blob;  // a large blob while it arrives
+    Detail::CByteStack m_blob;                            // a large blob while it arrives
     QvDateTime m_dateTime = QvDateTime::FromFileTime(0);  // a target only: no clock read
 };
 
@@ -104,7 +104,8 @@ public:
     // The next byte to decode.
     using Cursor = const unsigned char*;
 
-    CMemorySource(QvStreamReadBinary& stream, const unsigned char* data, uint64_t available) noexcept
+    CMemorySource(QvStreamReadBinary& stream, const unsigned char* data,
+                  uint64_t available) noexcept
         : m_stream(stream), m_slow(stream), m_begin(data), m_at(data), m_end(data + available) {}
 
     Cursor Resume() const noexcept { return m_at; }

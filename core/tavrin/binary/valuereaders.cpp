@@ -63,7 +63,8 @@ inline const SEntry* CDataReader::Find(uint8_t tag, const char* name) const noex
     return nullptr;
 }
 
-[[gnu::noinline]] const SEntry* CDataReader::FindIndexed(uint8_t tag, const char* name) const noexcept {
+[[gnu::noinline]] const SEntry* CDataReader::FindIndexed(uint8_t tag,
+                                                         const char* name) const noexcept {
     const SEntry* entries = m_object->Entries();
     const uint32_t mask = IndexSlots(m_object->count) - 1;
     const uint32_t* index = m_object->Index();
@@ -151,13 +152,17 @@ bool CDataReader::Read(const char* name, unsigned long long& value) {
     return Get(kTagUInt64, name, value);
 }
 bool CDataReader::Read(const char* name, int& value) { return Get(kTagInt32, name, value); }
-bool CDataReader::Read(const char* name, unsigned int& value) { return Get(kTagUInt32, name, value); }
+bool CDataReader::Read(const char* name, unsigned int& value) {
+    return Get(kTagUInt32, name, value);
+}
 bool CDataReader::Read(const char* name, short& value) { return Get(kTagInt16, name, value); }
 bool CDataReader::Read(const char* name, unsigned short& value) {
     return Get(kTagUInt16, name, value);
 }
 bool CDataReader::Read(const char* name, signed char& value) { return Get(kTagInt8, name, value); }
-bool CDataReader::Read(const char* name, unsigned char& value) { return Get(kTagUInt8, name, value); }
+bool CDataReader::Read(const char* name, unsigned char& value) {
+    return Get(kTagUInt8, name, value);
+}
 
 // ---- CContainerReader ------------------------------------------------------------------------
 
@@ -166,7 +171,8 @@ template <class T>
 inline bool CContainerReader::Get(uint8_t tag, unsigned int index, T& value) const noexcept {
     if (m_container->tag != tag || index >= m_container->count) return false;
     // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer; its size is meant
-    std::memcpy(&value, m_container->Elements() + static_cast<size_t>(index) * sizeof(T), sizeof(T));
+    std::memcpy(&value, m_container->Elements() + static_cast<size_t>(index) * sizeof(T),
+                sizeof(T));
     return true;
 }
 
@@ -223,7 +229,9 @@ bool CContainerReader::Read(unsigned int index, char& value) { return Get(kTagCh
 bool CContainerReader::Read(unsigned int index, double& value) {
     return Get(kTagDouble, index, value);
 }
-bool CContainerReader::Read(unsigned int index, float& value) { return Get(kTagFloat, index, value); }
+bool CContainerReader::Read(unsigned int index, float& value) {
+    return Get(kTagFloat, index, value);
+}
 bool CContainerReader::Read(unsigned int index, long long& value) {
     return Get(kTagInt64, index, value);
 }
@@ -234,7 +242,9 @@ bool CContainerReader::Read(unsigned int index, int& value) { return Get(kTagInt
 bool CContainerReader::Read(unsigned int index, unsigned int& value) {
     return Get(kTagUInt32, index, value);
 }
-bool CContainerReader::Read(unsigned int index, short& value) { return Get(kTagInt16, index, value); }
+bool CContainerReader::Read(unsigned int index, short& value) {
+    return Get(kTagInt16, index, value);
+}
 bool CContainerReader::Read(unsigned int index, unsigned short& value) {
     return Get(kTagUInt16, index, value);
 }

@@ -70,10 +70,10 @@ private:
 // One stored value of an object: scalars as their bits, texts and blobs as an encoded run of
 // the writer's byte store, nested objects and containers as a child writer.
 struct SValue {
-    uint64_t bits;    // scalar value, byte offset, date-time count, or child writer
-    uint64_t size;    // length of the encoded run
-    uint32_t id;      // name identifier
-    uint32_t classId; // class-name identifier of a nested object
+    uint64_t bits;     // scalar value, byte offset, date-time count, or child writer
+    uint64_t size;     // length of the encoded run
+    uint32_t id;       // name identifier
+    uint32_t classId;  // class-name identifier of a nested object
 };
 
 // The values of one object, grouped by kind; each kind keeps its first-use order, from which
@@ -96,13 +96,17 @@ public:
         PutScalar(kTagUInt64, name, value);
     }
     void Write(const char* name, int value) override { PutScalar(kTagInt32, name, value); }
-    void Write(const char* name, unsigned int value) override { PutScalar(kTagUInt32, name, value); }
+    void Write(const char* name, unsigned int value) override {
+        PutScalar(kTagUInt32, name, value);
+    }
     void Write(const char* name, short value) override { PutScalar(kTagInt16, name, value); }
     void Write(const char* name, unsigned short value) override {
         PutScalar(kTagUInt16, name, value);
     }
     void Write(const char* name, signed char value) override { PutScalar(kTagInt8, name, value); }
-    void Write(const char* name, unsigned char value) override { PutScalar(kTagUInt8, name, value); }
+    void Write(const char* name, unsigned char value) override {
+        PutScalar(kTagUInt8, name, value);
+    }
     void Write(const char* name, bool value) override {
         PutScalar(kTagBool, name, static_cast<unsigned char>(value ? 1 : 0));
     }
@@ -159,9 +163,9 @@ private:
     std::vector<SValue> m_values[kTagCount];
     // Open-addressed index of identifier to position, per kind, once a kind holds many values.
     std::vector<uint32_t> m_index[kTagCount];
-    uint32_t m_kinds = 0;     // bit per tag that holds values
-    uint32_t m_ranks = 0;     // the same by position in the section order
-    uint8_t m_sections = 0;   // number of those tags
+    uint32_t m_kinds = 0;        // bit per tag that holds values
+    uint32_t m_ranks = 0;        // the same by position in the section order
+    uint8_t m_sections = 0;      // number of those tags
     Detail::CByteStack m_bytes;  // the encoded texts and blobs
 };
 
@@ -187,7 +191,9 @@ public:
     void Write(unsigned short value) override { PutScalar(kTagUInt16, value); }
     void Write(signed char value) override { PutScalar(kTagInt8, value); }
     void Write(unsigned char value) override { PutScalar(kTagUInt8, value); }
-    void Write(bool value) override { PutScalar(kTagBool, static_cast<unsigned char>(value ? 1 : 0)); }
+    void Write(bool value) override {
+        PutScalar(kTagBool, static_cast<unsigned char>(value ? 1 : 0));
+    }
 
     // The container record: element tag, count, the class list of object elements, elements.
     template <class Sink>

@@ -40,7 +40,8 @@ public:
     // below the address space (the callers' sizes are 32-bit counts of small items), so the
     // end of the piece is computed without a test for wrapping.
     void* Allocate(size_t size, size_t align) {
-        const uintptr_t p = (reinterpret_cast<uintptr_t>(m_cur) + (align - 1)) & ~(uintptr_t(align) - 1);
+        const uintptr_t p =
+            (reinterpret_cast<uintptr_t>(m_cur) + (align - 1)) & ~(uintptr_t(align) - 1);
         if (p + size > reinterpret_cast<uintptr_t>(m_end)) return AllocateSlow(size);
         m_cur = reinterpret_cast<unsigned char*>(p + size);
         return reinterpret_cast<void*>(p);

@@ -76,7 +76,8 @@ void KeyedTableOrder(uint32_t n, HashOf&& hashOf, uint32_t* order) {
 
 // The same for hashes given as an array in insertion order.
 inline void KeyedTableOrder(const uint32_t* hashes, uint32_t n, uint32_t* order) {
-    KeyedTableOrder(n, [hashes](uint32_t i) { return hashes[i]; }, order);
+    KeyedTableOrder(
+        n, [hashes](uint32_t i) { return hashes[i]; }, order);
 }
 
 }  // namespace Tavrin::Detail

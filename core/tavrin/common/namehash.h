@@ -21,7 +21,8 @@ namespace Tavrin::Detail {
 inline uint64_t KeyHash(const char* text, size_t length) noexcept {
     uint64_t hash = 0;
     for (size_t i = 0; i < length; ++i) {
-        hash = hash * 33u + static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(text[i])));
+        hash = hash * 33u +
+               static_cast<uint64_t>(static_cast<int64_t>(static_cast<signed char>(text[i])));
     }
     return hash;
 }

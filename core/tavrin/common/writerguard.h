@@ -40,8 +40,7 @@ void GuardWrite(ERaise place, Write&& write, Salvage&& salvage) {
                 salvage();
             } catch (CForcedUnwind&) {
                 throw;
-            } catch (...) {
-            }
+            } catch (...) {}
         }
     }
     if (failed) Raise(place);

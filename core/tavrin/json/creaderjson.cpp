@@ -206,9 +206,7 @@ public:
     bool Read(const char* name, char& value) override { return ReadScalar(Find(name), value); }
     bool Read(const char* name, double& value) override { return ReadScalar(Find(name), value); }
     bool Read(const char* name, float& value) override { return ReadScalar(Find(name), value); }
-    bool Read(const char* name, long long& value) override {
-        return ReadScalar(Find(name), value);
-    }
+    bool Read(const char* name, long long& value) override { return ReadScalar(Find(name), value); }
     bool Read(const char* name, unsigned long long& value) override {
         return ReadScalar(Find(name), value);
     }
@@ -287,9 +285,7 @@ public:
         return ReadString(Find(index), value);
     }
     bool Read(unsigned int index, char& value) override { return ReadScalar(Find(index), value); }
-    bool Read(unsigned int index, double& value) override {
-        return ReadScalar(Find(index), value);
-    }
+    bool Read(unsigned int index, double& value) override { return ReadScalar(Find(index), value); }
     bool Read(unsigned int index, float& value) override { return ReadScalar(Find(index), value); }
     bool Read(unsigned int index, long long& value) override {
         return ReadScalar(Find(index), value);
@@ -387,7 +383,9 @@ struct SJsonDocumentView {
 }  // namespace Detail
 
 namespace {
-const SJsonElement* ElementOf(const void* p) noexcept { return static_cast<const SJsonElement*>(p); }
+const SJsonElement* ElementOf(const void* p) noexcept {
+    return static_cast<const SJsonElement*>(p);
+}
 }  // namespace
 
 CJsonValue::EType CJsonValue::GetType() const noexcept {
@@ -422,7 +420,8 @@ CJsonValue CJsonValue::GetChild(unsigned int index) const noexcept {
     const SJsonElement* e = ElementOf(m_element);
     if (e == nullptr) return {};
     if (e->GetKind() == SJsonElement::KindObject) {
-        return index < e->GetMemberCount() ? CJsonValue(&e->GetMember(index).element) : CJsonValue();
+        return index < e->GetMemberCount() ? CJsonValue(&e->GetMember(index).element)
+                                           : CJsonValue();
     }
     return index < e->GetElementCount() ? CJsonValue(e->GetElement(index)) : CJsonValue();
 }

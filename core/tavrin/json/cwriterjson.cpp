@@ -65,8 +65,8 @@ bool FormatsLikeClassic(const std::ostream& stream) {
     const auto& put = std::use_facet<std::num_put<char>>(locale);
     if (typeid(put) != typeid(std::num_put<char>)) return false;
     const auto& punct = std::use_facet<std::numpunct<char>>(locale);
-    return punct.decimal_point() == '.' && punct.grouping().empty() &&
-           punct.truename() == "true" && punct.falsename() == "false";
+    return punct.decimal_point() == '.' && punct.grouping().empty() && punct.truename() == "true" &&
+           punct.falsename() == "false";
 }
 
 // What the block writers of one document share: the stream, and the text of the value being
@@ -253,9 +253,7 @@ public:
         PutText(name, value.data(), value.size());
     }
     void Write(const char* name, char value) override { PutText(name, &value, 1); }
-    void Write(const char* name, double value) override {
-        PutFloating(name, value, kDoubleDigits);
-    }
+    void Write(const char* name, double value) override { PutFloating(name, value, kDoubleDigits); }
     void Write(const char* name, float value) override {
         PutFloating(name, static_cast<double>(value), kFloatDigits);
     }
@@ -288,9 +286,7 @@ public:
     }
     void Write(const IDateTime& value) override { PutDateTime(nullptr, value); }
     void Write(const std::wstring& value) override { PutWide(nullptr, value); }
-    void Write(const std::string& value) override {
-        PutText(nullptr, value.data(), value.size());
-    }
+    void Write(const std::string& value) override { PutText(nullptr, value.data(), value.size()); }
     void Write(char value) override { PutText(nullptr, &value, 1); }
     void Write(double value) override { PutFloating(nullptr, value, kDoubleDigits); }
     void Write(float value) override {
@@ -340,8 +336,7 @@ void WriteGuarded(Detail::ERaise place, std::ostream& stream, const Value& value
                   char close) {
     SJsonOutput output{&stream, false, {}, {}};
     Detail::GuardWrite(
-        place, [&] { WriteDocument<Root>(output, value, open, close); },
-        [&] { output.Flush(); });
+        place, [&] { WriteDocument<Root>(output, value, open, close); }, [&] { output.Flush(); });
 }
 
 }  // namespace

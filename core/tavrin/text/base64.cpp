@@ -16,7 +16,6 @@
 namespace Tavrin::Base64 {
 namespace {
 
-
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Full groups per line when encoding with line breaks: 18 groups make 72 characters.

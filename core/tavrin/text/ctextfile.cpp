@@ -16,7 +16,6 @@
 namespace Tavrin {
 namespace {
 
-
 struct SSignature {
     unsigned char bytes[4];
     std::size_t length;

@@ -154,8 +154,7 @@ private:
     // Text of a scalar element: only "elt" elements hold scalars.
     const char* readValue(unsigned int index) const {
         const SXmlNodeData& element = *m_elements[index];
-        if (std::strcmp(element.name, "elt") != 0)
-            Detail::Raise(Detail::ERaise::XmlElementNotElt);
+        if (std::strcmp(element.name, "elt") != 0) Detail::Raise(Detail::ERaise::XmlElementNotElt);
         return ElementText(element);
     }
 

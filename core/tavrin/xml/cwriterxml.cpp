@@ -176,8 +176,7 @@ protected:
 
     void Double(std::string_view name, double value) {
         m_output.Stream().precision(kDoubleDigits);
-        Scalar(name,
-               [&](std::string& line) { Detail::AppendGeneral(line, value, kDoubleDigits); });
+        Scalar(name, [&](std::string& line) { Detail::AppendGeneral(line, value, kDoubleDigits); });
     }
 
     void Float(std::string_view name, float value) {

@@ -52,8 +52,8 @@ constexpr SRawMarker kRawMarkers[] = {
 
 // Byte classes of the scanner, one table lookup per byte on the hot loops.
 enum : unsigned char {
-    kByteSpace = 1,       // XML's white space: space, TAB, LF, CR (not the "C" locale's VT, FF)
-    kByteContentStop = 2, // ends a run of plain content bytes: "<", NUL, any non-ASCII byte
+    kByteSpace = 1,        // XML's white space: space, TAB, LF, CR (not the "C" locale's VT, FF)
+    kByteContentStop = 2,  // ends a run of plain content bytes: "<", NUL, any non-ASCII byte
 };
 struct SByteClassTable {
     unsigned char cls[256] = {};
@@ -112,13 +112,10 @@ int MatchRawMarkerAfterLt(const char* p) {
             }
             return -1;
         case 'P':
-        case 'p':
-            return StartsWithIgnoringCase(p, kRawMarkers[1]) ? 1 : -1;
+        case 'p': return StartsWithIgnoringCase(p, kRawMarkers[1]) ? 1 : -1;
         case 'S':
-        case 's':
-            return StartsWithIgnoringCase(p, kRawMarkers[2]) ? 2 : -1;
-        default:
-            return -1;
+        case 's': return StartsWithIgnoringCase(p, kRawMarkers[2]) ? 2 : -1;
+        default: return -1;
     }
 }
 
@@ -224,8 +221,7 @@ SToken NextTokenAt(const char*& p) {
             token.kind = ETokenKind::TagClose;
             token.end = ++p;
             return token;
-        default:
-            break;
+        default: break;
     }
     token.kind = ETokenKind::Text;
     for (;;) {
@@ -261,10 +257,8 @@ inline bool EndTagMatches(const char* name, const char* tag) {
         case '/':
         case '<':
         case '=':
-        case '>':
-            return true;
-        default:
-            return false;
+        case '>': return true;
+        default: return false;
     }
 }
 
@@ -476,11 +470,8 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     SToken token = NextToken(p);
     for (;;) {
         switch (token.kind) {
-            case ETokenKind::TagClose:
-                return true;
-            case ETokenKind::ShortClose:
-                CloseCurrent();
-                return true;
+            case ETokenKind::TagClose: return true;
+            case ETokenKind::ShortClose: CloseCurrent(); return true;
             case ETokenKind::Text: {
                 const char* nameBegin = token.begin;
                 const char* nameEnd = token.end;
@@ -514,8 +505,7 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
                 token = next;
                 continue;
             }
-            default:
-                return false;  // also the end of the text inside a start tag
+            default: return false;  // also the end of the text inside a start tag
         }
     }
 }
