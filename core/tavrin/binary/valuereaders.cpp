@@ -170,9 +170,9 @@ bool CDataReader::Read(const char* name, unsigned char& value) {
 template <class T>
 inline bool CContainerReader::Get(uint8_t tag, unsigned int index, T& value) const noexcept {
     if (m_container->tag != tag || index >= m_container->count) return false;
-    // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer; its size is meant
-    std::memcpy(&value, m_container->Elements() + static_cast<size_t>(index) * sizeof(T),
-                sizeof(T));
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is meant
+    constexpr size_t kSize = sizeof(T);
+    std::memcpy(&value, m_container->Elements() + static_cast<size_t>(index) * kSize, kSize);
     return true;
 }
 
