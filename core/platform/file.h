@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace Tavrin::Platform {
 
@@ -22,9 +21,6 @@ enum class EFileError {
     NotOpen,       // the operation needs an open file
     Other,
 };
-
-// Short English text for an error, for messages and test output.
-const char* FileErrorText(EFileError error) noexcept;
 
 #if !defined(_WIN32)
 // UTF-8 form of a wide path; false when the path holds a zero character, a surrogate or a
@@ -68,11 +64,5 @@ private:
 
     std::intptr_t m_fd = kClosed;
 };
-
-// The whole content of the file at `path`. Files larger than `maxSize` give TooLarge.
-EFileError ReadWholeFile(const std::wstring& path, std::vector<unsigned char>& content,
-                         uint64_t maxSize = UINT64_MAX);
-// Creates or truncates the file at `path` and writes `size` bytes into it.
-EFileError WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 
 }  // namespace Tavrin::Platform
