@@ -7,17 +7,6 @@ namespace Tavrin::Platform {
 
 namespace {
 
-bool IsLeap(unsigned year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-// The range that the platform's own conversions accept.
-bool IsValid(const STimeFields& f) {
-    static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (f.year < 1601 || f.year > 30827 || f.month < 1 || f.month > 12) return false;
-    const unsigned days = kDays[f.month - 1] + (f.month == 2 && IsLeap(f.year) ? 1u : 0u);
-    return f.day >= 1 && f.day <= days && f.hour < 24 && f.minute < 60 && f.second < 60 &&
-           f.milliseconds < 1000;
-}
-
 tm ToTm(const STimeFields& f) {
     tm t{};
     t.tm_year = f.year - 1900;
@@ -46,7 +35,7 @@ bool FromTm(const tm& t, STimeFields& f) {
 }  // namespace
 
 bool UtcToLocal(STimeFields& fields) noexcept {
-    if (!IsValid(fields)) return false;
+    if (!IsConvertible(fields)) return false;
     tm utc = ToTm(fields);
     utc.tm_isdst = 0;
     errno = 0;
@@ -62,7 +51,7 @@ bool UtcToLocal(STimeFields& fields) noexcept {
 }
 
 bool LocalToUtc(STimeFields& fields) noexcept {
-    if (!IsValid(fields)) return false;
+    if (!IsConvertible(fields)) return false;
     tm local = ToTm(fields);
     errno = 0;
     const time_t when = ::mktime(&local);

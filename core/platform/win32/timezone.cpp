@@ -7,18 +7,6 @@ namespace Tavrin::Platform {
 
 namespace {
 
-bool IsLeap(unsigned year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-// The range of the Linux conversions, so that both systems refuse the same fields (the
-// system functions would otherwise accept an out-of-range day of week, for example).
-bool IsValid(const STimeFields& f) {
-    static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (f.year < 1601 || f.year > 30827 || f.month < 1 || f.month > 12) return false;
-    const unsigned days = kDays[f.month - 1] + (f.month == 2 && IsLeap(f.year) ? 1u : 0u);
-    return f.day >= 1 && f.day <= days && f.hour < 24 && f.minute < 60 && f.second < 60 &&
-           f.milliseconds < 1000;
-}
-
 SYSTEMTIME ToSystemTime(const STimeFields& f) {
     SYSTEMTIME t{};
     t.wYear = f.year;
@@ -52,7 +40,7 @@ bool FromSystemTime(const SYSTEMTIME& converted, STimeFields& f) {
 }  // namespace
 
 bool UtcToLocal(STimeFields& fields) noexcept {
-    if (!IsValid(fields)) return false;
+    if (!IsConvertible(fields)) return false;
     const SYSTEMTIME utc = ToSystemTime(fields);
     SYSTEMTIME local{};
     if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return false;
@@ -63,7 +51,7 @@ bool UtcToLocal(STimeFields& fields) noexcept {
 }
 
 bool LocalToUtc(STimeFields& fields) noexcept {
-    if (!IsValid(fields)) return false;
+    if (!IsConvertible(fields)) return false;
     const SYSTEMTIME local = ToSystemTime(fields);
     SYSTEMTIME utc{};
     if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) return false;
