@@ -400,6 +400,38 @@ TEST_F(StreamFile, RoundTripMatchesTheBufferBytes) {
     EXPECT_EQ(FileBytes("flushed.bin"), (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 1, 0, 0, 0, 'x'}));
 }
 
+TEST_F(StreamFile, MemoryAccessOffersTheRestOfTheFileInOnePiece) {
+    Bytes bytes(150000);  // more than the stream's own buffer
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    {
+        QvStreamWriteBinaryFile file(WPath(L"memory.bin"));
+        file.WriteBytes(bytes.data(), bytes.size());
+    }
+    QvStreamReadBinaryFile reader(WPath(L"memory.bin"));
+    EXPECT_EQ(Read(reader, &R::ReadUInt32),
+              0x15'0E'07'00u);  // buffered before the memory is asked for
+    uint64_t available = 0;
+    const unsigned char* p = reader.GetContiguous(available);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(available, bytes.size() - 4);
+    EXPECT_TRUE(std::equal(p, p + available, bytes.begin() + 4));
+    reader.Consume(100000);
+    unsigned char next[3] = {};
+    EXPECT_EQ(reader.ReadBytes(next, 3), 3u);  // reads go on where the consumed bytes end
+    EXPECT_TRUE(std::equal(next, next + 3, bytes.begin() + 100004));
+    p = reader.GetContiguous(available);
+    EXPECT_EQ(available, bytes.size() - 100007);
+    EXPECT_EQ(p[0], bytes[100007]);
+    ExpectThrowsAt<CException>([&] { reader.Consume(available + 1); },
+                               "core/basepool/qvstreamread.cpp", 160,
+                               "QvStreamReadBinaryFile::Consume");
+    reader.Consume(available);
+    EXPECT_EQ(reader.ReadBytes(next, 3), 0u);
+    reader.GetContiguous(available);
+    EXPECT_EQ(available, 0u);
+}
+
 TEST_F(StreamFile, OpenFailuresThrow) {
     const char* file = "core/basepool/qvstreamfile.cpp";
     const char* writeCtor = "QvStreamWriteBinaryFile::QvStreamWriteBinaryFile";

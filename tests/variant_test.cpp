@@ -1,6 +1,9 @@
 // Variant: text to number rules, conversions between kinds, printing, the exceptions of every
 // conversion step and accessor, object copies and the thread's locale.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -8,6 +11,7 @@
 #include <thread>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,7 @@
 
 #include "../core/platform/threadlocale.h"
 #include "support/raising.h"
+#include "support/random.h"
 
 namespace {
 
@@ -472,6 +477,64 @@ TEST(VariantCopy, OwnedPayloadsBetweenKinds) {
     v = QvDateTime::FromFileTime(10000);
     v = QvDateTime::FromFileTime(20000);  // in place
     EXPECT_EQ(v.ToDateTime().ToFileTime(), 20000u);
+}
+
+// Inside the guard plain decimals take a faster path than strtod; every text must still give
+// strtod's value, bit for bit, and what strtod refuses must still be refused.
+TEST(VariantLocale, DecimalTextGivesWhatStrtodGives) {
+    const Tavrin::Platform::CThreadLocaleGuard guard;
+    std::vector<std::string> plain = {"0",
+                                      "-0",
+                                      "1",
+                                      "1.5",
+                                      "-2.25e-3",
+                                      "9007199254740993",
+                                      "0.1",
+                                      "1e308",
+                                      "1E5",
+                                      "1e+5",
+                                      "1.7976931348623157e308",
+                                      "2.2250738585072011e-308",
+                                      "4.9406564584124654e-324",
+                                      "2.4703282292062328e-324",
+                                      "1e400",
+                                      "-1e400",
+                                      "1e-400",
+                                      "0001.2500",
+                                      "123456789012345678901234567890",
+                                      "0.30000000000000004441"};
+    TestSupport::CRandom random(7);
+    for (int i = 0; i < 2000; ++i) {
+        double d = 0;
+        const uint64_t bits = random.Next();
+        std::memcpy(&d, &bits, sizeof d);
+        if (!std::isfinite(d)) continue;
+        char text[40];
+        std::snprintf(text, sizeof text, i % 2 ? "%.17g" : "%.9g", d);
+        plain.emplace_back(text);
+    }
+    auto same = [](const std::string& text) {
+        SCOPED_TRACE(text);
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double a = QvVariant::stringToDouble(text.c_str());
+        const double b = QvVariant::stringToDouble(std::string_view(text));
+        EXPECT_EQ(std::memcmp(&a, &expected, sizeof a), 0);
+        EXPECT_EQ(std::memcmp(&b, &expected, sizeof b), 0);
+    };
+    for (const std::string& text : plain) same(text);
+    // Not plain decimals: refused where strtod refuses; otherwise strtod's value, unless the
+    // variant's own rules refuse the text.
+    for (const std::string text :
+         {"0x1p3", "+2", "inf", "-nan", "1.", ".5", "1e", "1.5x", "1e5 "}) {
+        SCOPED_TRACE(text);
+        char* end = nullptr;
+        const double expected = std::strtod(text.c_str(), &end);
+        double got = 0;
+        const bool threw =
+            Throws<QvExceptionConversion>([&] { got = QvVariant::stringToDouble(text.c_str()); });
+        EXPECT_TRUE(threw || *end == '\0');
+        EXPECT_TRUE(threw || std::memcmp(&got, &expected, sizeof got) == 0);
+    }
 }
 
 // The thread's locale decides the decimal separator; the guard gives "C" and puts it back.

@@ -3,7 +3,9 @@
 #include <tavrin/qvstreamfile.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "core/basepool/raise.h"
 #include "core/platform/file.h"
@@ -89,7 +91,8 @@ void QvStreamWriteBinaryFile::Close() {
 
 QvStreamReadBinaryFile::QvStreamReadBinaryFile(const std::wstring& path)
     : m_file(std::make_unique<Tavrin::Platform::CFile>()),
-      m_buffer(std::make_unique<unsigned char[]>(kBufferSize)) {
+      m_buffer(std::make_unique<unsigned char[]>(kBufferSize)),
+      m_capacity(kBufferSize) {
     if (m_file->OpenRead(path) != Tavrin::Platform::EFileError::None) {
         Raise(ERaise::FileOpenRead);
     }
@@ -105,7 +108,48 @@ bool QvStreamReadBinaryFile::Refill() {
     }
     m_begin = 0;
     m_end = got;
+    m_taken += got;
     return got != 0;
+}
+
+void QvStreamReadBinaryFile::ReadRest() {
+    m_whole = true;
+    const size_t unread = m_end - m_begin;
+    const uint64_t rest = m_size > m_taken ? m_size - m_taken : 0;
+    if (rest == 0 || rest > SIZE_MAX - unread) return;
+    const size_t total = unread + static_cast<size_t>(rest);
+    if (total > m_capacity) {
+        // Without that much memory the file is read piece by piece, as through ReadBytes.
+        std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[total]);
+        if (!block) return;
+        if (unread) std::memcpy(block.get(), m_buffer.get() + m_begin, unread);
+        m_buffer = std::move(block);
+        m_capacity = total;
+    } else if (unread) {
+        std::memmove(m_buffer.get(), m_buffer.get() + m_begin, unread);
+    }
+    m_begin = 0;
+    m_end = unread;
+    size_t got = 0;
+    const Tavrin::Platform::EFileError error =
+        m_file->ReadFull(m_buffer.get() + unread, static_cast<size_t>(rest), got);
+    m_end += got;
+    m_taken += got;
+    if (error != Tavrin::Platform::EFileError::None) Raise(ERaise::FileRead);
+}
+
+const unsigned char* QvStreamReadBinaryFile::GetContiguous(uint64_t& available) {
+    if (!m_whole) ReadRest();
+    if (m_begin == m_end) Refill();
+    available = m_end - m_begin;
+    return m_buffer.get() + m_begin;
+}
+
+void QvStreamReadBinaryFile::Consume(uint64_t count) {
+    if (count > m_end - m_begin) {
+        Raise(ERaise::StreamConsumePastEnd, "QvStreamReadBinaryFile::Consume");
+    }
+    m_begin += static_cast<size_t>(count);
 }
 
 uint64_t QvStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
@@ -123,6 +167,7 @@ uint64_t QvStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
                     Raise(ERaise::FileRead);
                 }
                 delivered += got;
+                m_taken += got;
                 if (got < piece) break;
                 continue;
             }

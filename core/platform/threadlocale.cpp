@@ -25,6 +25,8 @@ CThreadLocaleGuard::~CThreadLocaleGuard() {
 
 locale_t CurrentThreadLocale() noexcept { return ::uselocale(static_cast<locale_t>(nullptr)); }
 
+bool InCLocale() noexcept { return ::uselocale(static_cast<locale_t>(nullptr)) == CLocale(); }
+
 // Plain strtod and snprintf already read the thread's locale set by uselocale (or the global
 // one), which is exactly the locale these conversions must use.
 double StrToDouble(const char* text, const char** end) noexcept {

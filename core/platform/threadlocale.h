@@ -50,6 +50,10 @@ locale_t CLocale() noexcept;
 locale_t CurrentThreadLocale() noexcept;
 #endif
 
+// True when the calling thread's number conversions are certainly those of the "C" locale
+// (inside a CThreadLocaleGuard); false when that is not known.
+bool InCLocale() noexcept;
+
 // strtod in the calling thread's current locale: parses a prefix of the zero-terminated `text`,
 // sets `*end` past it (to `text` when nothing was parsed).
 double StrToDouble(const char* text, const char** end) noexcept;

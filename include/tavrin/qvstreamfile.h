@@ -60,15 +60,27 @@ public:
 
     uint64_t ReadBytes(void* data, uint64_t count) override;
 
+    /// On the first call reads the rest of the file into memory in one piece and offers it, so
+    /// that readers decode a file as fast as a buffer; later calls offer what is left of it.
+    /// When that memory cannot be had, offers the buffered bytes. Throws Tavrin::CException
+    /// when the file cannot be read.
+    const unsigned char* GetContiguous(uint64_t& available) override;
+    /// Consumes `count` of the bytes GetContiguous offered; more throws Tavrin::CException.
+    void Consume(uint64_t count) override;
+
     /// Size of the file when it was opened.
     uint64_t GetSize() const noexcept { return m_size; }
 
 private:
     bool Refill();
+    void ReadRest();
 
     std::unique_ptr<Tavrin::Platform::CFile> m_file;
     std::unique_ptr<unsigned char[]> m_buffer;
+    size_t m_capacity = 0;  // bytes of m_buffer
     size_t m_begin = 0;
     size_t m_end = 0;
     uint64_t m_size = 0;
+    uint64_t m_taken = 0;  // bytes taken from the file so far
+    bool m_whole = false;  // the rest of the file was read in one piece
 };

@@ -90,6 +90,8 @@ CThreadLocaleGuard::~CThreadLocaleGuard() {
     }
 }
 
+bool InCLocale() noexcept { return t_guards > 0; }
+
 bool HasPerThreadLocale() noexcept { return Runtime().configThreadLocale != nullptr; }
 
 int ConfigThreadLocale(int mode) noexcept {

@@ -1,6 +1,6 @@
-// The JSON writer. Each value's text is assembled in a line buffer shared by the whole
-// document and handed to the caller's stream in one piece, so that the stream always holds
-// everything written so far.
+// The JSON writer. The text is assembled in a buffer shared by the whole document and handed
+// to the caller's stream in large blocks; after a failure the stream receives everything
+// written before it.
 #include <tavrin/cwriterjson.h>
 
 #include <array>
@@ -78,6 +78,8 @@ struct SJsonOutput {
     std::string scratch;
 
     // Flags that change how the inserters format numbers; boolalpha is handled separately.
+    static constexpr size_t kBlock = 64 * 1024;
+
     static constexpr std::ios_base::fmtflags kNumberFlags =
         std::ios_base::basefield | std::ios_base::floatfield | std::ios_base::adjustfield |
         std::ios_base::showbase | std::ios_base::showpoint | std::ios_base::showpos |
@@ -89,9 +91,15 @@ struct SJsonOutput {
                stream->width() == 0;
     }
 
-    // Sends the text of the value to the stream in one piece. The text is dropped even when
-    // the stream fails, so that the failure handler does not send it twice.
+    // Ends the text of a value. The text collects in `line` and goes to the stream in large
+    // blocks: a call per value into the stream costs more than the value's text.
     void Flush() {
+        if (line.size() >= kBlock) Send();
+    }
+
+    // Sends the text assembled so far to the stream. The text is dropped even when the stream
+    // fails, so that the failure handler does not send it twice.
+    void Send() {
         if (line.empty()) return;
         struct SClear {
             std::string& text;
@@ -144,7 +152,7 @@ protected:
             Detail::AppendInteger(line, static_cast<Shown>(value));
             m_output->Flush();
         } else {
-            m_output->Flush();
+            m_output->Send();
             *m_output->stream << static_cast<Shown>(value);
         }
     }
@@ -156,7 +164,7 @@ protected:
             Detail::AppendGeneral(line, value, digits);
             m_output->Flush();
         } else {
-            m_output->Flush();
+            m_output->Send();
             *m_output->stream << value;
         }
     }
@@ -172,7 +180,7 @@ protected:
             }
             m_output->Flush();
         } else {
-            m_output->Flush();
+            m_output->Send();
             *m_output->stream << value;
         }
     }
@@ -325,7 +333,7 @@ void WriteDocument(SJsonOutput& output, const Value& value, char open, char clos
     }
     const char tail[3] = {'\n', close, '\n'};
     output.line.append(tail, 3);
-    output.Flush();
+    output.Send();
 }
 
 // One Write behind the writers' exception boundary. The text of a value that was being
@@ -336,7 +344,7 @@ void WriteGuarded(Detail::ERaise place, std::ostream& stream, const Value& value
                   char close) {
     SJsonOutput output{&stream, false, {}, {}};
     Detail::GuardWrite(
-        place, [&] { WriteDocument<Root>(output, value, open, close); }, [&] { output.Flush(); });
+        place, [&] { WriteDocument<Root>(output, value, open, close); }, [&] { output.Send(); });
 }
 
 }  // namespace

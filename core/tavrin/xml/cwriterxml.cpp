@@ -66,21 +66,40 @@ void AppendEscaped(std::string& out, std::string_view text) {
     out.append(run, end);
 }
 
-// State of one Write shared by all value writers of the document.
+// State of one Write shared by all value writers of the document. Lines are assembled in one
+// buffer and handed to the stream in large blocks: a call per line into the stream costs more
+// than the line itself. Only whole lines ever reach the stream, as when each went on its own.
 class CXmlOutput {
 public:
     explicit CXmlOutput(std::ostream& stream) : m_stream(stream) {}
 
     std::ostream& Stream() { return m_stream; }
 
-    // The scratch text of the current call, emptied.
+    // The buffer, for the next line: a line left unfinished by a failure is dropped.
     std::string& Begin() {
-        m_line.clear();
+        m_line.resize(m_done);
         return m_line;
     }
 
-    // Hands the scratch text to the stream.
-    void Flush() { m_stream.write(m_line.data(), static_cast<std::streamsize>(m_line.size())); }
+    // Ends the line being assembled; the buffer goes to the stream once it is large.
+    void Flush() {
+        m_done = m_line.size();
+        if (m_done >= kBlock) Finish();
+    }
+
+    // Hands every finished line to the stream.
+    void Finish() {
+        if (m_done == 0) return;
+        // Emptied even when the stream throws, so that nothing is handed over twice.
+        struct SClear {
+            CXmlOutput& output;
+            ~SClear() {
+                output.m_line.clear();
+                output.m_done = 0;
+            }
+        } clear{*this};
+        m_stream.write(m_line.data(), static_cast<std::streamsize>(m_done));
+    }
 
     void AppendIndent(size_t depth) {
         if (m_tabs.size() < depth) m_tabs.resize(depth, '\t');
@@ -93,8 +112,11 @@ public:
     }
 
 private:
+    static constexpr size_t kBlock = 64 * 1024;
+
     std::ostream& m_stream;
     std::string m_line;
+    size_t m_done = 0;  // bytes of m_line that are whole lines
     std::string m_utf8;
     std::string m_tabs;
 };
@@ -304,8 +326,7 @@ namespace {
 
 // Writes one document around the root's values; `TWriter` is the root's value writer.
 template <typename TWriter, typename TRoot>
-void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view declaration) {
-    CXmlOutput output(stream);
+void WriteDocument(CXmlOutput& output, const TRoot& root, std::string_view declaration) {
     std::string name;
     Detail::AppendElementName(name, root.GetClassName());
 
@@ -325,6 +346,7 @@ void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view dec
     end.append(name);
     end.append(">\n", 2);
     output.Flush();
+    output.Finish();
 }
 
 // What the constructor sets on the stream, for the caller's later use of it: the writer's own
@@ -332,6 +354,17 @@ void WriteDocument(std::ostream& stream, const TRoot& root, std::string_view dec
 void PrepareStream(std::ostream& stream) {
     stream.precision(16);
     stream.setf(std::ios_base::boolalpha);
+}
+
+// One Write behind the writers' exception boundary. After a failure the stream receives the
+// lines finished before it, as when each line went to the stream on its own.
+template <typename TWriter, typename TRoot>
+void WriteGuarded(Detail::ERaise place, std::ostream& stream, const TRoot& root,
+                  std::string_view declaration) {
+    CXmlOutput output(stream);
+    Detail::GuardWrite(
+        place, [&] { WriteDocument<TWriter>(output, root, declaration); },
+        [&] { output.Finish(); });
 }
 
 }  // namespace
@@ -343,15 +376,13 @@ CWriterXml& CWriterXml::operator=(const CWriterXml& other) = default;
 CWriterXml::~CWriterXml() = default;
 
 void CWriterXml::Write(const ISerializable& object) {
-    Detail::GuardWrite(Detail::ERaise::XmlWriteObject, [&] {
-        WriteDocument<CDataWriterXml>(*m_stream, object, kDeclarationObject);
-    });
+    WriteGuarded<CDataWriterXml>(Detail::ERaise::XmlWriteObject, *m_stream, object,
+                                 kDeclarationObject);
 }
 
 void CWriterXml::Write(const ISerializableContainer& container) {
-    Detail::GuardWrite(Detail::ERaise::XmlWriteContainer, [&] {
-        WriteDocument<CContainerWriterXml>(*m_stream, container, kDeclarationContainer);
-    });
+    WriteGuarded<CContainerWriterXml>(Detail::ERaise::XmlWriteContainer, *m_stream, container,
+                                      kDeclarationContainer);
 }
 
 }  // namespace Tavrin
