@@ -13,9 +13,11 @@ namespace Tavrin::Detail {
 inline constexpr int kFloatDigits = 9;
 inline constexpr int kDoubleDigits = 17;
 
+// `Out` is std::string or CTextBuffer.
+
 // Appends `value` in decimal, as the stream's inserter for its type writes it.
-template <class T>
-void AppendInteger(std::string& out, T value) {
+template <class Out, class T>
+void AppendInteger(Out& out, T value) {
     static_assert(std::is_integral_v<T> && sizeof(T) <= 8);
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -24,7 +26,8 @@ void AppendInteger(std::string& out, T value) {
 
 // Appends `value` with `digits` significant digits in general notation (printf's %.*g), which
 // is what the stream's inserter gives with that precision and no float format field set.
-inline void AppendGeneral(std::string& out, double value, int digits) {
+template <class Out>
+void AppendGeneral(Out& out, double value, int digits) {
     char buffer[64];
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);

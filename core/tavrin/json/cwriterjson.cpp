@@ -19,6 +19,7 @@
 
 #include "core/basepool/utf.h"
 #include "core/tavrin/common/numbertext.h"
+#include "core/tavrin/common/textbuffer.h"
 #include "core/tavrin/common/writerguard.h"
 
 namespace Tavrin {
@@ -41,20 +42,25 @@ constexpr std::array<char, 256> kEscapes = [] {
 }();
 
 // Appends `size` bytes quoted, with the seven escapes; every other byte passes unchanged.
-void AppendQuoted(std::string& out, const char* data, size_t size) {
-    out.push_back('"');
-    size_t run = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const char letter = kEscapes[static_cast<unsigned char>(data[i])];
+void AppendQuoted(Detail::CTextBuffer& out, const char* data, size_t size) {
+    char* p = out.Room(2 * size + 2);  // every byte escaped, and the quotes
+    *p++ = '"';
+    const char* run = data;
+    const char* const end = data + size;
+    for (const char* c = data; c != end; ++c) {
+        const char letter = kEscapes[static_cast<unsigned char>(*c)];
         if (letter != 0) {
-            out.append(data + run, i - run);
-            const char pair[2] = {'\\', letter};
-            out.append(pair, 2);
-            run = i + 1;
+            Detail::CopySmall(p, run, static_cast<size_t>(c - run));
+            p += c - run;
+            *p++ = '\\';
+            *p++ = letter;
+            run = c + 1;
         }
     }
-    out.append(data + run, size - run);
-    out.push_back('"');
+    Detail::CopySmall(p, run, static_cast<size_t>(end - run));
+    p += end - run;
+    *p++ = '"';
+    out.Commit(p);
 }
 
 // True when the stream's locale formats numbers exactly as the "C" locale does, so that the
@@ -74,7 +80,7 @@ bool FormatsLikeClassic(const std::ostream& stream) {
 struct SJsonOutput {
     std::ostream* stream;
     bool classicLocale;
-    std::string line;
+    Detail::CTextBuffer line;
     std::string scratch;
 
     // Flags that change how the inserters format numbers; boolalpha is handled separately.
@@ -102,7 +108,7 @@ struct SJsonOutput {
     void Send() {
         if (line.empty()) return;
         struct SClear {
-            std::string& text;
+            Detail::CTextBuffer& text;
             ~SClear() { text.clear(); }
         } clear{line};
         stream->write(line.data(), static_cast<std::streamsize>(line.size()));
@@ -125,29 +131,37 @@ protected:
     static constexpr bool kMembers = std::is_same_v<I, IDataWriter>;
 
     // The separator and, for a member, the quoted name and the colon.
-    std::string& Begin(const char* name) {
+    Detail::CTextBuffer& Begin(const char* name) {
+        size_t nameLength = 0;
         if constexpr (kMembers) {
             // Caught at the document's boundary like any other failure.
             if (name == nullptr) throw std::invalid_argument("JSON member without a name");
+            nameLength = std::strlen(name);
         }
-        std::string& line = m_output->line;
+        Detail::CTextBuffer& line = m_output->line;
+        char* p = line.Room(2 + m_indent.size() + nameLength + 3);
         if (m_count++ == 0) {
-            line.push_back('\t');
+            *p++ = '\t';
         } else {
-            line.append(",\n", 2);
-            line.append(m_indent);
+            *p++ = ',';
+            *p++ = '\n';
+            Detail::CopySmall(p, m_indent.data(), m_indent.size());
+            p += m_indent.size();
         }
         if constexpr (kMembers) {
-            line.push_back('"');
-            line.append(name);
-            line.append("\":", 2);
+            *p++ = '"';
+            Detail::CopySmall(p, name, nameLength);
+            p += nameLength;
+            *p++ = '"';
+            *p++ = ':';
         }
+        line.Commit(p);
         return line;
     }
 
     template <class T, class Shown = T>
     void PutInteger(const char* name, T value) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         if (m_output->OwnNumbers()) {
             Detail::AppendInteger(line, static_cast<Shown>(value));
             m_output->Flush();
@@ -158,7 +172,7 @@ protected:
     }
 
     void PutFloating(const char* name, double value, int digits) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         m_output->stream->precision(digits);
         if (m_output->OwnNumbers()) {
             Detail::AppendGeneral(line, value, digits);
@@ -170,7 +184,7 @@ protected:
     }
 
     void PutBool(const char* name, bool value) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         m_output->stream->setf(std::ios_base::boolalpha);
         if (m_output->OwnNumbers()) {
             if (value) {
@@ -194,7 +208,7 @@ protected:
     }
 
     void PutWide(const char* name, const std::wstring& value) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         std::string& utf8 = m_output->scratch;
         utf8.clear();
         Detail::AppendUtf8(utf8, value);
@@ -203,16 +217,19 @@ protected:
     }
 
     void PutDateTime(const char* name, const IDateTime& value) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         const QvDateTime copy(value);
+        std::string& iso = m_output->scratch;
+        iso.clear();
+        copy.AppendIso(iso);
         line.push_back('"');
-        copy.AppendIso(line);
+        line.append(iso);
         line.push_back('"');
         m_output->Flush();
     }
 
     void PutBlob(const char* name, size_t size, const void* data) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         const std::string text = Base64::Encode(data, size, false);
         line.push_back('"');
         line.append(text);
@@ -222,7 +239,7 @@ protected:
 
     template <class Nested, class Value>
     void PutBlock(const char* name, const Value& value, char open, char close) {
-        std::string& line = Begin(name);
+        Detail::CTextBuffer& line = Begin(name);
         if constexpr (kMembers) {
             line.push_back('\n');
             line.append(m_indent);
@@ -233,7 +250,7 @@ protected:
             Nested nested(*m_output, m_indent + '\t');
             value.Write(nested);
         }
-        std::string& tail = m_output->line;
+        Detail::CTextBuffer& tail = m_output->line;
         tail.push_back('\n');
         tail.append(m_indent);
         tail.push_back(close);

@@ -3,6 +3,7 @@
 // them to the stream at once, so that the stream always holds everything written so far.
 #include <tavrin/cwriterxml.h>
 
+#include <cstring>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "core/basepool/utf.h"
 #include "core/tavrin/common/numbertext.h"
+#include "core/tavrin/common/textbuffer.h"
 #include "core/tavrin/common/writerguard.h"
 #include "core/tavrin/xml/elementname.h"
 
@@ -52,18 +54,23 @@ struct SEscapeTable {
 };
 constexpr SEscapeTable kEscapes;
 
-void AppendEscaped(std::string& out, std::string_view text) {
+void AppendEscaped(Detail::CTextBuffer& out, std::string_view text) {
+    char* p = out.Room(5 * text.size());  // no replacement is longer than five bytes
     const char* run = text.data();
-    const char* end = run + text.size();
-    for (const char* p = run; p != end; ++p) {
-        const char* replacement = kEscapes.replacement[static_cast<unsigned char>(*p)];
+    const char* const end = run + text.size();
+    for (const char* c = run; c != end; ++c) {
+        const char* replacement = kEscapes.replacement[static_cast<unsigned char>(*c)];
         if (replacement != nullptr) {
-            out.append(run, p);
-            out.append(replacement);
-            run = p + 1;
+            Detail::CopySmall(p, run, static_cast<size_t>(c - run));
+            p += c - run;
+            const size_t length = std::strlen(replacement);
+            Detail::CopySmall(p, replacement, length);
+            p += length;
+            run = c + 1;
         }
     }
-    out.append(run, end);
+    Detail::CopySmall(p, run, static_cast<size_t>(end - run));
+    out.Commit(p + (end - run));
 }
 
 // State of one Write shared by all value writers of the document. Lines are assembled in one
@@ -76,8 +83,8 @@ public:
     std::ostream& Stream() { return m_stream; }
 
     // The buffer, for the next line: a line left unfinished by a failure is dropped.
-    std::string& Begin() {
-        m_line.resize(m_done);
+    Detail::CTextBuffer& Begin() {
+        m_line.Truncate(m_done);
         return m_line;
     }
 
@@ -115,7 +122,7 @@ private:
     static constexpr size_t kBlock = 64 * 1024;
 
     std::ostream& m_stream;
-    std::string m_line;
+    Detail::CTextBuffer m_line;
     size_t m_done = 0;  // bytes of m_line that are whole lines
     std::string m_utf8;
     std::string m_tabs;
@@ -131,7 +138,7 @@ protected:
     // I <N> text </N>: `append` adds the value text.
     template <typename F>
     void Scalar(std::string_view name, F&& append) {
-        std::string& line = m_output.Begin();
+        Detail::CTextBuffer& line = m_output.Begin();
         m_output.AppendIndent(m_depth);
         line.push_back('<');
         line.append(name);
@@ -145,7 +152,7 @@ protected:
 
     void Blob(std::string_view name, size_t size, const void* data) {
         const std::string text = Base64::Encode(data, size, true);
-        std::string& line = m_output.Begin();
+        Detail::CTextBuffer& line = m_output.Begin();
         m_output.AppendIndent(m_depth);
         line.push_back('<');
         line.append(name);
@@ -160,7 +167,7 @@ protected:
     }
 
     void StartLine(std::string_view name) {
-        std::string& line = m_output.Begin();
+        Detail::CTextBuffer& line = m_output.Begin();
         m_output.AppendIndent(m_depth);
         line.push_back('<');
         line.append(name);
@@ -169,7 +176,7 @@ protected:
     }
 
     void EndLine(std::string_view name) {
-        std::string& line = m_output.Begin();
+        Detail::CTextBuffer& line = m_output.Begin();
         m_output.AppendIndent(m_depth);
         line.append("</", 2);
         line.append(name);
@@ -178,43 +185,47 @@ protected:
     }
 
     void String(std::string_view name, std::string_view value) {
-        Scalar(name, [&](std::string& line) { AppendEscaped(line, value); });
+        Scalar(name, [&](Detail::CTextBuffer& line) { AppendEscaped(line, value); });
     }
 
     void WideString(std::string_view name, const std::wstring& value) {
         std::string& utf8 = m_output.Utf8();
         Detail::AppendUtf8(utf8, value);
-        Scalar(name, [&](std::string& line) { AppendEscaped(line, utf8); });
+        Scalar(name, [&](Detail::CTextBuffer& line) { AppendEscaped(line, utf8); });
     }
 
     void DateTime(std::string_view name, const IDateTime& value) {
         const QvDateTime copy(value);
-        Scalar(name, [&](std::string& line) { copy.AppendIso(line); });
+        std::string& iso = m_output.Utf8();
+        copy.AppendIso(iso);
+        Scalar(name, [&](Detail::CTextBuffer& line) { line.append(iso); });
     }
 
     void Char(std::string_view name, char value) {
-        Scalar(name, [&](std::string& line) { line.push_back(value); });
+        Scalar(name, [&](Detail::CTextBuffer& line) { line.push_back(value); });
     }
 
     void Double(std::string_view name, double value) {
         m_output.Stream().precision(kDoubleDigits);
-        Scalar(name, [&](std::string& line) { Detail::AppendGeneral(line, value, kDoubleDigits); });
+        Scalar(name, [&](Detail::CTextBuffer& line) {
+            Detail::AppendGeneral(line, value, kDoubleDigits);
+        });
     }
 
     void Float(std::string_view name, float value) {
         m_output.Stream().precision(kFloatDigits);
-        Scalar(name, [&](std::string& line) {
+        Scalar(name, [&](Detail::CTextBuffer& line) {
             Detail::AppendGeneral(line, static_cast<double>(value), kFloatDigits);
         });
     }
 
     template <typename T>
     void Integer(std::string_view name, T value) {
-        Scalar(name, [&](std::string& line) { Detail::AppendInteger(line, value); });
+        Scalar(name, [&](Detail::CTextBuffer& line) { Detail::AppendInteger(line, value); });
     }
 
     void Bool(std::string_view name, bool value) {
-        Scalar(name, [&](std::string& line) {
+        Scalar(name, [&](Detail::CTextBuffer& line) {
             line.append(value ? std::string_view("true") : std::string_view("false"));
         });
     }
@@ -330,7 +341,7 @@ void WriteDocument(CXmlOutput& output, const TRoot& root, std::string_view decla
     std::string name;
     Detail::AppendElementName(name, root.GetClassName());
 
-    std::string& line = output.Begin();
+    Detail::CTextBuffer& line = output.Begin();
     line.append(declaration);
     line.push_back('<');
     line.append(name);
@@ -341,7 +352,7 @@ void WriteDocument(CXmlOutput& output, const TRoot& root, std::string_view decla
     TWriter writer(output, 1);
     root.Write(writer);
 
-    std::string& end = output.Begin();
+    Detail::CTextBuffer& end = output.Begin();
     end.append("</", 2);
     end.append(name);
     end.append(">\n", 2);
