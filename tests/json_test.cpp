@@ -167,6 +167,12 @@ TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
         doubles.push_back(std::bit_cast<double>(bits));
         doubles.push_back(static_cast<double>(bits % 100000000) / 1000.0);
         floats.push_back(std::bit_cast<float>(static_cast<uint32_t>(bits >> 32)));
+        // Fractions of every length, and exact halves at the last digit kept (ties round to
+        // even): an integer below 2^51 plus a quarter has 18 significant digits ending in 5.
+        doubles.push_back(std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(i % 90)));
+        doubles.push_back(static_cast<double>((bits >> 13) | (uint64_t{1} << 49)) + 0.25 +
+                          0.5 * static_cast<double>(i % 2));
+        floats.push_back(std::ldexp(static_cast<float>(bits >> 40), -static_cast<int>(i % 40)));
     }
     std::string text;  // with the stream as it comes
     using StreamSetup = void (*)(std::ostream&);
