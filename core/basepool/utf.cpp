@@ -261,6 +261,11 @@ size_t EncodeUtf8(const wchar_t* p, size_t n, char* out, size_t capacity) noexce
         const wchar_t* const blockEnd = end - p >= 16 ? p + 16 : end;
         while (p < blockEnd) {
             auto c = static_cast<uint32_t>(*p++);
+            if (c < 0x80) {  // most characters of mixed text
+                if (o == capacity) return kUtfNoRoom;
+                out[o++] = static_cast<char>(c);
+                continue;
+            }
             if (IsSpecial(c)) c = Unpaired(c, p, end);
             size_t size = 0;
             const uint32_t word = Utf8Word(c, size);
