@@ -153,6 +153,21 @@ std::string WithoutNanSigns(std::string text) {
     return text;
 }
 
+// Long texts are scanned in blocks: an escape anywhere, block edges included, is still found.
+TEST(JsonWriter, EscapesAtEveryPositionOfLongTexts) {
+    for (const char special : {'"', '\\', '\b', '\t', '\n', '\f', '\r', '\x01', '\x0b', '/'}) {
+        for (size_t at = 0; at < 40; ++at) {
+            std::string text(40, 'a');
+            text[at] = special;
+            std::string expected = "\"" + text.substr(0, at);
+            const char* escape = std::strchr("\"\"\\\\\bb\tt\nn\ff\rr", special);
+            expected += escape ? std::string{'\\', escape[1]} : std::string(1, special);
+            expected += text.substr(at + 1) + "\"";
+            ASSERT_EQ(ValueText(text), expected) << int(special) << " at " << at;
+        }
+    }
+}
+
 TEST(JsonWriter, NumberTextsMatchTheStreamAndReadBackExactly) {
     const unsigned int seed = 20240305;
     SCOPED_TRACE("seed " + std::to_string(seed));

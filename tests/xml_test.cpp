@@ -152,6 +152,26 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
 // Nesting indents one TAB per level; container elements that are objects or containers take
 // their class names. Class names are asked once for the root and for each container element,
 // never for named values.
+// Long texts are scanned in blocks: a byte to replace anywhere, block edges included, is still
+// found.
+TEST(XmlWriter, ReplacementsAtEveryPositionOfLongTexts) {
+    const std::pair<char, std::string> replaced[] = {
+        {'&', "&amp;"},  {'>', "&gt;"},   {'<', "&lt;"}, {'%', "&#37;"},
+        {'\n', "&#10;"}, {'\r', "&#13;"}, {'"', "\""},   {'\t', "\t"}};
+    for (const auto& [special, replacement] : replaced) {
+        for (size_t at = 0; at < 40; ++at) {
+            std::string text(40, 'a');
+            text[at] = special;
+            CObject object;
+            object.write = [&](IDataWriter& w) { w.Write("s", text); };
+            const std::string expected =
+                "\t<s>" + text.substr(0, at) + replacement + text.substr(at + 1) + "</s>\n";
+            ASSERT_EQ(WriteXml(object), Document(object.className, expected))
+                << int(special) << " at " << at;
+        }
+    }
+}
+
 TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
     EXPECT_EQ(WriteXml(CObject()), Document("Obj", ""));
     EXPECT_EQ(WriteXml(CContainer()), Document("List", "", false));

@@ -13,6 +13,10 @@
 #include <type_traits>
 #include <typeinfo>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
 #include <tavrin/qvdatetime.h>
@@ -47,7 +51,24 @@ void AppendQuoted(Detail::CTextBuffer& out, const char* data, size_t size) {
     *p++ = '"';
     const char* run = data;
     const char* const end = data + size;
-    for (const char* c = data; c != end; ++c) {
+    const char* c = data;
+#if defined(__SSE2__)
+    // Blocks of 16 bytes that hold nothing to escape go as they are. A byte below 14 or a
+    // quote or backslash sends the block to the byte loop.
+    if (size >= 16) {
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i backslash = _mm_set1_epi8('\\');
+        const __m128i thirteen = _mm_set1_epi8(13);
+        for (; end - c >= 16; c += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+            const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(b, thirteen), thirteen);
+            const __m128i special = _mm_or_si128(
+                low, _mm_or_si128(_mm_cmpeq_epi8(b, quote), _mm_cmpeq_epi8(b, backslash)));
+            if (_mm_movemask_epi8(special) != 0) break;
+        }
+    }
+#endif
+    for (; c != end; ++c) {
         const char letter = kEscapes[static_cast<unsigned char>(*c)];
         if (letter != 0) {
             Detail::CopySmall(p, run, static_cast<size_t>(c - run));

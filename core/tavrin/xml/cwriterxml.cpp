@@ -9,6 +9,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <tavrin/base64.h>
 #include <tavrin/cexception.h>
 #include <tavrin/qvdatetime.h>
@@ -58,7 +62,27 @@ void AppendEscaped(Detail::CTextBuffer& out, std::string_view text) {
     char* p = out.Room(5 * text.size());  // no replacement is longer than five bytes
     const char* run = text.data();
     const char* const end = run + text.size();
-    for (const char* c = run; c != end; ++c) {
+    const char* c = run;
+#if defined(__SSE2__)
+    // Blocks of 16 bytes with none of the six go as they are.
+    if (text.size() >= 16) {
+        const __m128i amp = _mm_set1_epi8('&');
+        const __m128i gt = _mm_set1_epi8('>');
+        const __m128i lt = _mm_set1_epi8('<');
+        const __m128i percent = _mm_set1_epi8('%');
+        const __m128i lf = _mm_set1_epi8('\n');
+        const __m128i cr = _mm_set1_epi8('\r');
+        for (; end - c >= 16; c += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+            const __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, amp), _mm_cmpeq_epi8(b, gt)),
+                             _mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, percent))),
+                _mm_or_si128(_mm_cmpeq_epi8(b, lf), _mm_cmpeq_epi8(b, cr)));
+            if (_mm_movemask_epi8(hit) != 0) break;
+        }
+    }
+#endif
+    for (; c != end; ++c) {
         const char* replacement = kEscapes.replacement[static_cast<unsigned char>(*c)];
         if (replacement != nullptr) {
             Detail::CopySmall(p, run, static_cast<size_t>(c - run));
