@@ -129,17 +129,17 @@ inline char* Format(char* out, bool negative, uint64_t q, int x, int digits) noe
         q /= 100000000;
         for (int i = 0; i < 4; ++i, low /= 100) {
             at -= 2;
-            std::memcpy(text + at, kDigitPairs + (low % 100) * 2, 2);
+            std::memcpy(text + at, kDigitPairs + static_cast<size_t>(low % 100) * 2, 2);
         }
         low = static_cast<uint32_t>(q);  // below 10^9
     }
     while (low >= 100) {
         at -= 2;
-        std::memcpy(text + at, kDigitPairs + (low % 100) * 2, 2);
+        std::memcpy(text + at, kDigitPairs + static_cast<size_t>(low % 100) * 2, 2);
         low /= 100;
     }
     if (low >= 10) {
-        std::memcpy(text + at - 2, kDigitPairs + low * 2, 2);
+        std::memcpy(text + at - 2, kDigitPairs + static_cast<size_t>(low) * 2, 2);
     } else {
         text[at - 1] = static_cast<char>('0' + low);
     }
@@ -157,7 +157,7 @@ inline char* Format(char* out, bool negative, uint64_t q, int x, int digits) noe
         *out++ = x < 0 ? '-' : '+';
         const int a = x < 0 ? -x : x;
         if (a >= 100) *out++ = static_cast<char>('0' + a / 100);
-        std::memcpy(out, kDigitPairs + (a % 100) * 2, 2);
+        std::memcpy(out, kDigitPairs + static_cast<size_t>(a % 100) * 2, 2);
         return out + 2;
     }
     if (x < 0) {

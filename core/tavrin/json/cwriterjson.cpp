@@ -104,9 +104,10 @@ struct SJsonOutput {
     Detail::CTextBuffer line;
     std::string scratch;
 
-    // Flags that change how the inserters format numbers; boolalpha is handled separately.
-    static constexpr size_t kBlock = 64 * 1024;
+    // Text collected before it goes to the stream.
+    static constexpr size_t kBlock = size_t{64} * 1024;
 
+    // Flags that change how the inserters format numbers; boolalpha is handled separately.
     static constexpr std::ios_base::fmtflags kNumberFlags =
         std::ios_base::basefield | std::ios_base::floatfield | std::ios_base::adjustfield |
         std::ios_base::showbase | std::ios_base::showpoint | std::ios_base::showpos |

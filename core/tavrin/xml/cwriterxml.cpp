@@ -143,7 +143,7 @@ public:
     }
 
 private:
-    static constexpr size_t kBlock = 64 * 1024;
+    static constexpr size_t kBlock = size_t{64} * 1024;
 
     std::ostream& m_stream;
     Detail::CTextBuffer m_line;
