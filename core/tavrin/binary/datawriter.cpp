@@ -199,8 +199,8 @@ void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
         return;
     }
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
-    uint32_t localHashes[kLocal] = {};
-    uint32_t localOrder[kLocal] = {};
+    uint32_t localHashes[kLocal];  // filled up to n below
+    uint32_t localOrder[kLocal];
     std::vector<uint32_t> heapHashes;
     std::vector<uint32_t> heapOrder;
     uint32_t* hashes = localHashes;
