@@ -1,6 +1,7 @@
 // JSON writer, reader and parser: document text, value texts, conversions, failures, the order
 // of names, the tree the parser builds, its leniency and errors, and hostile input.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -365,6 +367,85 @@ TEST(JsonReader, ValuesConvertToTheTypeAskedFor) {
                });
 }
 
+// Number texts of every shape near the reader's shortcuts for plain integers and decimals
+// give what the variant gives for the same text, value or exception, bare and quoted.
+TEST(JsonReader, NumbersConvertAsTheVariantConvertsTheirText) {
+    const unsigned int seed = 777;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto digits = [&](size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i) text += static_cast<char>('0' + random() % 10);
+        return text;
+    };
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "00",
+                                      "-",
+                                      ".5",
+                                      "5.",
+                                      "1.5.2",
+                                      "+1",
+                                      "1e5",
+                                      "0x1F",
+                                      "012",
+                                      "-012",
+                                      "9007199254740993",
+                                      "18446744073709551615",
+                                      "18446744073709551616",
+                                      "-9223372036854775808"};
+    while (texts.size() < 400) {
+        std::string text = random() % 4 == 0 ? "-" : "";
+        text += digits(random() % 22);
+        if (random() % 2) text += "." + digits(random() % 25);
+        texts.push_back(text);
+    }
+    std::string doc = "{";
+    for (size_t i = 0; i < texts.size(); ++i) {
+        doc += "\"b" + std::to_string(i) + "\":" + texts[i] + ",\"q" + std::to_string(i) + "\":\"" +
+               texts[i] + "\",";
+    }
+    doc.back() = '}';
+    const auto check = [&](IDataReader& r, auto target) {
+        using T = decltype(target);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            for (const char* kind : {"b", "q"}) {
+                const auto form =
+                    *kind == 'b' ? QvVariant::ETextForm::Wide : QvVariant::ETextForm::Narrow;
+                T expected{}, read{};
+                bool expectedThrows = false, readThrows = false;
+                try {
+                    QvVariant::ConvertText(texts[i], form, expected);
+                } catch (const QvExceptionConversion&) {
+                    expectedThrows = true;
+                }
+                try {
+                    r.Read((kind + std::to_string(i)).c_str(), read);
+                } catch (const QvExceptionConversion&) {
+                    readThrows = true;
+                }
+                EXPECT_EQ(readThrows, expectedThrows) << texts[i];
+                if (!expectedThrows) {
+                    using Bytes = std::array<char, sizeof(T)>;
+                    EXPECT_EQ(std::bit_cast<Bytes>(read), std::bit_cast<Bytes>(expected))
+                        << kind << " " << texts[i] << " " << typeid(T).name();
+                }
+            }
+        }
+    };
+    ReadObject(doc, [&](IDataReader& r) {
+        check(r, double{});
+        check(r, float{});
+        check(r, int{});
+        check(r, static_cast<unsigned int>(0));
+        check(r, static_cast<long long>(0));
+        check(r, static_cast<unsigned long long>(0));
+        check(r, static_cast<short>(0));
+        check(r, static_cast<unsigned char>(0));
+        check(r, static_cast<signed char>(0));
+    });
+}
+
 TEST(JsonReader, TextThatDoesNotConvertRaisesTheVariantException) {
     const auto fails = [](auto read, unsigned int line, const char* function,
                           std::string_view file = kVariantFile) {
@@ -460,6 +541,17 @@ TEST(JsonReader, BlobsAreDecodedOnceAndCached) {
         ExpectRaisedAt<CException>([&] { r.Read("empty"); }, base64, 127, "Tavrin::Base64::Decode");
         // The cached range stays valid while the reader lives.
         EXPECT_EQ(std::string(first.begin, first.end), "ABC");
+    });
+    // A blob longer than the reader keeps in itself, read first; a failed one caches nothing.
+    const std::string long64 = "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2";
+    ReadObject(R"({"e":"","l":")" + long64 + R"(","b":"QUJD"})", [&](IDataReader& r) {
+        ExpectRaisedAt<CException>([&] { r.Read("e"); }, base64, 127, "Tavrin::Base64::Decode");
+        const SBlobRange first = r.Read("l");
+        EXPECT_EQ(std::string(first.begin, first.end),
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuv");
+        const SBlobRange b = r.Read("b");
+        EXPECT_EQ(std::string(b.begin, b.end), "ABC");
+        EXPECT_TRUE(r.Read("l").begin == first.begin && r.Read("b").begin == b.begin);
     });
     ReadContainer(R"(["QUJD",""])", [&](IContainerReader& r) {
         const SBlobRange first = r.Read(0u);
@@ -643,6 +735,50 @@ TEST(JsonParser, MalformedTextRaisesAtItsLine) {
     for (const unsigned int kind : {1u, 4u}) {
         ExpectRaisedAt<CException>([&] { SJsonElement e(kind); }, kReaderFile, 69,
                                    "Tavrin::SJsonElement::SJsonElement");
+    }
+}
+
+// Repeated names in objects below, at and above the size where the parser stops matching
+// names as they come: each name keeps the place of its first appearance and the value of its
+// last, whichever order the reader asks for them in.
+TEST(JsonParser, RepeatedNamesKeepTheFirstPlaceAndTheLastValue) {
+    const unsigned int seed = 99;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    for (int round = 0; round < 300; ++round) {
+        const size_t distinct = 1 + random() % 24, members = 1 + random() % 40;
+        std::vector<std::pair<std::string, int>> expected;
+        std::string doc = "{";
+        for (size_t i = 0; i < members; ++i) {
+            // Names that share length, first and last byte as well as names that do not.
+            const std::string name = "n" + std::to_string(random() % distinct) + "x";
+            const int value = static_cast<int>(i);
+            doc += "\"" + name + "\":" + std::to_string(value) + ",";
+            auto at = std::find_if(expected.begin(), expected.end(),
+                                   [&](const auto& m) { return m.first == name; });
+            if (at == expected.end()) {
+                expected.emplace_back(name, value);
+            } else {
+                at->second = value;
+            }
+        }
+        doc += "}";
+        std::string tree;
+        for (const auto& [name, value] : expected) {
+            tree += (tree.empty() ? "" : ",") + name + "=" + std::to_string(value);
+        }
+        ASSERT_EQ(Parse(doc.c_str()).first, "{" + tree + "}") << doc;
+        std::vector<size_t> order(expected.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), random);
+        ReadObject(doc, [&](IDataReader& r) {
+            for (const size_t i : order) {
+                EXPECT_EQ(ReadAs<int>(r, expected[i].first.c_str()), expected[i].second);
+                int absent = -1;  // a prefix and an extension of a present name
+                EXPECT_FALSE(r.Read(expected[i].first.substr(0, 2).c_str(), absent));
+                EXPECT_FALSE(r.Read((expected[i].first + "x").c_str(), absent));
+            }
+        });
     }
 }
 

@@ -3,10 +3,14 @@
 #include <tavrin/creaderjson.h>
 #include <tavrin/jsondocument.h>
 
+#include <cfloat>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <tavrin/cexception.h>
@@ -14,10 +18,12 @@
 #include <tavrin/qvvariant.h>
 
 #include "core/basepool/chars.h"
+#include "core/basepool/qvvariantrules.h"
 #include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
 #include "core/tavrin/common/blobtext.h"
 #include "core/tavrin/common/keyorder.h"
+#include "core/tavrin/common/namehash.h"
 #include "core/tavrin/json/sjsonelement.h"
 
 namespace Tavrin {
@@ -45,11 +51,85 @@ void FromVariant(const QvVariant& v, unsigned long long& target) { target = v.To
 void FromVariant(const QvVariant& v, float& target) { target = v.ToFloat(); }
 void FromVariant(const QvVariant& v, double& target) { target = v.ToDouble(); }
 
+// Shortcuts for the number texts a writer makes, each giving exactly what the variant's
+// conversion gives for that text (below); any other text takes the variant's way.
+
+// Text of 1 to 19 decimal digits, optionally after a minus, without a leading zero (a lone 0
+// aside): the variant scans it as a decimal integer, modulo 2^64, and takes the bits the
+// target type holds. (A leading zero would make it octal for the signed types.)
+template <class T>
+bool QuickInteger(std::string_view text, T& target) {
+    size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const size_t digits = text.size() - i;
+    if (digits == 0 || digits > 19 || (text[i] == '0' && digits != 1)) return false;
+    unsigned long long value = 0;
+    for (; i < text.size(); ++i) {
+        const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(text[i]) - '0');
+        if (digit > 9) return false;
+        value = value * 10 + digit;
+    }
+    target = static_cast<T>(text[0] == '-' ? 0ull - value : value);
+    return true;
+}
+
+// Text -?D+(.D+)? whose digits, taken as one integer, are below 2^53, with at most 22 after
+// the point: the integer and the power of ten are exact doubles, so one division rounds the
+// value correctly, as the variant's conversion does (in the "C" locale, which a Read holds;
+// the check keeps the two the same elsewhere too).
+bool QuickDecimal(std::string_view text, double& target) {
+    static_assert(std::numeric_limits<double>::is_iec559 && FLT_EVAL_METHOD == 0);
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const bool negative = !text.empty() && text[0] == '-';
+    size_t i = negative ? 1 : 0;
+    if (text.size() - i > 20) return false;  // more than 19 digits and the point
+    unsigned long long digits = 0;
+    size_t integral = 0;
+    for (; i < text.size() && static_cast<unsigned char>(text[i] - '0') <= 9; ++i, ++integral) {
+        digits = digits * 10 + static_cast<unsigned int>(text[i] - '0');
+    }
+    if (integral == 0) return false;
+    size_t fraction = 0;
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && static_cast<unsigned char>(text[i] - '0') <= 9;
+             ++i, ++fraction) {
+            digits = digits * 10 + static_cast<unsigned int>(text[i] - '0');
+        }
+        if (fraction == 0) return false;
+    }
+    if (i != text.size() || integral + fraction > 19 || digits > (1ull << 53) || fraction > 22) {
+        return false;
+    }
+    if (!Platform::InCLocale()) return false;
+    const double value = static_cast<double>(digits) / kPowers[fraction];
+    target = negative ? -value : value;
+    return true;
+}
+
+template <class T>
+bool QuickNumber(std::string_view text, T& target) {
+    if constexpr (std::is_same_v<T, double>) {
+        return QuickDecimal(text, target);
+    } else if constexpr (std::is_same_v<T, float>) {
+        double value = 0;
+        if (!QuickDecimal(text, value)) return false;
+        target = Detail::Variant::NarrowToFloat(value);
+        return true;
+    } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, char> &&
+                         !std::is_same_v<T, bool>) {
+        return QuickInteger(text, target);
+    } else {
+        return false;
+    }
+}
+
 // What the variant holding the value's text gives for T: a quoted string is held as narrow
 // text, a bare value as wide text. For ASCII text the wide form is the bytes themselves.
 template <class T>
 void ConvertValue(const SJsonElement& value, T& target) {
     const std::string_view text = value.GetText();
+    if (QuickNumber(text, target)) return;
     if (value.IsQuoted()) {
         QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, target);
     } else if (Detail::IsAscii(text)) {
@@ -133,18 +213,23 @@ bool ReadString(const SJsonElement* value, std::string& target) {
         NarrowText(*value, text);
         target = std::move(text);
     }
-    DecodeEscapes(target);
+    if (value->MayHoldEscapes()) DecodeEscapes(target);
     return true;
 }
 
 bool ReadWide(const SJsonElement* value, std::wstring& target, std::string& scratch) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
-    NarrowText(*value, scratch);
-    DecodeEscapes(scratch);
+    // A quoted string without escapes is its own narrow text, decoded: no copy needed.
+    std::string_view text = value->GetText();
+    if (value->MayHoldEscapes()) {
+        NarrowText(*value, scratch);
+        DecodeEscapes(scratch);
+        text = scratch;
+    }
     // Reserving first keeps the target as it was if memory runs out.
-    target.reserve(scratch.size());
+    target.reserve(text.size());
     target.clear();
-    Detail::AppendFromUtf8(target, scratch);
+    Detail::AppendFromUtf8(target, text);
     return true;
 }
 
@@ -168,6 +253,73 @@ const char* BlobText(const SJsonElement* value, std::string& scratch) {
     return scratch.c_str();
 }
 
+// The blobs that one value reader has decoded, by slot (a member's or element's index). The
+// first one lives in the cache itself, in a buffer of its own when it is small: an object
+// seldom holds more than one blob, and then it costs no allocation. Further ones go to a
+// CBlobCache. Ranges handed out stay valid while the cache lives (it never moves).
+class CFirstBlobCache {
+public:
+    CFirstBlobCache() = default;
+    CFirstBlobCache(const CFirstBlobCache&) = delete;
+    CFirstBlobCache& operator=(const CFirstBlobCache&) = delete;
+
+    // As CBlobCache::Get, `value` the element of `slot` (null for none).
+    SBlobRange Get(unsigned int slot, unsigned int count, const SJsonElement* value) {
+        if (m_firstSize != kNone && slot == m_firstSlot) return FirstRange();
+        if (m_firstSize != kNone) {
+            return m_more.Get(slot, count, [&] { return BlobText(value, m_scratch); });
+        }
+        if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return {};
+        const std::string_view text = value->GetText();
+        if (!value->IsQuoted() && !Detail::IsAscii(text)) {
+            // Bare text outside ASCII: through the variant, as in NarrowText.
+            Detail::SBlobBytes bytes = Detail::DecodeBlob(BlobText(value, m_scratch));
+            m_firstHeap = std::move(bytes.data);
+            return Keep(slot, bytes.size);
+        }
+        char local[256];
+        const char* terminated = nullptr;
+        if (text.size() < sizeof local) {
+            std::memcpy(local, text.data(), text.size());
+            local[text.size()] = '\0';
+            terminated = local;
+        } else {
+            m_scratch.assign(text);
+            terminated = m_scratch.c_str();
+        }
+        const size_t size = Base64::GetDecodedSize(terminated);
+        unsigned char* buffer = m_firstInline;
+        std::unique_ptr<unsigned char[]> heap;
+        if (size > sizeof m_firstInline) {
+            heap = std::make_unique_for_overwrite<unsigned char[]>(size);
+            buffer = heap.get();
+        }
+        Base64::Decode(terminated, size != 0 ? buffer : nullptr, size);  // throws for 0 bytes
+        m_firstHeap = std::move(heap);
+        return Keep(slot, size);
+    }
+
+private:
+    static constexpr size_t kNone = SIZE_MAX;
+
+    SBlobRange Keep(unsigned int slot, size_t size) {
+        m_firstSlot = slot;
+        m_firstSize = size;
+        return FirstRange();
+    }
+    SBlobRange FirstRange() const noexcept {
+        const unsigned char* data = m_firstHeap ? m_firstHeap.get() : m_firstInline;
+        return SBlobRange{data, data + m_firstSize};
+    }
+
+    unsigned int m_firstSlot = 0;
+    size_t m_firstSize = kNone;  // kNone while no blob is decoded
+    std::unique_ptr<unsigned char[]> m_firstHeap;
+    unsigned char m_firstInline[48];
+    Detail::CBlobCache m_more;
+    std::string m_scratch;
+};
+
 class CContainerReaderJson;
 
 class CDataReaderJson final : public IDataReader {
@@ -189,8 +341,7 @@ public:
         const SJsonMember* member = FindMember(name);
         if (member == nullptr) return {};
         const auto index = static_cast<unsigned int>(member - &m_object->GetMember(0));
-        return m_blobs.Get(index, m_object->GetMemberCount(),
-                           [&] { return BlobText(&member->element, m_scratch); });
+        return m_blobs.Get(index, m_object->GetMemberCount(), &member->element);
     }
     bool Read(const char* name, ISerializableContainer& value) override;
     bool Read(const char* name, ISerializable& value) override;
@@ -227,8 +378,40 @@ public:
     bool Read(const char* name, bool& value) override { return ReadBool(Find(name), value); }
 
 private:
+    // Whether the member's name has the bytes of the zero-terminated `name`. Compares byte by
+    // byte, so that `name` is not read past its end (a name in the document holds no zero).
+    static bool HasName(const SJsonMember& member, const char* name) noexcept {
+        const unsigned int length = member.nameLength;
+        for (unsigned int i = 0; i < length; ++i) {
+            if (name[i] != member.name[i]) return false;
+        }
+        return name[length] == '\0';
+    }
+
+    // Applications mostly read the values in the order in which they were written: the member
+    // after the one found last is tried first. Names are unique within an object, so the
+    // member found is the same whichever way it is found.
     const SJsonMember* FindMember(const char* name) const {
-        return name != nullptr ? m_object->FindMember(name) : nullptr;
+        if (name == nullptr) return nullptr;
+        const unsigned int count = m_object->GetMemberCount();
+        if (m_next < count && HasName(m_object->GetMember(m_next), name)) {
+            return &m_object->GetMember(m_next++);
+        }
+        const SJsonMember* member = nullptr;
+        if (count > kScanLimit) {
+            member = m_object->FindMember(name);
+        } else {
+            for (unsigned int i = 0; i < count; ++i) {
+                if (HasName(m_object->GetMember(i), name)) {
+                    member = &m_object->GetMember(i);
+                    break;
+                }
+            }
+        }
+        if (member != nullptr) {
+            m_next = static_cast<unsigned int>(member - &m_object->GetMember(0)) + 1;
+        }
+        return member;
     }
     const SJsonElement* Find(const char* name) const {
         const SJsonMember* member = FindMember(name);
@@ -239,9 +422,13 @@ private:
     // members stand for would hand them out.
     void CollectNames() const {
         const unsigned int count = m_object->GetMemberCount();
+        std::vector<uint32_t> hashes(count);
+        for (unsigned int i = 0; i < count; ++i) {
+            const SJsonMember& member = m_object->GetMember(i);
+            hashes[i] = static_cast<uint32_t>(Detail::KeyHash(member.name, member.nameLength));
+        }
         std::vector<uint32_t> order(count);
-        Detail::KeyedTableOrder(
-            count, [this](uint32_t i) { return m_object->GetMember(i).hash; }, order.data());
+        Detail::KeyedTableOrder(hashes.data(), count, order.data());
         std::vector<unsigned int> offsets;
         offsets.reserve(count);
         std::string names;
@@ -255,10 +442,15 @@ private:
         m_nameOffsets = std::move(offsets);
     }
 
+    // Objects up to this many members are searched member by member, larger ones through
+    // their index.
+    static constexpr unsigned int kScanLimit = 16;
+
     const SJsonElement* m_object;
+    mutable unsigned int m_next = 0;  // the member after the one found last
     mutable std::string m_names;
     mutable std::vector<unsigned int> m_nameOffsets;
-    Detail::CBlobCache m_blobs;
+    CFirstBlobCache m_blobs;
     std::string m_scratch;
 };
 
@@ -270,8 +462,7 @@ public:
 
     SBlobRange Read(unsigned int index) override {
         if (index >= m_array->GetElementCount()) return {};
-        return m_blobs.Get(index, m_array->GetElementCount(),
-                           [&] { return BlobText(m_array->GetElement(index), m_scratch); });
+        return m_blobs.Get(index, m_array->GetElementCount(), m_array->GetElement(index));
     }
     bool Read(unsigned int index, ISerializableContainer& value) override;
     bool Read(unsigned int index, ISerializable& value) override;
@@ -315,7 +506,7 @@ private:
     }
 
     const SJsonElement* m_array;
-    Detail::CBlobCache m_blobs;
+    CFirstBlobCache m_blobs;
     std::string m_scratch;
 };
 

@@ -73,6 +73,48 @@ const char* ScanString(const char* p) {
     }
 }
 
+// Eight bytes with `byte` in each.
+constexpr uint64_t Broadcast(unsigned char byte) { return 0x0101010101010101ull * byte; }
+
+// The high bit of each byte of `word` that is zero. Bits above the lowest one may be set for
+// bytes that are not zero (a borrow runs on), so only the lowest one is exact.
+constexpr uint64_t ZeroBytes(uint64_t word) {
+    return (word - Broadcast(0x01)) & ~word & Broadcast(0x80);
+}
+
+// `p` stands on a backslash inside a quoted string: returns the position after the escape
+// pair. Throws when the text ends within the pair.
+const char* SkipEscapePair(const char* p) {
+    if (p[1] == '\0') Stop(p, ERaise::JsonStringNotClosed);
+    return p + 2;
+}
+
+// ScanString for a text whose end (its terminating zero) is known: eight bytes at a time while
+// eight remain before the end, so that no byte past the text is read. `escaped` becomes true
+// when the string holds a backslash.
+inline const char* ScanString(const char* p, const char* end, bool& escaped) {
+    for (;;) {
+        if constexpr (std::endian::native == std::endian::little) {
+            while (end - p >= 8) {
+                uint64_t word = 0;
+                std::memcpy(&word, p, 8);
+                const uint64_t stops =
+                    ZeroBytes(word ^ Broadcast('"')) | ZeroBytes(word ^ Broadcast('\\'));
+                if (stops != 0) {
+                    p += std::countr_zero(stops) / 8;
+                    break;
+                }
+                p += 8;
+            }
+        }
+        while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
+        if (*p == '"') return p;
+        if (*p == '\0') Stop(p, ERaise::JsonStringNotClosed);
+        escaped = true;
+        p = SkipEscapePair(p);
+    }
+}
+
 // `p` stands on a bare value; returns the position of the byte that ends it: a comma, the
 // terminator or white space. The end of the text inside the value is an error.
 const char* ScanValue(const char* p, char terminator) {
@@ -86,9 +128,14 @@ const char* ScanValue(const char* p, char terminator) {
     }
 }
 
-// The member-map hash of a name, low 32 bits: it decides the order of a reader's names.
-unsigned int NameHash(const char* name, size_t length) {
-    return static_cast<unsigned int>(Detail::KeyHash(name, length));
+// A bit of 64 for a name, from its length and its first and last bytes: an object's members
+// gather the bits of their names, so that a name whose bit is not among them is known to be
+// new without comparing it with the others.
+uint64_t NameBit(const char* name, size_t length) {
+    const auto first = length != 0 ? static_cast<unsigned char>(name[0]) : 0u;
+    const auto last = length != 0 ? static_cast<unsigned char>(name[length - 1]) : 0u;
+    const auto mix = static_cast<unsigned int>(length * 7u + first * 3u + last * 5u);
+    return uint64_t{1} << (mix & 63u);
 }
 
 // Slots of the lookup index of an object with `count` members: a power of two, at most half
@@ -100,6 +147,10 @@ unsigned int IndexMask(unsigned int count) {
 bool SameName(const SJsonMember& member, std::string_view name) {
     return member.nameLength == name.size() &&
            std::memcmp(member.name, name.data(), name.size()) == 0;
+}
+
+bool SameName(const SJsonMember& member, const char* name, size_t length) {
+    return member.nameLength == length && std::memcmp(member.name, name, length) == 0;
 }
 
 }  // namespace
@@ -133,13 +184,17 @@ const SJsonMember* SJsonElement::FindMember(std::string_view name) const noexcep
 // contiguous array.
 class CJsonParser {
 public:
-    explicit CJsonParser(CJsonNodePool& pool) : m_pool(&pool) {}
+    CJsonParser(CJsonNodePool& pool, const char* end) : m_pool(&pool), m_end(end) {}
 
+    // A member of an earlier member's name replaces that member's value in its place. Up to
+    // kIndexThreshold members that happens here, as they come; above, CloseObject does it for
+    // all members through a hash table.
     const char* ParseObject(const char* p, SJsonElement& object) {
         p = SkipEmptyChars(p);
         if (*p != '{') Stop(p, ERaise::JsonObjectStart);
         p = SkipEmptyChars(p + 1);
         const size_t base = m_members.size();
+        uint64_t nameBits = 0;  // NameBit of every member so far
         for (;;) {
             if (*p == '}') {
                 CloseObject(object, base);
@@ -147,7 +202,8 @@ public:
             }
             if (*p != '"') Stop(p, ERaise::JsonMemberName);
             const char* name = p + 1;
-            const char* close = ScanString(name);
+            bool escaped = false;
+            const char* close = ScanString(name, m_end, escaped);
             p = SkipEmptyChars(close + 1);
             if (*p != ':') Stop(p, ERaise::JsonMemberColon);
             p = SkipEmptyChars(p + 1);
@@ -155,8 +211,20 @@ public:
             p = ParseElement(p, '}', element);
             if (element.m_kind != SJsonElement::kKindNull) {
                 const size_t length = static_cast<size_t>(close - name);
-                m_members.push_back(SJsonMember{name, static_cast<unsigned int>(length),
-                                                NameHash(name, length), element});
+                const size_t count = m_members.size() - base;
+                if (count < kIndexThreshold) {
+                    const uint64_t bit = NameBit(name, length);
+                    if ((nameBits & bit) != 0) {
+                        SJsonMember* earlier = FindEarlier(base, name, length);
+                        if (earlier != nullptr) {
+                            earlier->element = element;
+                            if (*p == ',') p = SkipEmptyChars(p + 1);
+                            continue;
+                        }
+                    }
+                    nameBits |= bit;
+                }
+                m_members.push_back(SJsonMember{name, static_cast<unsigned int>(length), element});
             }
             if (*p == ',') p = SkipEmptyChars(p + 1);
         }
@@ -197,8 +265,10 @@ private:
     const char* ParseElement(const char* p, char terminator, SJsonElement& element) {
         switch (*p) {
             case '"': {
-                const char* close = ScanString(p + 1);
+                bool escaped = false;
+                const char* close = ScanString(p + 1, m_end, escaped);
                 SetText(element, p + 1, close, true);
+                element.m_escaped = escaped;
                 return SkipEmptyChars(close + 1);
             }
             case '[':
@@ -233,6 +303,7 @@ private:
         element.m_data = begin;
         element.m_size = static_cast<unsigned int>(end - begin);
         element.m_quoted = quoted;
+        element.m_escaped = false;
     }
 
     static void SetChildren(SJsonElement& element, unsigned int kind, const void* data,
@@ -243,6 +314,7 @@ private:
         element.m_size = static_cast<unsigned int>(count);
         element.m_index = nullptr;
         element.m_quoted = false;
+        element.m_escaped = false;
     }
 
     void CloseArray(SJsonElement& array, size_t base) {
@@ -252,26 +324,24 @@ private:
         SetChildren(array, SJsonElement::KindArray, storage, count);
     }
 
-    // A later member of an earlier member's name replaces its value in the earlier place.
+    // The member of the open object (its members start at `base`) with this name, or null.
+    SJsonMember* FindEarlier(size_t base, const char* name, size_t length) {
+        SJsonMember* const end = m_members.data() + m_members.size();
+        for (SJsonMember* m = m_members.data() + base; m != end; ++m) {
+            if (SameName(*m, name, length)) return m;
+        }
+        return nullptr;
+    }
+
+    // Moves the members of the closing object into the pool. Above kIndexThreshold members
+    // the later ones have not yet been matched with earlier ones of their name (ParseObject):
+    // a member of an earlier member's name replaces its value in the earlier place.
     void CloseObject(SJsonElement& object, size_t base) {
         SJsonMember* members = m_members.data() + base;
         const size_t parsed = m_members.size() - base;
-        size_t kept = 0;
-        if (parsed <= kIndexThreshold) {
-            for (size_t i = 0; i < parsed; ++i) {
-                const std::string_view name(members[i].name, members[i].nameLength);
-                size_t j = 0;
-                while (j < kept &&
-                       !(members[j].hash == members[i].hash && SameName(members[j], name))) {
-                    ++j;
-                }
-                if (j < kept) {
-                    members[j].element = members[i].element;
-                } else {
-                    members[kept++] = members[i];
-                }
-            }
-        } else {
+        size_t kept = parsed;
+        if (parsed > kIndexThreshold) {
+            kept = 0;
             const unsigned int mask = IndexMask(static_cast<unsigned int>(parsed));
             m_seen.assign(static_cast<size_t>(mask) + 1, 0);
             for (size_t i = 0; i < parsed; ++i) {
@@ -308,6 +378,7 @@ private:
     }
 
     CJsonNodePool* m_pool;
+    const char* m_end;  // the text's terminating zero
     Detail::CStack<SJsonMember> m_members;
     Detail::CStack<SJsonElement> m_elements;
     std::vector<unsigned int> m_seen;
@@ -319,12 +390,12 @@ const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& p
         object = SJsonElement(SJsonElement::KindObject);
         return nullptr;
     }
-    CJsonParser parser(pool);
+    CJsonParser parser(pool, text + std::strlen(text));
     return parser.ParseObject(text, object);
 }
 
 const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool) {
-    CJsonParser parser(pool);
+    CJsonParser parser(pool, text + std::strlen(text));
     return parser.ParseArray(text, array);
 }
 

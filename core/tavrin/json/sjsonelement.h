@@ -37,6 +37,9 @@ struct SJsonElement {
     // value (number, true, false or any other unquoted text) gives its bytes. Empty for objects
     // and arrays.
     bool IsQuoted() const noexcept { return m_quoted; }
+    // A quoted string that holds a backslash (an escape pair). Bare values: always true, the
+    // parser does not look.
+    bool MayHoldEscapes() const noexcept { return !m_quoted || m_escaped; }
     std::string_view GetText() const noexcept {
         return m_kind == KindValue ? std::string_view(static_cast<const char*>(m_data), m_size)
                                    : std::string_view();
@@ -65,14 +68,13 @@ private:
     unsigned int m_size = 0;                // bytes, members or elements
     unsigned int m_kind = KindValue;
     bool m_quoted = false;
+    bool m_escaped = false;
 };
 
-// One member of an object. `hash` is the low 32 bits of the member-map hash of the name
-// (h = h * 33 + byte, bytes taken as signed), which decides the order of a reader's names.
+// One member of an object. The names of one object's members are all different.
 struct SJsonMember {
     const char* name;  // not zero-terminated
     unsigned int nameLength;
-    unsigned int hash;
     SJsonElement element;
 };
 
