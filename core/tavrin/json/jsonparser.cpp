@@ -15,6 +15,10 @@
 #include "core/tavrin/common/namehash.h"
 #include "core/tavrin/json/sjsonelement.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace Tavrin {
 namespace {
 
@@ -73,6 +77,7 @@ const char* ScanString(const char* p) {
     }
 }
 
+#if !defined(__SSE2__)
 // Eight bytes with `byte` in each.
 constexpr uint64_t Broadcast(unsigned char byte) { return 0x0101010101010101ull * byte; }
 
@@ -81,6 +86,7 @@ constexpr uint64_t Broadcast(unsigned char byte) { return 0x0101010101010101ull 
 constexpr uint64_t ZeroBytes(uint64_t word) {
     return (word - Broadcast(0x01)) & ~word & Broadcast(0x80);
 }
+#endif
 
 // `p` stands on a backslash inside a quoted string: returns the position after the escape
 // pair. Throws when the text ends within the pair.
@@ -89,11 +95,25 @@ const char* SkipEscapePair(const char* p) {
     return p + 2;
 }
 
-// ScanString for a text whose end (its terminating zero) is known: eight bytes at a time while
-// eight remain before the end, so that no byte past the text is read. `escaped` becomes true
-// when the string holds a backslash.
+// ScanString for a text whose end (its terminating zero) is known: sixteen bytes at a time
+// with SSE2, else eight, while that many remain before the end, so that no byte past the text
+// is read. `escaped` becomes true when the string holds a backslash.
 inline const char* ScanString(const char* p, const char* end, bool& escaped) {
     for (;;) {
+#if defined(__SSE2__)
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i backslash = _mm_set1_epi8('\\');
+        while (end - p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const auto stops = static_cast<unsigned int>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash))));
+            if (stops != 0) {
+                p += std::countr_zero(stops);
+                break;
+            }
+            p += 16;
+        }
+#else
         if constexpr (std::endian::native == std::endian::little) {
             while (end - p >= 8) {
                 uint64_t word = 0;
@@ -107,6 +127,7 @@ inline const char* ScanString(const char* p, const char* end, bool& escaped) {
                 p += 8;
             }
         }
+#endif
         while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
         if (*p == '"') return p;
         if (*p == '\0') Stop(p, ERaise::JsonStringNotClosed);
