@@ -72,33 +72,38 @@ bool QuickInteger(std::string_view text, T& target) {
     return true;
 }
 
-// Text -?D+(.D+)? whose digits, taken as one integer, are below 2^53, with at most 22 after
-// the point: the integer and the power of ten are exact doubles, so one division rounds the
-// value correctly, as the variant's conversion does (in the "C" locale, which a Read holds;
-// the check keeps the two the same elsewhere too).
+// Text -?D+(.D+)? of at most 17 bytes after the sign whose digits, taken as one integer, are
+// at most 2^53: the integer and the power of ten (at most 10^15) are exact doubles, so one
+// division rounds the value correctly, as the variant's conversion does (in the "C" locale,
+// which a Read holds; the check keeps the two the same elsewhere too).
 bool QuickDecimal(std::string_view text, double& target) {
     static_assert(std::numeric_limits<double>::is_iec559 && FLT_EVAL_METHOD == 0);
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const bool negative = !text.empty() && text[0] == '-';
-    size_t i = negative ? 1 : 0;
-    if (text.size() - i > 20) return false;  // more than 19 digits and the point
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    // More digits make an integer above 2^53 unless they start with zeros, which writers do
+    // not write.
+    if (end - p > 17) return false;
+    const char* const first = p;
+    const char* point = nullptr;
     unsigned long long digits = 0;
-    size_t integral = 0;
-    for (; i < text.size() && static_cast<unsigned char>(text[i] - '0') <= 9; ++i, ++integral) {
-        digits = digits * 10 + static_cast<unsigned int>(text[i] - '0');
-    }
-    if (integral == 0) return false;
-    size_t fraction = 0;
-    if (i < text.size() && text[i] == '.') {
-        for (++i; i < text.size() && static_cast<unsigned char>(text[i] - '0') <= 9;
-             ++i, ++fraction) {
-            digits = digits * 10 + static_cast<unsigned int>(text[i] - '0');
+    for (; p != end; ++p) {
+        const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(*p) - '0');
+        if (digit <= 9) {
+            digits = digits * 10 + digit;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            return false;
         }
-        if (fraction == 0) return false;
     }
-    if (i != text.size() || integral + fraction > 19 || digits > (1ull << 53) || fraction > 22) {
+    const auto fraction = point != nullptr ? static_cast<size_t>(end - point - 1) : 0;
+    const auto count = static_cast<size_t>(end - first) - (point != nullptr ? 1 : 0);
+    if (point == first || (point != nullptr && fraction == 0) || count == 0 ||
+        digits > (1ull << 53)) {
         return false;
     }
     if (!Platform::InCLocale()) return false;

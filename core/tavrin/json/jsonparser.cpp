@@ -137,8 +137,30 @@ inline const char* ScanString(const char* p, const char* end, bool& escaped) {
 }
 
 // `p` stands on a bare value; returns the position of the byte that ends it: a comma, the
-// terminator or white space. The end of the text inside the value is an error.
-const char* ScanValue(const char* p, char terminator) {
+// terminator or white space. The end of the text inside the value is an error. `end` is the
+// position of the text's terminating zero.
+const char* ScanValue(const char* p, char terminator, const char* end) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time while that many remain before the end (so no zero among them).
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i close = _mm_set1_epi8(terminator);
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i belowControls = _mm_set1_epi8('\t' - 1);
+    const __m128i aboveControls = _mm_set1_epi8('\r' + 1);
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i controls = _mm_and_si128(_mm_cmpgt_epi8(bytes, belowControls),
+                                               _mm_cmplt_epi8(bytes, aboveControls));
+        const __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, comma), _mm_cmpeq_epi8(bytes, close)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, space), controls));
+        const auto mask = static_cast<unsigned int>(_mm_movemask_epi8(stops));
+        if (mask != 0) return p + std::countr_zero(mask);
+        p += 16;
+    }
+#else
+    (void)end;
+#endif
     for (;;) {
         const char c = *p;
         if (kValueStop[static_cast<unsigned char>(c)] || c == terminator) {
@@ -303,7 +325,7 @@ private:
                 --m_depth;
                 return SkipEmptyChars(p);
             default: {
-                const char* end = ScanValue(p, terminator);
+                const char* end = ScanValue(p, terminator, m_end);
                 if (end - p == 4 && std::memcmp(p, "null", 4) == 0) {
                     element.m_kind = SJsonElement::kKindNull;
                 } else {
