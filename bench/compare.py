@@ -1,17 +1,23 @@
 #!/usr/bin/env python3
 """Runs tavrin_peers_bench and prints, per format and N, objects/s and MB/s of writing and
-reading, the document size, and the ratio of Tavrin to each peer and to the best peer.
+reading, the document size and the peak heap per document byte, then the ratio of Tavrin to
+each peer, to the best peer of the format, to the limit anchors and to memcpy, and of reading
+from a file to reading from memory. The six figures that count (write and read of binary, JSON
+and XML against the best peer) close the output.
 
 Rates are per CPU second (Google Benchmark's default), which holds up better than wall time on a
 shared machine. MB = 10^6 bytes of document. A ratio above 1 means Tavrin is faster (or, for the
-size, larger).
+size, larger). Peak heap is the highest growth of heap bytes in use during one write or read;
+"-" where a library allocates with malloc directly and the count would miss it.
 
-    bench/compare.py                                  # run the default build's program
-    bench/compare.py --bench build-x/bench/tavrin_peers_bench --n 10000 --repetitions 3
-    bench/compare.py --from-json saved.json           # tabulate an earlier run
+    bench/compare.py                              # run the bench preset's program (N 1e3..1e5)
+    bench/compare.py --n 10000 --repetitions 3 --chart docs/bench/peers-10000.png
+    bench/compare.py --n 1000000                  # 1,000,000 orders (passes --with-million)
+    bench/compare.py --from-json saved.json --markdown
 """
 
 import argparse
+import datetime
 import json
 import os
 import subprocess
@@ -20,24 +26,60 @@ import sys
 FORMATS = ("binary", "json", "xml")
 TAVRIN = "tavrin"
 LIMIT = "memcpy"
+# Reported beside the peers in ratios of their own, never the best peer.
+ANCHORS = ("simdjson", "rapidxml")
+# Shown in the table, in no ratio: Boost's text archive is not JSON.
+SHOWN_ONLY = ("boost_text",)
+# Binary peers that store the member names, as Tavrin's binary format does.
+SELF_DESCRIBING = ("msgpack", "nlohmann_cbor")
 LABELS = {
     "tavrin": "Tavrin",
     "cereal": "cereal",
     "boost": "Boost",
     "boost_text": "Boost text",
-    "memcpy": "memcpy (limit)",
+    "msgpack": "msgpack-c",
+    "nlohmann_cbor": "nlohmann CBOR",
+    "nlohmann": "nlohmann-json",
+    "rapidjson": "RapidJSON",
+    "pugixml": "pugixml",
+    "simdjson": "simdjson",
+    "rapidxml": "RapidXML",
+    "memcpy": "memcpy",
 }
+FORMAT_LABELS = {"binary": "binary", "json": "JSON", "xml": "XML"}
+
+
+def label(library):
+    return LABELS.get(library, library)
 
 
 def default_bench():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    return os.path.join(root, "build-peers", "bench", "tavrin_peers_bench")
+    return os.path.join(root, "build", "bench", "bench", "tavrin_peers_bench")
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown CPU"
 
 
 def run(args):
-    command = [args.bench, "--benchmark_format=json"]
+    if not os.path.exists(args.bench):
+        sys.exit("%s not found: cmake --preset bench && cmake --build build/bench "
+                 "--target tavrin_peers_bench" % args.bench)
+    # The CPU model goes into the results, so that a saved run still names its machine.
+    model = cpu_model().replace(",", " ").replace("=", " ")
+    command = [args.bench, "--benchmark_format=json", "--benchmark_context=cpu_model=" + model]
     if args.n:
         command.append("--benchmark_filter=/(%s)$" % "|".join(str(n) for n in args.n))
+        if any(n >= 1000000 for n in args.n):
+            command.append("--with-million")
     if args.min_time:
         command.append("--benchmark_min_time=%s" % args.min_time)
     if args.repetitions > 1:
@@ -45,19 +87,20 @@ def run(args):
                     "--benchmark_report_aggregates_only=true"]
     print("running: " + " ".join(command), file=sys.stderr)
     done = subprocess.run(command, stdout=subprocess.PIPE, text=True)
-    if args.save:
-        with open(args.save, "w") as out:
-            out.write(done.stdout)
     try:
         data = json.loads(done.stdout)
     except json.JSONDecodeError:
         sys.exit("the benchmark printed no JSON (exit status %d)" % done.returncode)
+    data.setdefault("context", {})["load_avg_end"] = list(os.getloadavg())
+    if args.save:
+        with open(args.save, "w") as out:
+            json.dump(data, out, indent=1)
     return data, done.returncode
 
 
 def collect(data):
-    """{(format, n): {library: {"write": row, "read": row, "memcpy": row}}} and the errors.
-    With repetitions, the median of each benchmark stands for it."""
+    """{(format, n): {library: {op: row}}} and the errors. With repetitions, the median of each
+    benchmark stands for it."""
     table = {}
     errors = []
     for row in data.get("benchmarks", []):
@@ -75,16 +118,19 @@ def collect(data):
     return table, errors
 
 
-def rate(row, key):
+def value(libraries, library, op, key):
+    row = libraries.get(library, {}).get(op)
     return row.get(key) if row else None
 
 
-def fmt_num(value, digits=0):
-    if value is None:
+def objects(libraries, library, op):
+    return value(libraries, library, op, "objects_per_s")
+
+
+def fmt_num(x, digits=0):
+    if x is None:
         return "-"
-    if digits == 0:
-        return "{:,.0f}".format(value)
-    return "{:,.{}f}".format(value, digits)
+    return "{:,.{}f}".format(x, digits)
 
 
 def fmt_ratio(a, b):
@@ -93,61 +139,205 @@ def fmt_ratio(a, b):
     return "%.2fx" % (a / b)
 
 
-def print_table(fmt, n, libraries):
-    print("\n== %s, N = %s ==" % (fmt, "{:,}".format(n)))
-    header = ("library", "write obj/s", "write MB/s", "read obj/s", "read MB/s", "size bytes")
-    widths = (16, 13, 11, 13, 11, 13)
-    print("  ".join(h.ljust(w) if i == 0 else h.rjust(w) for i, (h, w) in enumerate(zip(header, widths))))
-    order = [TAVRIN] + sorted(l for l in libraries if l not in (TAVRIN, LIMIT)) + [LIMIT]
-    for library in order:
-        if library not in libraries:
-            continue
-        ops = libraries[library]
-        if library == LIMIT:
-            copy = ops.get("memcpy")
-            cells = (LABELS[LIMIT], fmt_num(rate(copy, "objects_per_s")),
-                     fmt_num((rate(copy, "bytes_per_second") or 0) / 1e6, 1), "", "",
-                     fmt_num(rate(copy, "bytes")))
-        else:
-            w, r = ops.get("write"), ops.get("read")
-            size = rate(w, "bytes") or rate(r, "bytes")
-            cells = (LABELS.get(library, library),
-                     fmt_num(rate(w, "objects_per_s")), fmt_num(rate(w, "bytes_per_second") and rate(w, "bytes_per_second") / 1e6, 1),
-                     fmt_num(rate(r, "objects_per_s")), fmt_num(rate(r, "bytes_per_second") and rate(r, "bytes_per_second") / 1e6, 1),
-                     fmt_num(size))
-        print("  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in enumerate(zip(cells, widths))))
+def peak_per_byte(libraries, library, op):
+    peak = value(libraries, library, op, "peak_bytes")
+    size = value(libraries, library, op, "bytes")
+    if peak is None or not size:
+        return "-"
+    return "%.1f" % (peak / size)
 
-    tavrin = libraries.get(TAVRIN)
-    peers = [l for l in libraries if l not in (TAVRIN, LIMIT)]
-    if not tavrin or not peers:
-        return
-    print("  Tavrin / peer (objects/s; size: Tavrin bytes / peer bytes):")
-    for op in ("write", "read"):
-        mine = rate(tavrin.get(op), "objects_per_s")
-        values = {p: rate(libraries[p].get(op), "objects_per_s") for p in peers}
-        known = {p: v for p, v in values.items() if v}
-        best = max(known, key=known.get) if known else None
-        line = "    %-5s  vs best (%s) %s" % (op, LABELS.get(best, best), fmt_ratio(mine, known.get(best)))
-        line += "".join("   vs %s %s" % (LABELS.get(p, p), fmt_ratio(mine, values[p])) for p in sorted(peers))
-        print(line)
-    mine_size = rate(tavrin.get("write"), "bytes")
-    print("    size " + "".join("   vs %s %s" % (LABELS.get(p, p), fmt_ratio(mine_size, rate(libraries[p].get("write"), "bytes")))
-                              for p in sorted(peers)))
+
+def peers_of(libraries):
+    return sorted(l for l in libraries if l not in (TAVRIN, LIMIT) + ANCHORS + SHOWN_ONLY)
+
+
+def best(libraries, candidates, op):
+    known = {p: objects(libraries, p, op) for p in candidates if objects(libraries, p, op)}
+    if not known:
+        return None, None
+    top = max(known, key=known.get)
+    return top, known[top]
+
+
+class Output:
+    """Plain text (aligned columns) or Markdown."""
+
+    def __init__(self, markdown):
+        self.markdown = markdown
+
+    def heading(self, text):
+        print("\n%s %s\n" % ("###", text) if self.markdown else "\n== %s ==" % text)
+
+    def table(self, header, rows):
+        if self.markdown:
+            print("| " + " | ".join(header) + " |")
+            print("|" + "|".join("---" if i == 0 else "---:" for i in range(len(header))) + "|")
+            for row in rows:
+                print("| " + " | ".join(row) + " |")
+            print()
+            return
+        widths = [max(len(r[i]) for r in [header] + rows) for i in range(len(header))]
+        for row in [header] + rows:
+            print("  ".join(c.ljust(w) if i == 0 else c.rjust(w)
+                            for i, (c, w) in enumerate(zip(row, widths))))
+
+    def line(self, text):
+        print(("- " if self.markdown else "  ") + text)
+
+
+def print_format(out, fmt, n, libraries):
+    out.heading("%s, N = %s" % (FORMAT_LABELS.get(fmt, fmt), "{:,}".format(n)))
+    header = ["library", "write obj/s", "write MB/s", "read obj/s", "read MB/s", "size bytes",
+              "write peak/size", "read peak/size"]
+    rows = []
+
+    def add(library, name, ops=("write", "read")):
+        w, r = ops
+        mb = lambda op: value(libraries, library, op, "bytes_per_second")
+        rows.append([name,
+                     fmt_num(objects(libraries, library, w)) if w else "",
+                     fmt_num(mb(w) / 1e6, 1) if w and mb(w) else ("-" if w else ""),
+                     fmt_num(objects(libraries, library, r)) if r else "",
+                     fmt_num(mb(r) / 1e6, 1) if r and mb(r) else ("-" if r else ""),
+                     fmt_num(value(libraries, library, w or r, "bytes")),
+                     peak_per_byte(libraries, library, w) if w else "",
+                     peak_per_byte(libraries, library, r) if r else ""])
+
+    if TAVRIN in libraries:
+        add(TAVRIN, "Tavrin")
+        if "readfile" in libraries[TAVRIN]:
+            add(TAVRIN, "Tavrin, from a file", (None, "readfile"))
+    peers = peers_of(libraries)
+    for p in peers:
+        add(p, label(p))
+    for p in SHOWN_ONLY:
+        if p in libraries:
+            add(p, label(p) + " (no ratio)")
+    for p in ANCHORS:
+        if p in libraries:
+            ops = tuple(op if op in libraries[p] else None for op in ("write", "read"))
+            add(p, label(p) + " (anchor)", ops)
     if LIMIT in libraries:
-        copy = rate(libraries[LIMIT].get("memcpy"), "objects_per_s")
-        print("    memcpy of the same bytes: %s Tavrin write, %s Tavrin read" % (
-            fmt_ratio(copy, rate(tavrin.get("write"), "objects_per_s")),
-            fmt_ratio(copy, rate(tavrin.get("read"), "objects_per_s"))))
+        add(LIMIT, "memcpy (limit)", ("memcpy", None))
+    out.table(header, rows)
+
+    if TAVRIN not in libraries:
+        return
+    if not out.markdown:
+        print()
+    for op in ("write", "read"):
+        mine = objects(libraries, TAVRIN, op)
+        top, rate = best(libraries, peers, op)
+        text = "Tavrin / best peer, %s: %s (%s)" % (op, fmt_ratio(mine, rate), label(top))
+        if fmt == "binary":
+            top, rate = best(libraries, [p for p in peers if p in SELF_DESCRIBING], op)
+            if top:
+                text += "; best that stores names: %s (%s)" % (fmt_ratio(mine, rate), label(top))
+        out.line(text)
+    size = value(libraries, TAVRIN, "write", "bytes")
+    for p in peers:
+        out.line("Tavrin / %s: write %s, read %s, size %s" % (
+            label(p),
+            fmt_ratio(objects(libraries, TAVRIN, "write"), objects(libraries, p, "write")),
+            fmt_ratio(objects(libraries, TAVRIN, "read"), objects(libraries, p, "read")),
+            fmt_ratio(size, value(libraries, p, "write", "bytes") or value(libraries, p, "read", "bytes"))))
+    for p in ANCHORS:
+        if p in libraries:
+            parts = ["%s %s" % (op, fmt_ratio(objects(libraries, TAVRIN, op), objects(libraries, p, op)))
+                     for op in ("write", "read") if op in libraries[p]]
+            out.line("Tavrin / %s (anchor): %s" % (label(p), ", ".join(parts)))
+    if LIMIT in libraries:
+        copy = objects(libraries, LIMIT, "memcpy")
+        out.line("Tavrin / memcpy of the same bytes: write %s, read %s" % (
+            fmt_ratio(objects(libraries, TAVRIN, "write"), copy),
+            fmt_ratio(objects(libraries, TAVRIN, "read"), copy)))
+    if "readfile" in libraries[TAVRIN]:
+        out.line("Tavrin read from a file / from memory: %s" % fmt_ratio(
+            objects(libraries, TAVRIN, "readfile"), objects(libraries, TAVRIN, "read")))
+
+
+def print_summary(out, table):
+    counts = sorted({n for (_, n) in table})
+    header = ["N"] + ["%s %s" % (FORMAT_LABELS[f], op) for f in FORMATS for op in ("write", "read")]
+    rows = []
+    for n in counts:
+        row = ["{:,}".format(n)]
+        for fmt in FORMATS:
+            libraries = table.get((fmt, n), {})
+            for op in ("write", "read"):
+                top, rate = best(libraries, peers_of(libraries), op)
+                mine = objects(libraries, TAVRIN, op)
+                row.append("%s (%s)" % (fmt_ratio(mine, rate), label(top)) if top and mine else "-")
+        rows.append(row)
+    out.heading("Tavrin / best peer (objects/s)")
+    out.table(header, rows)
+
+
+def machine(context):
+    model = context.get("cpu_model") or cpu_model() + " (this machine)"
+    date = (context.get("date") or "")[:10] or datetime.date.today().isoformat()
+    load = context.get("load_avg") or []
+    text = "%s, %s cores, %s" % (model, context.get("num_cpus", "?"), date)
+    return text, ", ".join("%.2f" % x for x in load) or "-"
+
+
+def chart(path, table, context, n):
+    try:
+        import matplotlib
+    except ImportError:
+        sys.exit("--chart needs matplotlib (Debian: python3-matplotlib, scripts/install-deps.sh bench)")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    counts = sorted({k[1] for k in table})
+    if n is None:
+        n = 10000 if 10000 in counts else counts[-1]
+    if n not in counts:
+        sys.exit("no results for N = %d to chart" % n)
+    fig, axes = plt.subplots(1, len(FORMATS), figsize=(15, 5.5))
+    for ax, fmt in zip(axes, FORMATS):
+        libraries = table.get((fmt, n), {})
+        order = ([TAVRIN] if TAVRIN in libraries else []) + peers_of(libraries) + \
+            [p for p in SHOWN_ONLY + ANCHORS if p in libraries]
+        xs = range(len(order))
+        for k, (op, color) in enumerate((("write", "#4C72B0"), ("read", "#DD8452"))):
+            heights = [(objects(libraries, lib, op) or 0) / 1e3 for lib in order]
+            bars = ax.bar([x + (k - 0.5) * 0.38 for x in xs], heights, 0.38, label=op, color=color)
+            for bar, lib in zip(bars, order):
+                if lib in ANCHORS or lib in SHOWN_ONLY:
+                    bar.set_hatch("//")
+                    bar.set_alpha(0.6)
+        names = [label(l) + ("\n(anchor)" if l in ANCHORS else "\n(not JSON)" if l in SHOWN_ONLY else "")
+                 for l in order]
+        ax.set_xticks(list(xs))
+        ax.set_xticklabels(names, rotation=35, ha="right", fontsize=9)
+        for tick, lib in zip(ax.get_xticklabels(), order):
+            if lib == TAVRIN:
+                tick.set_fontweight("bold")
+        ax.set_title(FORMAT_LABELS[fmt])
+        ax.set_ylabel("thousand objects per second")
+        ax.grid(axis="y", alpha=0.3)
+        ax.legend()
+    text, load = machine(context)
+    fig.suptitle("Order workload, N = %s: objects written and read per CPU second (higher is better)\n"
+                 "%s; load average %s" % ("{:,}".format(n), text, load))
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    print("chart: %s" % path, file=sys.stderr)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bench", default=default_bench(), help="path of tavrin_peers_bench")
-    parser.add_argument("--n", type=int, action="append", help="only this N (repeatable)")
+    parser.add_argument("--n", type=int, action="append",
+                        help="only this N (repeatable); 1000000 runs the program with --with-million")
     parser.add_argument("--min-time", help="passed as --benchmark_min_time")
     parser.add_argument("--repetitions", type=int, default=1, help="report the median of this many runs")
     parser.add_argument("--save", help="also write the raw JSON here")
     parser.add_argument("--from-json", help="tabulate a saved run instead of running")
+    parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
+    parser.add_argument("--chart", help="also draw objects/s per library into this PNG")
+    parser.add_argument("--chart-n", type=int, help="N of the chart (default 10,000 or the largest)")
     args = parser.parse_args()
 
     if args.from_json:
@@ -157,15 +347,19 @@ def main():
         data, status = run(args)
 
     context = data.get("context", {})
-    print("host: %s CPUs at %s MHz, load average %s" % (
-        context.get("num_cpus"), context.get("mhz_per_cpu"),
-        ", ".join("%.2f" % x for x in context.get("load_avg", [])) or "-"))
+    text, load = machine(context)
+    end = context.get("load_avg_end")
+    print(("**Machine:** " if args.markdown else "machine: ") + text + "; load average %s%s" % (
+        load, " at the start, %s at the end" % ", ".join("%.2f" % x for x in end) if end else ""))
     table, errors = collect(data)
+    out = Output(args.markdown)
     for fmt in FORMATS:
         for (f, n) in sorted(k for k in table if k[0] == fmt):
-            print_table(f, n, table[(f, n)])
-    if any(k[0] == "json" for k in table):
-        print("\n(The JSON table's Boost row is its text archive: Boost has no JSON archive.)")
+            print_format(out, f, n, table[(f, n)])
+    if table:
+        print_summary(out, table)
+    if args.chart and table:
+        chart(args.chart, table, context, args.chart_n)
 
     if errors:
         print("\nFAILED checks or errors:", file=sys.stderr)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the benchmarks need on Debian 12, if missing.
 #   install-deps.sh [GROUP...]   groups for the checks CI runs beside them:
-#   clang (Clang builds, fuzzing, ThreadSanitizer), analysis (clang-format, clang-tidy), docs
+#   clang (Clang builds, fuzzing, ThreadSanitizer), analysis (clang-format, clang-tidy), docs,
+#   bench (the libraries tavrin_peers_bench compares with, and matplotlib for its chart)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest
@@ -11,6 +12,9 @@ for group in "$@"; do
     clang) packages+=(clang libclang-rt-14-dev) ;;
     analysis) packages+=(clang-format clang-tidy) ;;
     docs) packages+=(doxygen) ;;
+    bench) packages+=(libcereal-dev libboost-serialization-dev libmsgpack-cxx-dev
+                      nlohmann-json3-dev rapidjson-dev libpugixml-dev libsimdjson-dev
+                      librapidxml-dev python3-matplotlib) ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
