@@ -281,7 +281,11 @@ def machine(context):
     return text, ", ".join("%.2f" % x for x in load) or "-"
 
 
-def chart(path, table, context, n):
+def repetitions(data):
+    return max((row.get("repetitions", 1) for row in data.get("benchmarks", [])), default=1)
+
+
+def chart(path, table, context, n, runs):
     try:
         import matplotlib
     except ImportError:
@@ -319,8 +323,9 @@ def chart(path, table, context, n):
         ax.grid(axis="y", alpha=0.3)
         ax.legend()
     text, load = machine(context)
-    fig.suptitle("Order workload, N = %s: objects written and read per CPU second (higher is better)\n"
-                 "%s; load average %s" % ("{:,}".format(n), text, load))
+    fig.suptitle("Order workload, N = %s: objects written and read per CPU second (higher is better%s)\n"
+                 "%s; load average %s" % ("{:,}".format(n), ", median of %d runs" % runs if runs > 1 else "",
+                                          text, load))
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     print("chart: %s" % path, file=sys.stderr)
@@ -359,7 +364,7 @@ def main():
     if table:
         print_summary(out, table)
     if args.chart and table:
-        chart(args.chart, table, context, args.chart_n)
+        chart(args.chart, table, context, args.chart_n, repetitions(data))
 
     if errors:
         print("\nFAILED checks or errors:", file=sys.stderr)
