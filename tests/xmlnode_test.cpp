@@ -111,6 +111,11 @@ TEST(XmlNodeParse, BuildsTheTree) {
         {"<Order><ID>1</id></ORDER>", "Order(ID('1'))"},
         {"<r><ab>1</AB ></R>", "r(ab('1'))"},
         {"<r><ab>1</abc></r>", "EMPTY"},
+        // An end tag that repeats a name ending in "/" or starting with a quote reads as other
+        // tokens: the name without its "/" before "/>", or a quoted token.
+        {"<r><a/ >1</a/></r>", "EMPTY"},
+        {"<r><\"a>1</\"a></r>", "r(\"a('1'))"},
+        {"<r><\"a>1</\"a>\"</r>", "EMPTY"},
         // Markers match ignoring case and close only with their exact close marker; names that
         // merely begin like one are elements.
         {"<r><pre>x</PRE><PREfix>1</PREfix><script>y</Script><s>2</s><p>3</p><Scrip>4</Scrip></r>",
@@ -212,6 +217,12 @@ TEST(XmlNodeTree, LookupsAndOutOfRangeQueries) {
     EXPECT_EQ(start, 3);  // unchanged when nothing matches
     EXPECT_STREQ(r.GetChild("COUNT", nullptr).GetText(0), "1");
     EXPECT_TRUE(r.GetChild("coun", nullptr).IsEmpty());
+    // Whole names compare: one-letter names, names that share their first letters.
+    const CXmlNode k = Parse("<r><ab/><A/><aB2/></r>");
+    EXPECT_STREQ(k.GetChild("a", nullptr).GetName(), "A");
+    EXPECT_STREQ(k.GetChild("AB", nullptr).GetName(), "ab");
+    EXPECT_STREQ(k.GetChild("ab2", nullptr).GetName(), "aB2");
+    EXPECT_TRUE(k.GetChild("", nullptr).IsEmpty() && k.GetChild("ab3", nullptr).IsEmpty());
     EXPECT_TRUE(r.GetChild(3).IsEmpty() && r.GetChild(-1).IsEmpty());
     EXPECT_EQ(r.GetText(0), nullptr);
     EXPECT_EQ(r.GetAttribute(1).name, nullptr);

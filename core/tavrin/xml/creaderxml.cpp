@@ -92,8 +92,10 @@ private:
     // The index of the first child element named `name` ignoring case, or -1.
     int FindIndex(const char* name) const {
         if (m_node == nullptr || name == nullptr) return -1;
+        const unsigned key = Detail::ElementNameKey(name);
         for (int i = 0; i < m_node->childCount; ++i) {
-            if (Detail::SameElementName(m_node->children[i]->name, name)) return i;
+            const SXmlNodeData& child = *m_node->children[i];
+            if (child.nameKey == key && Detail::SameElementNameOfKey(child.name, name)) return i;
         }
         return -1;
     }

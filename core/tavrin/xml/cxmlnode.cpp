@@ -1,27 +1,35 @@
 // The tolerant XML parser and its element tree.
 //
-// A tree lives in one arena: every record, array and string of a parse is carved out of a few
-// large blocks that are freed together when the last handle into the tree goes away. While
-// the parse runs, the entries of the open elements collect on scratch stacks; when an element
-// ends, its entries are copied into the arena at their exact sizes. All state belongs to the
-// parse, so parses on different threads do not interfere.
+// A tree lives in one arena: a copy of the text and every record and array of a parse are
+// carved out of a few large blocks that are freed together when the last handle into the tree
+// goes away. The strings of the tree are pieces of that copy, decoded in place and ended by
+// NULs written over the byte after each. While the parse runs, the entries of the open
+// elements collect on scratch stacks; when an element ends, its entries are copied into the
+// arena at their exact sizes (an element holding one text and nothing else keeps it in its
+// record). All state belongs to the parse, so parses on different threads do not interfere.
 #include "core/tavrin/xml/cxmlnode.h"
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/basepool/chars.h"
 #include "core/tavrin/common/arena.h"
-#include "core/tavrin/common/bytestack.h"
 #include "core/tavrin/xml/elementname.h"
 
 namespace Tavrin {
 namespace Detail {
 
-// The tree of a document takes several times the size of its text: after a first block the
-// size of the text, blocks double up to 4 MiB.
+// The tree of a document takes a few times the size of its text: the copy of the text, then a
+// first block the size of the text, and blocks that double up to 4 MiB.
 class CXmlTree {
 public:
     explicit CXmlTree(size_t textLength) : arena(textLength + 4096, size_t{4} << 20) {}
@@ -53,7 +61,7 @@ constexpr SRawMarker kRawMarkers[] = {
 // Byte classes of the scanner, one table lookup per byte on the hot loops.
 enum : unsigned char {
     kByteSpace = 1,        // XML's white space: space, TAB, LF, CR (not the "C" locale's VT, FF)
-    kByteContentStop = 2,  // ends a run of plain content bytes: "<", NUL, any non-ASCII byte
+    kByteContentStop = 2,  // ends a run of plain content bytes: "<", NUL, "&", non-ASCII bytes
 };
 struct SByteClassTable {
     unsigned char cls[256] = {};
@@ -61,6 +69,7 @@ struct SByteClassTable {
         for (unsigned char c : {' ', '\t', '\n', '\r'}) cls[c] |= kByteSpace;
         cls[0] |= kByteContentStop;
         cls[static_cast<unsigned char>('<')] |= kByteContentStop;
+        cls[static_cast<unsigned char>('&')] |= kByteContentStop;
         for (int c = 0x80; c < 0x100; ++c) cls[c] |= kByteContentStop;
     }
 };
@@ -88,9 +97,43 @@ inline const char* Step(const char* p) {
     return q;
 }
 
+// The parser reads its own copy of the text, which is followed by this many zero bytes after
+// its terminating NUL: content is scanned 16 bytes at a time anywhere up to that NUL, and
+// names are compared a word at a time.
+constexpr size_t kTextPadding = 16;
+
+#if defined(__SSE2__)
+// 0xFF where a byte of `v` equals `c`, 0 elsewhere.
+inline __m128i BytesEqual(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+
+// Bit k set where byte k of `v` has its top bit set.
+inline unsigned TopBits(__m128i v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
+
+inline __m128i Load16(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+#endif
+
 inline const char* SkipSpaces(const char* p) {
     while (IsXmlSpace(static_cast<unsigned char>(*p))) ++p;
     return p;
+}
+
+// The first byte from `p` on that ends a run of plain content (kByteContentStop).
+inline const char* SkipContent(const char* p) {
+#if defined(__SSE2__)
+    for (;; p += 16) {
+        const __m128i v = Load16(p);
+        // A non-ASCII byte has its top bit set already.
+        const unsigned stops =
+            TopBits(_mm_or_si128(_mm_or_si128(BytesEqual(v, '<'), BytesEqual(v, '\0')),
+                                 _mm_or_si128(BytesEqual(v, '&'), v)));
+        if (stops != 0) return p + std::countr_zero(stops);
+    }
+#else
+    while ((kByteClass.cls[static_cast<unsigned char>(*p)] & kByteContentStop) == 0) ++p;
+    return p;
+#endif
 }
 
 // Index of the raw-section marker that opens at `p`, or -1.
@@ -119,10 +162,13 @@ int MatchRawMarkerAfterLt(const char* p) {
     }
 }
 
-// Most tags start with a name letter that opens no marker: reject those without a call.
+// Most tags start with a name that opens no marker: reject those without a call, by the
+// first two bytes after "<" ("<p" and "<s" open markers only when "r" and "c" follow).
 inline int MatchRawMarker(const char* p) {
     const unsigned char c = static_cast<unsigned char>(p[1]);
-    if (c != '!' && (c | 0x20) != 'p' && (c | 0x20) != 's') return -1;
+    if (c == '!') return MatchRawMarkerAfterLt(p);
+    const unsigned char second = (c | 0x20) == 'p' ? 'r' : (c | 0x20) == 's' ? 'c' : 0;
+    if (second == 0 || (static_cast<unsigned char>(p[2]) | 0x20) != second) return -1;
     return MatchRawMarkerAfterLt(p);
 }
 
@@ -238,6 +284,24 @@ SToken NextTokenAt(const char*& p) {
     return token;
 }
 
+// The token at `p` where an element name is expected. Names are usually runs of plain ASCII
+// bytes ended by ">" or white space: those are read here as NextToken would read them.
+inline SToken NextNameToken(const char*& p) {
+    const char* q = p;
+    const auto c = static_cast<unsigned char>(*q);
+    if (kTextByte.plain[c] && c != '"' && c != '\'') {
+        do ++q;
+        while (kTextByte.plain[static_cast<unsigned char>(*q)]);
+        const auto d = static_cast<unsigned char>(*q);
+        if (d == '>' || IsXmlSpace(d) || d == '<' || d == '=' || d == '\0') {
+            const SToken token{ETokenKind::Text, p, q};
+            p = q;
+            return token;
+        }
+    }
+    return NextToken(p);
+}
+
 // End-tag name `tag` (a token inside the text) closes the element `name`: equal ignoring
 // case over the length of `name`, and the element name is not a prefix of a longer tag name.
 inline bool EndTagMatches(const char* name, const char* tag) {
@@ -272,20 +336,21 @@ bool StartsWithEntity(const char* p, const char* end, std::string_view entity) {
     return true;
 }
 
-// Decodes the entity and character references of [begin, end) into `out` (room for
-// end - begin bytes). Returns the decoded length, or -1 for a malformed reference.
-std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out, const char*& failed) {
-    char* o = out;
+// Decodes the entity and character references of [begin, end) in place: the decoded text is
+// never longer, so it is written from `begin` on. Returns the decoded length, or -1 for a
+// malformed reference (the bytes are then left half decoded).
+std::ptrdiff_t DecodeEntities(char* begin, const char* end, const char*& failed) {
+    char* o = begin;
     const char* p = begin;
     while (p < end) {
         const char* amp =
             static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
         if (amp == nullptr) {
-            std::memcpy(o, p, static_cast<size_t>(end - p));
+            std::memmove(o, p, static_cast<size_t>(end - p));
             o += end - p;
             break;
         }
-        std::memcpy(o, p, static_cast<size_t>(amp - p));
+        std::memmove(o, p, static_cast<size_t>(amp - p));
         o += amp - p;
         p = amp + 1;
         if (p < end && *p == '#') {
@@ -324,12 +389,87 @@ std::ptrdiff_t DecodeEntities(const char* begin, const char* end, char* out, con
         }
         if (!known) return failed = amp, -1;
     }
-    return o - out;
+    return o - begin;
 }
 
+// Whether [a, a + length) and [b, b + length) hold the same bytes. Reads up to 7 bytes past
+// both ranges: both lie in the parser's copy of the text, which is padded for this.
+inline bool SameBytes(const char* a, const char* b, size_t length) {
+    for (;; a += 8, b += 8, length -= 8) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (length < 8) {
+            if (length == 0) return true;
+            // The first `length` bytes in memory are the low bytes of a little-endian word.
+            const unsigned bits = static_cast<unsigned>(length) * 8;
+            const std::uint64_t mask = std::endian::native == std::endian::little
+                                           ? (std::uint64_t{1} << bits) - 1
+                                           : ~std::uint64_t{0} << (64 - bits);
+            return ((x ^ y) & mask) == 0;
+        }
+        if (x != y) return false;
+    }
+}
+
+// A growable array of plain items for the entries of the open elements: pushes stay inline
+// and the storage only grows while the parse runs.
+template <class T>
+class CScratch {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    CScratch() : m_storage(std::make_unique<T[]>(kFirstCapacity)) {
+        m_begin = m_end = m_storage.get();
+        m_capacityEnd = m_begin + kFirstCapacity;
+    }
+    CScratch(const CScratch&) = delete;
+    CScratch& operator=(const CScratch&) = delete;
+
+    size_t size() const noexcept { return static_cast<size_t>(m_end - m_begin); }
+    bool empty() const noexcept { return m_end == m_begin; }
+    T& back() noexcept { return m_end[-1]; }
+    const T& back() const noexcept { return m_end[-1]; }
+    void push_back(const T& item) {
+        if (m_end == m_capacityEnd) Grow();
+        *m_end++ = item;
+    }
+    void pop_back() noexcept { --m_end; }
+    // Drops the last `count` items (at most size()) and returns them; they stay readable until
+    // the next push.
+    const T* PopTop(size_t count) noexcept { return m_end -= count; }
+
+private:
+    static constexpr size_t kFirstCapacity = 64;
+
+    void Grow() {
+        const size_t count = size();
+        auto storage = std::make_unique<T[]>(count * 2);
+        std::memcpy(storage.get(), m_begin, count * sizeof(T));
+        m_storage = std::move(storage);
+        m_begin = m_storage.get();
+        m_end = m_begin + count;
+        m_capacityEnd = m_begin + count * 2;
+    }
+
+    std::unique_ptr<T[]> m_storage;
+    T* m_begin;
+    T* m_end;
+    T* m_capacityEnd;
+};
+
+// The order array of an element whose only entry is its one text.
+constexpr int kSingleTextOrder[1] = {0 * 4 + 2};
+
+// The parser works on its own copy of the text: names, texts, attribute values and raw
+// sections stay where they stand in it, each ended by a NUL written over the byte after it.
+// Such a byte is always one the scanner has passed already, so the scan never sees the NULs;
+// where the string ends right before the next token, the NUL is written once that token has
+// been read.
 class CParser {
 public:
-    CParser(const char* text, size_t length, CXmlTree* tree)
+    CParser(char* text, size_t length, CXmlTree* tree)
         : m_text(text), m_textEnd(text + length), m_tree(tree), m_arena(tree->arena) {}
 
     // Builds the tree; returns the top record, or null when the text is malformed.
@@ -338,64 +478,79 @@ public:
     size_t GetStop() const noexcept { return m_stop; }
 
 private:
+    // While an element is open, its record's counts count the entries gathered so far; the
+    // entries themselves are the top items of the stacks of their kind.
     struct SOpen {
         SXmlNodeData* node;
-        size_t childStart;
-        size_t textStart;
-        size_t clearStart;
-        size_t attributeStart;
-        size_t orderStart;
+        // Length of the name when an end tag that repeats it byte for byte and is followed
+        // by ">" may be taken without the tokenizer; 0 otherwise (see ParseStartTag).
+        size_t exactEndLength;
     };
 
     SXmlNodeData& Current() { return *m_open.back().node; }
     const SOpen& CurrentOpen() const { return m_open.back(); }
 
-    void Open(SXmlNodeData* node) {
-        m_open.push_back(SOpen{node, m_children.size(), m_texts.size(), m_clears.size(),
-                               m_attributes.size(), m_order.size()});
+    void Open(SXmlNodeData* node, size_t exactEndLength) {
+        m_open.push_back(SOpen{node, exactEndLength});
     }
 
-    void AddEntry(size_t start, size_t count, int kind) {
-        m_order.push_back(static_cast<int>((count - start) * 4) + kind);
+    // Adds an entry of `kind` to `node`, whose count of that kind is `count`.
+    template <class T>
+    void AddEntry(SXmlNodeData& node, int& count, CScratch<T>& items, const T& item, int kind) {
+        m_order.push_back(static_cast<int>(static_cast<unsigned>(count) * 4 + kind));
+        ++count;
+        ++node.orderCount;
+        items.push_back(item);
     }
 
-    const char* CopyString(const char* begin, const char* end) {
-        const size_t length = static_cast<size_t>(end - begin);
-        char* s = static_cast<char*>(m_arena.Allocate(length + 1, 1));
-        std::memcpy(s, begin, length);
-        s[length] = '\0';
-        return s;
+    // The last `count` items of `items` moved into the arena; null for none.
+    template <class T>
+    T* Take(CScratch<T>& items, int count) {
+        if (count == 0) return nullptr;
+        return m_arena.Copy(items.PopTop(static_cast<size_t>(count)), static_cast<size_t>(count));
     }
 
-    const char* DecodeString(const char* begin, const char* end) {
-        char* s = static_cast<char*>(m_arena.Allocate(static_cast<size_t>(end - begin) + 1, 1));
-        const std::ptrdiff_t length = DecodeEntities(begin, end, s, m_badEntity);
-        if (length < 0) return nullptr;
-        s[length] = '\0';
-        return s;
+    // Decodes [begin, end) in place when it holds an "&"; returns where the decoded text
+    // ends (the caller writes its NUL there), or null for a malformed reference.
+    char* Decode(const char* begin, const char* end, bool entities) {
+        if (!entities) return At(end);
+        const std::ptrdiff_t length = DecodeEntities(At(begin), end, m_badEntity);
+        return length < 0 ? nullptr : At(begin) + length;
     }
 
     void AddText(const char* text) {
-        AddEntry(CurrentOpen().textStart, m_texts.size(), 2);
-        m_texts.push_back(text);
+        SXmlNodeData& node = Current();
+        AddEntry(node, node.textCount, m_texts, text, 2);
     }
 
-    bool AddDecodedText(const char* begin, const char* end) {
-        const char* text = DecodeString(begin, end);
-        if (text == nullptr) return false;
-        AddText(text);
-        return true;
+    void AddAttribute(const char* name, const char* value) {
+        SXmlNodeData& node = Current();
+        AddEntry(node, node.attributeCount, m_attributes, SXmlAttribute{name, value}, 1);
     }
 
-    void AddAttribute(const char* nameBegin, const char* nameEnd, const char* value) {
-        AddEntry(CurrentOpen().attributeStart, m_attributes.size(), 1);
-        m_attributes.push_back(SXmlAttribute{CopyString(nameBegin, nameEnd), value});
+    // Makes the innermost open element a child of the one around it and closes it.
+    void AddToParent(SXmlNodeData& node) {
+        m_open.pop_back();
+        if (!m_open.empty()) {
+            SXmlNodeData& parent = Current();
+            AddEntry(parent, parent.childCount, m_children, &node, 0);
+        }
     }
 
     // Moves the entries of the innermost open element into the arena and closes it.
     void CloseCurrent();
+    // The end tag at `tag` (after "</") repeats the innermost element's name exactly and
+    // ends right there with ">": what ParseEndTag would read as the end of that element.
+    bool IsExactEndTag(const char* tag) const {
+        const size_t length = CurrentOpen().exactEndLength;
+        return length != 0 && static_cast<size_t>(m_textEnd - tag) > length && tag[length] == '>' &&
+               SameBytes(tag, CurrentOpen().node->name, length);
+    }
     bool ParseStartTag(const char*& p, bool declaration);
     bool ParseEndTag(const char*& p);
+
+    // The byte at `p` of the parser's own copy of the text, to be written.
+    char* At(const char* p) const noexcept { return m_text + (p - m_text); }
 
     // A bad entity is reported where it starts, anything else where the parse stood.
     SXmlNodeData* Fail(const char* p) noexcept {
@@ -403,102 +558,91 @@ private:
         return nullptr;
     }
 
-    const char* m_text;
+    char* m_text;
     const char* m_textEnd;
     size_t m_stop = 0;
     const char* m_badEntity = nullptr;  // the "&" of an entity that did not decode
     CXmlTree* m_tree;
     Detail::CArena& m_arena;
-    Detail::CStack<SOpen> m_open;
-    Detail::CStack<SXmlNodeData*> m_children;
-    Detail::CStack<const char*> m_texts;
-    Detail::CStack<SXmlClear> m_clears;
-    Detail::CStack<SXmlAttribute> m_attributes;
-    Detail::CStack<int> m_order;
+    CScratch<SOpen> m_open;
+    CScratch<SXmlNodeData*> m_children;
+    CScratch<const char*> m_texts;
+    CScratch<SXmlClear> m_clears;
+    CScratch<SXmlAttribute> m_attributes;
+    CScratch<int> m_order;
 };
 
 void CParser::CloseCurrent() {
-    const SOpen open = m_open.back();
-    SXmlNodeData& node = *open.node;
-    // Most elements hold one text and nothing else: copy and trim only what is there.
-    if (const size_t n = m_children.size() - open.childStart; n != 0) {
-        node.childCount = static_cast<int>(n);
-        node.children = m_arena.Copy(m_children.data() + open.childStart, n);
-        m_children.resize(open.childStart);
+    SXmlNodeData& node = Current();
+    // Most elements hold one kind of entry or two: copy only what is there.
+    if (node.orderCount != 0) {
+        node.children = Take(m_children, node.childCount);
+        node.texts = Take(m_texts, node.textCount);
+        node.clears = Take(m_clears, node.clearCount);
+        node.attributes = Take(m_attributes, node.attributeCount);
+        node.order = Take(m_order, node.orderCount);
     }
-    if (const size_t n = m_texts.size() - open.textStart; n != 0) {
-        node.textCount = static_cast<int>(n);
-        node.texts = m_arena.Copy(m_texts.data() + open.textStart, n);
-        m_texts.resize(open.textStart);
-    }
-    if (const size_t n = m_clears.size() - open.clearStart; n != 0) {
-        node.clearCount = static_cast<int>(n);
-        node.clears = m_arena.Copy(m_clears.data() + open.clearStart, n);
-        m_clears.resize(open.clearStart);
-    }
-    if (const size_t n = m_attributes.size() - open.attributeStart; n != 0) {
-        node.attributeCount = static_cast<int>(n);
-        node.attributes = m_arena.Copy(m_attributes.data() + open.attributeStart, n);
-        m_attributes.resize(open.attributeStart);
-    }
-    if (const size_t n = m_order.size() - open.orderStart; n != 0) {
-        node.orderCount = static_cast<int>(n);
-        node.order = m_arena.Copy(m_order.data() + open.orderStart, n);
-        m_order.resize(open.orderStart);
-    }
-    m_open.pop_back();
-    if (!m_open.empty()) {
-        AddEntry(CurrentOpen().childStart, m_children.size(), 0);
-        m_children.push_back(&node);
-    }
+    AddToParent(node);
 }
 
 // `p` stands after "<" or "<?". Reads the name and the attributes; an element closed by
 // "/>" is closed here, one closed by ">" stays open for its content.
 bool CParser::ParseStartTag(const char*& p, bool declaration) {
-    const SToken name = NextToken(p);
+    const SToken name = NextNameToken(p);
     if (name.kind != ETokenKind::Text) return false;
     if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
 
     auto* node = m_arena.Make<SXmlNodeData>();
-    node->name = CopyString(name.begin, name.end);
+    node->name = name.begin;
     node->declaration = declaration;
     node->parent = &Current();
     node->tree = m_tree;
-    Open(node);
+    // An end tag that repeats the name and goes on with ">" is read by the tokenizer as that
+    // name and ">", unless the name starts with a quote (which the tokenizer may take for a
+    // quoted token) or ends with "/" (which would then stand before ">").
+    const char first = name.begin[0];
+    const bool exactEnd = first != '"' && first != '\'' && name.end[-1] != '/';
+    Open(node, exactEnd ? static_cast<size_t>(name.end - name.begin) : 0);
 
     SToken token = NextToken(p);
+    *At(name.end) = '\0';  // the token after the name has been read
+    node->nameKey = Detail::ElementNameKey(node->name);
     for (;;) {
         switch (token.kind) {
             case ETokenKind::TagClose: return true;
             case ETokenKind::ShortClose: CloseCurrent(); return true;
             case ETokenKind::Text: {
-                const char* nameBegin = token.begin;
-                const char* nameEnd = token.end;
+                const char* attributeName = token.begin;
+                const char* attributeNameEnd = token.end;
                 const SToken next = NextToken(p);
                 if (next.kind == ETokenKind::Equals) {
                     const SToken value = NextToken(p);
-                    const char* decoded = nullptr;
+                    const char* valueBegin = value.begin;
+                    const char* valueEnd = value.end;
                     if (value.kind == ETokenKind::Quoted) {
-                        decoded = DecodeString(value.begin + 1, value.end - 1);
+                        ++valueBegin;
+                        --valueEnd;
                     } else if (value.kind == ETokenKind::Text) {
-                        const char* valueEnd = value.end;
                         if (declaration && valueEnd[-1] == '?') --valueEnd;
-                        decoded = DecodeString(value.begin, valueEnd);
                     } else {
                         return false;
                     }
-                    if (decoded == nullptr) return false;
-                    AddAttribute(nameBegin, nameEnd, decoded);
+                    char* decodedEnd = Decode(valueBegin, valueEnd, true);
+                    if (decodedEnd == nullptr) return false;
+                    *At(attributeNameEnd) = '\0';
+                    AddAttribute(attributeName, valueBegin);
                     token = NextToken(p);
+                    *decodedEnd = '\0';  // an unquoted value may end right before `token`
                     continue;
                 }
                 if (next.kind == ETokenKind::TagClose || next.kind == ETokenKind::ShortClose) {
                     // "?>" ends a declaration: the "?" belongs to no attribute.
-                    if (declaration && nameEnd[-1] == '?') --nameEnd;
-                    if (nameEnd != nameBegin) AddAttribute(nameBegin, nameEnd, nullptr);
+                    if (declaration && attributeNameEnd[-1] == '?') --attributeNameEnd;
+                    *At(attributeNameEnd) = '\0';
+                    if (attributeNameEnd != attributeName) AddAttribute(attributeName, nullptr);
                 } else if (next.kind == ETokenKind::Text) {
-                    AddAttribute(nameBegin, nameEnd, nullptr);
+                    *At(attributeNameEnd) = '\0';
+                    AddAttribute(attributeName, nullptr);
                 } else {
                     return false;
                 }
@@ -527,22 +671,27 @@ bool CParser::ParseEndTag(const char*& p) {
 SXmlNodeData* CParser::Run() {
     auto* top = m_arena.Make<SXmlNodeData>();
     top->tree = m_tree;
-    Open(top);
+    Open(top, 0);
 
     const char* p = m_text;
     for (;;) {
         p = SkipSpaces(p);
         // A text segment runs from its first token to the next markup; the scan steps over
-        // whole characters, as the tokens would, and remembers where the last token ended.
+        // whole characters, as the tokens would, and notes whether an entity needs decoding.
         const char* segmentBegin = p;
+        bool entities = false;
         for (;;) {
+            p = SkipContent(p);
             const unsigned char c = static_cast<unsigned char>(*p);
-            if ((kByteClass.cls[c] & kByteContentStop) == 0) {
-                ++p;
-            } else if (c == '<' || c == '\0') {
+            if (c == '<' || c == '\0') {
                 break;
+            } else if (c == '&') {
+                entities = true;
+                ++p;
             } else {
-                p = Step(p);
+                // A malformed character may step over an "&" as well.
+                const char* next = Step(p);
+                while (++p != next) entities = entities || *p == '&';
             }
         }
         // The segment ends after its last byte that is not white space (a malformed lead byte
@@ -553,35 +702,70 @@ SXmlNodeData* CParser::Run() {
         const bool hasText = segmentEnd != segmentBegin;
 
         if (*p == '\0') {
-            if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return Fail(p);
+            if (hasText) {
+                char* textEnd = Decode(segmentBegin, segmentEnd, entities);
+                if (textEnd == nullptr) return Fail(p);
+                *textEnd = '\0';
+                AddText(segmentBegin);
+            }
             break;
         }
 
         const int raw = MatchRawMarker(p);
         if (raw >= 0) {
             // Text before a raw section is kept as it stands.
-            if (hasText) AddText(CopyString(segmentBegin, segmentEnd));
+            if (hasText) AddText(segmentBegin);
             const SRawMarker& marker = kRawMarkers[raw];
             const char* contentBegin = p + marker.openLength;
             const std::string_view rest(contentBegin,
                                         static_cast<size_t>(m_textEnd - contentBegin));
             const size_t close = rest.find(std::string_view(marker.close, marker.closeLength));
             if (close == std::string_view::npos) return Fail(p);
-            AddEntry(CurrentOpen().clearStart, m_clears.size(), 3);
-            m_clears.push_back(SXmlClear{CopyString(contentBegin, contentBegin + close),
-                                         marker.open, marker.close});
+            SXmlNodeData& node = Current();
+            AddEntry(node, node.clearCount, m_clears,
+                     SXmlClear{contentBegin, marker.open, marker.close}, 3);
             p = contentBegin + close + marker.closeLength;
+            if (hasText) *At(segmentEnd) = '\0';
+            *At(contentBegin + close) = '\0';
             continue;
         }
 
-        if (hasText && !AddDecodedText(segmentBegin, segmentEnd)) return Fail(p);
-        if (p[1] == '/') {
-            if (!ParseEndTag(p)) return Fail(p);
-        } else {
-            const bool declaration = p[1] == '?';
-            p += declaration ? 2 : 1;
-            if (!ParseStartTag(p, declaration)) return Fail(p);
+        char* textEnd = nullptr;
+        if (hasText) {
+            textEnd = Decode(segmentBegin, segmentEnd, entities);
+            if (textEnd == nullptr) return Fail(p);
         }
+        if (p[1] == '/' && IsExactEndTag(p + 2)) {
+            // The usual end tag, read here without the tokenizer.
+            const SOpen& open = CurrentOpen();
+            p += 2 + open.exactEndLength + 1;
+            SXmlNodeData& node = *open.node;
+            if (node.orderCount == 0) {
+                // No entries before: the element holds this text at most.
+                if (hasText) {
+                    node.singleText = segmentBegin;
+                    node.texts = &node.singleText;
+                    node.textCount = 1;
+                    node.order = kSingleTextOrder;
+                    node.orderCount = 1;
+                }
+                AddToParent(node);
+            } else {
+                if (hasText) AddText(segmentBegin);
+                CloseCurrent();
+            }
+        } else {
+            if (hasText) AddText(segmentBegin);
+            if (p[1] == '/') {
+                if (!ParseEndTag(p)) return Fail(p);
+            } else {
+                const bool declaration = p[1] == '?';
+                p += declaration ? 2 : 1;
+                if (!ParseStartTag(p, declaration)) return Fail(p);
+            }
+        }
+        // The markup after the text has been read: the text's end may be written now.
+        if (hasText) *textEnd = '\0';
     }
 
     // The end of the text closes every open element; their end tags are simply missing.
@@ -635,7 +819,11 @@ CXmlNode CXmlNode::Parse(const char* text, size_t* stop) {
     if (text == nullptr) return CXmlNode();
     const size_t length = std::strlen(text);
     auto tree = std::make_unique<CXmlTree>(length);
-    CParser parser(text, length, tree.get());
+    // The strings of the tree stay in this copy; the parser ends each with a NUL of its own.
+    auto* copy = static_cast<char*>(tree->arena.Allocate(length + 1 + kTextPadding, 8));
+    std::memcpy(copy, text, length);
+    std::memset(copy + length, 0, 1 + kTextPadding);
+    CParser parser(copy, length, tree.get());
     SXmlNodeData* top = parser.Run();
     if (top == nullptr) {
         if (stop != nullptr) *stop = parser.GetStop();
@@ -661,8 +849,10 @@ CXmlNode CXmlNode::GetChild(int index) const noexcept {
 
 CXmlNode CXmlNode::GetChild(const char* name, int* start) const noexcept {
     if (m_data == nullptr || name == nullptr) return CXmlNode();
+    const unsigned key = Detail::ElementNameKey(name);
     for (int i = (start != nullptr && *start > 0) ? *start : 0; i < m_data->childCount; ++i) {
-        if (Detail::SameElementName(m_data->children[i]->name, name)) {
+        const SXmlNodeData& child = *m_data->children[i];
+        if (child.nameKey == key && Detail::SameElementNameOfKey(child.name, name)) {
             if (start != nullptr) *start = i + 1;
             return CXmlNode(m_data->children[i]);
         }

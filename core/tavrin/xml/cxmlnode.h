@@ -29,8 +29,8 @@ struct SXmlAttribute {
 };
 
 // One element record, or the unnamed top record of a parsed text. Every string and array
-// lives in the storage of the tree the record belongs to; the tree is freed when the last
-// CXmlNode handle into it goes away.
+// lives in the storage of the tree the record belongs to (the strings in the tree's own copy
+// of the text); the tree is freed when the last CXmlNode handle into it goes away.
 struct SXmlNodeData {
     const char* name = nullptr;  // null for the top record
     int childCount = 0;
@@ -38,6 +38,9 @@ struct SXmlNodeData {
     int clearCount = 0;
     int attributeCount = 0;
     bool declaration = false;  // opened with "<?"
+    // Detail::ElementNameKey of the name (0 for the top record): names that are equal ignoring
+    // case have equal keys, so a lookup compares whole names only where the keys match.
+    unsigned nameKey = 0;
     SXmlNodeData* parent = nullptr;
     SXmlNodeData** children = nullptr;  // childCount entries, document order
     const char** texts = nullptr;       // entity-decoded text segments, document order
@@ -45,9 +48,11 @@ struct SXmlNodeData {
     SXmlAttribute* attributes = nullptr;
     // One entry per child, attribute, text and raw section in document order:
     // index * 4 + kind (0 child, 1 attribute, 2 text, 3 raw section).
-    int* order = nullptr;
+    const int* order = nullptr;
     int orderCount = 0;
     Detail::CXmlTree* tree = nullptr;  // owner of the storage, holds the handle count
+    // Room for the one text of an element that holds nothing else: `texts` then points here.
+    const char* singleText = nullptr;
 };
 
 // A handle to an element record, or the empty node. Copies share the record; a handle keeps

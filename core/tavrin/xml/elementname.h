@@ -32,4 +32,17 @@ inline bool SameElementName(const char* a, const char* b) noexcept {
     }
 }
 
+// The first two bytes of a zero-terminated name in lower case, the second 0 when the name is
+// one byte long; 0 for the empty name. Equal names (ignoring case) have equal keys.
+inline unsigned ElementNameKey(const char* name) noexcept {
+    const auto first = static_cast<unsigned char>(ToLowerAscii(name[0]));
+    if (first == 0) return 0;
+    return first | static_cast<unsigned>(static_cast<unsigned char>(ToLowerAscii(name[1]))) << 8;
+}
+
+// SameElementName for two names whose ElementNameKey is equal (and not 0).
+inline bool SameElementNameOfKey(const char* a, const char* b) noexcept {
+    return a[1] == '\0' || SameElementName(a + 2, b + 2);
+}
+
 }  // namespace Tavrin::Detail
