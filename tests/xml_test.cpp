@@ -349,9 +349,12 @@ TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
         "\t<b><![CDATA[true]]></b>\n\t<dt>" +
             date +
             "</dt>\n\t<e>&#10;x&#11;&#13;</e>\n"
-            "\t<none/>\n\t<v>abc</v>\n",
+            "\t<none/>\n\t<v>abc</v>\n\t<z>a&#0;b</z>\n\t<m>t1<x/>t2</m>\n",
         [](IDataReader& r) {
             EXPECT_EQ(ReadAs<std::string>(r, "s"), "raw");
+            // A text ends at a NUL decoded inside it; the first of several texts is read.
+            EXPECT_EQ(ReadAs<std::string>(r, "z"), "a");
+            EXPECT_EQ(ReadAs<std::string>(r, "m"), "t1");
             EXPECT_EQ(ReadAs<int>(r, "n"), 42);
             EXPECT_EQ(ReadAs<std::string>(r, "e"), "x");
             bool b = false;
@@ -366,13 +369,14 @@ TEST(XmlReader, TextSourcesOfNamedValuesAndElements) {
                 [&] { r.Read("v", v); }, "core/basepool/qvvariant.cpp", 794, "stringToInt");
         });
     ReadElements("\t<elt><![CDATA[ \v raw \f]]></elt>\n\t<elt><![CDATA[true]]></elt>\n\t<elt>" +
-                     date + "</elt>\n\t<elt>&#10;x&#11;&#13;</elt>\n",
+                     date + "</elt>\n\t<elt>&#10;x&#11;&#13;</elt>\n\t<elt>a&#0;b</elt>\n",
                  [](IContainerReader& r) {
                      EXPECT_EQ(ReadAs<std::string>(r, 0u), " \v raw \f");
                      EXPECT_TRUE(ReadAs<bool>(r, 1u));
                      EXPECT_EQ(ReadAs<QvDateTime>(r, 2u).ToFileTime(),
                                QvDateTime("2024-01-05T10:20:30").ToFileTime());
                      EXPECT_EQ(ReadAs<std::string>(r, 3u), "\nx\v\r");
+                     EXPECT_EQ(ReadAs<std::string>(r, 4u), "a");
                  });
 }
 

@@ -30,9 +30,10 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// The first text segment, else the first raw section (a blob's CDATA), else "".
-const char* ElementText(const SXmlNodeData& node) {
-    if (node.textCount > 0) return node.texts[0];
+// The first text segment, else the first raw section (a blob's CDATA), else "": a
+// zero-terminated text, up to its first NUL.
+std::string_view ElementText(const SXmlNodeData& node) {
+    if (node.textCount > 0) return {node.texts[0], node.firstTextLength};
     if (node.clearCount > 0) return node.clears[0].value;
     return "";
 }
@@ -95,7 +96,7 @@ private:
         const unsigned key = Detail::ElementNameKey(name);
         for (int i = 0; i < m_node->childCount; ++i) {
             const SXmlNodeData& child = *m_node->children[i];
-            if (child.nameKey == key && Detail::SameElementNameOfKey(child.name, name)) return i;
+            if (child.nameKey == key && Detail::SameElementName(child.name, name)) return i;
         }
         return -1;
     }
@@ -153,8 +154,8 @@ public:
     bool Read(unsigned int index, bool& value) override;
 
 private:
-    // Text of a scalar element: only "elt" elements hold scalars.
-    const char* readValue(unsigned int index) const {
+    // Text of a scalar element (its data zero-terminated): only "elt" elements hold scalars.
+    std::string_view readValue(unsigned int index) const {
         const SXmlNodeData& element = *m_elements[index];
         if (std::strcmp(element.name, "elt") != 0) Detail::Raise(Detail::ERaise::XmlElementNotElt);
         return ElementText(element);
@@ -176,11 +177,11 @@ SBlobRange CDataReaderXml::Read(const char* name) {
     const int index = FindIndex(name);
     if (index < 0) return SBlobRange{};
     return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&]() -> const char* {
-        const char* raw = ElementText(*m_node->children[index]);
+        const std::string_view raw = ElementText(*m_node->children[index]);
         const std::string_view text = Trim(raw);
         if (text.empty()) return nullptr;
         // The decoder reads zero-terminated text; copy only when the end was trimmed.
-        if (text.data() + text.size() == raw + std::strlen(raw)) return text.data();
+        if (text.data() + text.size() == raw.data() + raw.size()) return text.data();
         m_blobText.assign(text);
         return m_blobText.c_str();
     });
@@ -236,8 +237,8 @@ bool CDataReaderXml::Read(const char* name, bool& value) {
 SBlobRange CContainerReaderXml::Read(unsigned int index) {
     if (index >= m_count) return SBlobRange{};
     return m_blobs.Get(index, m_count, [&]() -> const char* {
-        const char* text = readValue(index);
-        return Trim(text).empty() ? nullptr : text;
+        const std::string_view text = readValue(index);
+        return Trim(text).empty() ? nullptr : text.data();
     });
 }
 
@@ -257,7 +258,7 @@ bool CContainerReaderXml::Read(unsigned int index, ISerializable& value) {
 
 bool CContainerReaderXml::Read(unsigned int index, IDateTime& value) {
     if (index >= m_count) return false;
-    const QvDateTime parsed(readValue(index));
+    const QvDateTime parsed(readValue(index).data());
     value.Assign(parsed);
     return true;
 }
@@ -278,7 +279,7 @@ bool CContainerReaderXml::Read(unsigned int index, std::string& value) {
 
 bool CContainerReaderXml::Read(unsigned int index, bool& value) {
     if (index >= m_count) return false;
-    return BoolText(readValue(index), value);
+    return BoolText(readValue(index).data(), value);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "core/tavrin/xml/cxmlnode.h"
 
 #include <bit>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -162,13 +163,24 @@ int MatchRawMarkerAfterLt(const char* p) {
     }
 }
 
+// For the byte after "<": 1 when a marker may follow ("<!"), the lower-case byte that must
+// come next for one to follow ("r" after "<P", "c" after "<S"), or 0 when none may follow.
+struct SMarkerStartTable {
+    unsigned char next[256] = {};
+    constexpr SMarkerStartTable() {
+        next[static_cast<unsigned char>('!')] = 1;
+        next[static_cast<unsigned char>('P')] = next[static_cast<unsigned char>('p')] = 'r';
+        next[static_cast<unsigned char>('S')] = next[static_cast<unsigned char>('s')] = 'c';
+    }
+};
+constexpr SMarkerStartTable kMarkerStart;
+
 // Most tags start with a name that opens no marker: reject those without a call, by the
-// first two bytes after "<" ("<p" and "<s" open markers only when "r" and "c" follow).
+// first two bytes after "<".
 inline int MatchRawMarker(const char* p) {
-    const unsigned char c = static_cast<unsigned char>(p[1]);
-    if (c == '!') return MatchRawMarkerAfterLt(p);
-    const unsigned char second = (c | 0x20) == 'p' ? 'r' : (c | 0x20) == 's' ? 'c' : 0;
-    if (second == 0 || (static_cast<unsigned char>(p[2]) | 0x20) != second) return -1;
+    const unsigned char next = kMarkerStart.next[static_cast<unsigned char>(p[1])];
+    if (next == 0) return -1;
+    if (next != 1 && (static_cast<unsigned char>(p[2]) | 0x20) != next) return -1;
     return MatchRawMarkerAfterLt(p);
 }
 
@@ -482,16 +494,16 @@ private:
     // entries themselves are the top items of the stacks of their kind.
     struct SOpen {
         SXmlNodeData* node;
-        // Length of the name when an end tag that repeats it byte for byte and is followed
-        // by ">" may be taken without the tokenizer; 0 otherwise (see ParseStartTag).
-        size_t exactEndLength;
+        // An earlier element of the same name, whose children foretell the names of this
+        // element's children (documents repeat their structure); null when none is known.
+        const SXmlNodeData* model;
     };
 
     SXmlNodeData& Current() { return *m_open.back().node; }
     const SOpen& CurrentOpen() const { return m_open.back(); }
 
-    void Open(SXmlNodeData* node, size_t exactEndLength) {
-        m_open.push_back(SOpen{node, exactEndLength});
+    void Open(SXmlNodeData* node, const SXmlNodeData* model) {
+        m_open.push_back(SOpen{node, model});
     }
 
     // Adds an entry of `kind` to `node`, whose count of that kind is `count`.
@@ -518,8 +530,18 @@ private:
         return length < 0 ? nullptr : At(begin) + length;
     }
 
-    void AddText(const char* text) {
+    // The length of the text [text, end) as a zero-terminated string: a reference "&#0;"
+    // decodes to a NUL inside it; the text itself holds none.
+    static size_t TextLength(const char* text, const char* end, bool decoded) {
+        if (!decoded) return static_cast<size_t>(end - text);
+        const void* nul = std::memchr(text, '\0', static_cast<size_t>(end - text));
+        return static_cast<size_t>((nul != nullptr ? static_cast<const char*>(nul) : end) - text);
+    }
+
+    // Adds the text [text, end), `decoded` from entities; its NUL is written at `end` later.
+    void AddText(const char* text, const char* end, bool decoded) {
         SXmlNodeData& node = Current();
+        if (node.textCount == 0) node.firstTextLength = TextLength(text, end, decoded);
         AddEntry(node, node.textCount, m_texts, text, 2);
     }
 
@@ -542,9 +564,29 @@ private:
     // The end tag at `tag` (after "</") repeats the innermost element's name exactly and
     // ends right there with ">": what ParseEndTag would read as the end of that element.
     bool IsExactEndTag(const char* tag) const {
-        const size_t length = CurrentOpen().exactEndLength;
+        const size_t length = CurrentOpen().node->nameLength;
         return length != 0 && static_cast<size_t>(m_textEnd - tag) > length && tag[length] == '>' &&
                SameBytes(tag, CurrentOpen().node->name, length);
+    }
+    // The name of `element` stands at `p`, followed by ">" or white space: the tokenizer would
+    // read the same name there (see SXmlNodeData::nameLength).
+    bool NameStandsAt(const SXmlNodeData& element, const char* p) const {
+        const size_t length = element.nameLength;
+        if (length == 0 || static_cast<size_t>(m_textEnd - p) <= length) return false;
+        const auto stop = static_cast<unsigned char>(p[length]);
+        return (stop == '>' || IsXmlSpace(stop)) && SameBytes(p, element.name, length);
+    }
+    // The element whose name the start tag at `p` repeats, as foretold by the model of the
+    // innermost open element or by that element's last child; null when neither comes true.
+    const SXmlNodeData* ForetoldElement(const char* p) const {
+        const SOpen& open = m_open.back();
+        const int index = open.node->childCount;
+        if (open.model != nullptr && index < open.model->childCount) {
+            const SXmlNodeData* model = open.model->children[index];
+            if (NameStandsAt(*model, p)) return model;
+        }
+        if (index > 0 && NameStandsAt(*m_children.back(), p)) return m_children.back();
+        return nullptr;
     }
     bool ParseStartTag(const char*& p, bool declaration);
     bool ParseEndTag(const char*& p);
@@ -588,8 +630,17 @@ void CParser::CloseCurrent() {
 // `p` stands after "<" or "<?". Reads the name and the attributes; an element closed by
 // "/>" is closed here, one closed by ">" stays open for its content.
 bool CParser::ParseStartTag(const char*& p, bool declaration) {
-    const SToken name = NextNameToken(p);
-    if (name.kind != ETokenKind::Text) return false;
+    // Most names repeat the name of an earlier element: compare them with it instead of
+    // reading them byte by byte.
+    const SXmlNodeData* model = ForetoldElement(p);
+    SToken name;
+    if (model != nullptr) {
+        name = SToken{ETokenKind::Text, p, p + model->nameLength};
+        p = name.end;
+    } else {
+        name = NextNameToken(p);
+        if (name.kind != ETokenKind::Text) return false;
+    }
     if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
 
     auto* node = m_arena.Make<SXmlNodeData>();
@@ -597,16 +648,23 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     node->declaration = declaration;
     node->parent = &Current();
     node->tree = m_tree;
-    // An end tag that repeats the name and goes on with ">" is read by the tokenizer as that
-    // name and ">", unless the name starts with a quote (which the tokenizer may take for a
-    // quoted token) or ends with "/" (which would then stand before ">").
-    const char first = name.begin[0];
-    const bool exactEnd = first != '"' && first != '\'' && name.end[-1] != '/';
-    Open(node, exactEnd ? static_cast<size_t>(name.end - name.begin) : 0);
+    if (model != nullptr) {
+        node->nameLength = model->nameLength;
+        node->nameKey = model->nameKey;
+    } else {
+        // An end tag that repeats the name and goes on with ">" is read by the tokenizer as
+        // that name and ">", unless the name starts with a quote (which the tokenizer may
+        // take for a quoted token) or ends with "/" (which would then stand before ">").
+        const char first = name.begin[0];
+        const auto length = static_cast<size_t>(name.end - name.begin);
+        if (first != '"' && first != '\'' && name.end[-1] != '/' && length <= UINT_MAX)
+            node->nameLength = static_cast<unsigned>(length);
+    }
+    Open(node, model);
 
     SToken token = NextToken(p);
     *At(name.end) = '\0';  // the token after the name has been read
-    node->nameKey = Detail::ElementNameKey(node->name);
+    if (model == nullptr) node->nameKey = Detail::ElementNameKey(node->name);
     for (;;) {
         switch (token.kind) {
             case ETokenKind::TagClose: return true;
@@ -671,7 +729,7 @@ bool CParser::ParseEndTag(const char*& p) {
 SXmlNodeData* CParser::Run() {
     auto* top = m_arena.Make<SXmlNodeData>();
     top->tree = m_tree;
-    Open(top, 0);
+    Open(top, nullptr);
 
     const char* p = m_text;
     for (;;) {
@@ -679,26 +737,29 @@ SXmlNodeData* CParser::Run() {
         // A text segment runs from its first token to the next markup; the scan steps over
         // whole characters, as the tokens would, and notes whether an entity needs decoding.
         const char* segmentBegin = p;
-        bool entities = false;
-        for (;;) {
-            p = SkipContent(p);
-            const unsigned char c = static_cast<unsigned char>(*p);
-            if (c == '<' || c == '\0') {
-                break;
-            } else if (c == '&') {
-                entities = true;
-                ++p;
-            } else {
-                // A malformed character may step over an "&" as well.
-                const char* next = Step(p);
-                while (++p != next) entities = entities || *p == '&';
-            }
-        }
-        // The segment ends after its last byte that is not white space (a malformed lead byte
-        // may have stepped over white space: that is cut off as well).
         const char* segmentEnd = p;
-        while (segmentEnd != segmentBegin && IsXmlSpace(static_cast<unsigned char>(segmentEnd[-1])))
-            --segmentEnd;
+        bool entities = false;
+        if (*p != '<') {  // white space between elements is the usual content
+            for (;;) {
+                p = SkipContent(p);
+                const unsigned char c = static_cast<unsigned char>(*p);
+                if (c == '<' || c == '\0') break;
+                if (c == '&') {
+                    entities = true;
+                    ++p;
+                } else {
+                    // A malformed character may step over an "&" as well.
+                    const char* next = Step(p);
+                    while (++p != next) entities = entities || *p == '&';
+                }
+            }
+            // The segment ends after its last byte that is not white space (a malformed lead
+            // byte may have stepped over white space: that is cut off as well).
+            segmentEnd = p;
+            while (segmentEnd != segmentBegin &&
+                   IsXmlSpace(static_cast<unsigned char>(segmentEnd[-1])))
+                --segmentEnd;
+        }
         const bool hasText = segmentEnd != segmentBegin;
 
         if (*p == '\0') {
@@ -706,15 +767,16 @@ SXmlNodeData* CParser::Run() {
                 char* textEnd = Decode(segmentBegin, segmentEnd, entities);
                 if (textEnd == nullptr) return Fail(p);
                 *textEnd = '\0';
-                AddText(segmentBegin);
+                AddText(segmentBegin, textEnd, entities);
             }
             break;
         }
 
-        const int raw = MatchRawMarker(p);
+        // No raw-section marker starts with "</".
+        const int raw = p[1] == '/' ? -1 : MatchRawMarker(p);
         if (raw >= 0) {
             // Text before a raw section is kept as it stands.
-            if (hasText) AddText(segmentBegin);
+            if (hasText) AddText(segmentBegin, segmentEnd, false);
             const SRawMarker& marker = kRawMarkers[raw];
             const char* contentBegin = p + marker.openLength;
             const std::string_view rest(contentBegin,
@@ -738,11 +800,12 @@ SXmlNodeData* CParser::Run() {
         if (p[1] == '/' && IsExactEndTag(p + 2)) {
             // The usual end tag, read here without the tokenizer.
             const SOpen& open = CurrentOpen();
-            p += 2 + open.exactEndLength + 1;
+            p += 2 + open.node->nameLength + 1;
             SXmlNodeData& node = *open.node;
             if (node.orderCount == 0) {
                 // No entries before: the element holds this text at most.
                 if (hasText) {
+                    node.firstTextLength = TextLength(segmentBegin, textEnd, entities);
                     node.singleText = segmentBegin;
                     node.texts = &node.singleText;
                     node.textCount = 1;
@@ -751,11 +814,11 @@ SXmlNodeData* CParser::Run() {
                 }
                 AddToParent(node);
             } else {
-                if (hasText) AddText(segmentBegin);
+                if (hasText) AddText(segmentBegin, textEnd, entities);
                 CloseCurrent();
             }
         } else {
-            if (hasText) AddText(segmentBegin);
+            if (hasText) AddText(segmentBegin, textEnd, entities);
             if (p[1] == '/') {
                 if (!ParseEndTag(p)) return Fail(p);
             } else {
@@ -852,7 +915,7 @@ CXmlNode CXmlNode::GetChild(const char* name, int* start) const noexcept {
     const unsigned key = Detail::ElementNameKey(name);
     for (int i = (start != nullptr && *start > 0) ? *start : 0; i < m_data->childCount; ++i) {
         const SXmlNodeData& child = *m_data->children[i];
-        if (child.nameKey == key && Detail::SameElementNameOfKey(child.name, name)) {
+        if (child.nameKey == key && Detail::SameElementName(child.name, name)) {
             if (start != nullptr) *start = i + 1;
             return CXmlNode(m_data->children[i]);
         }

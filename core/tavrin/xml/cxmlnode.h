@@ -50,9 +50,14 @@ struct SXmlNodeData {
     // index * 4 + kind (0 child, 1 attribute, 2 text, 3 raw section).
     const int* order = nullptr;
     int orderCount = 0;
+    // Length of the name when the tokenizer reads the same bytes followed by ">" or white space
+    // as this name (so that an end tag or a later start tag that repeats it may be compared
+    // byte for byte); 0 when it may not (a name that starts with a quote or ends with "/").
+    unsigned nameLength = 0;
     Detail::CXmlTree* tree = nullptr;  // owner of the storage, holds the handle count
     // Room for the one text of an element that holds nothing else: `texts` then points here.
     const char* singleText = nullptr;
+    size_t firstTextLength = 0;  // strlen(texts[0]) when textCount > 0
 };
 
 // A handle to an element record, or the empty node. Copies share the record; a handle keeps

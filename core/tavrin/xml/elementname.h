@@ -26,23 +26,22 @@ inline void AppendElementName(std::string& out, const char* className) {
 // Element names are looked up ignoring ASCII letter case; both texts are zero-terminated.
 inline bool SameElementName(const char* a, const char* b) noexcept {
     for (;; ++a, ++b) {
-        const char x = ToLowerAscii(*a);
-        if (x != ToLowerAscii(*b)) return false;
-        if (x == '\0') return true;
+        // Names are usually written in the case they are asked for: lower only a difference.
+        if (*a == *b) {
+            if (*a == '\0') return true;
+        } else if (ToLowerAscii(*a) != ToLowerAscii(*b)) {
+            return false;
+        }
     }
 }
 
-// The first two bytes of a zero-terminated name in lower case, the second 0 when the name is
-// one byte long; 0 for the empty name. Equal names (ignoring case) have equal keys.
+// A key of a zero-terminated name, equal for names that are equal ignoring case: its first
+// two bytes with bit 0x20 set (the bit that tells lower from upper case letters); 0 for the
+// empty name. Names with different keys differ; names with equal keys are compared whole.
 inline unsigned ElementNameKey(const char* name) noexcept {
-    const auto first = static_cast<unsigned char>(ToLowerAscii(name[0]));
+    const auto first = static_cast<unsigned char>(name[0]);
     if (first == 0) return 0;
-    return first | static_cast<unsigned>(static_cast<unsigned char>(ToLowerAscii(name[1]))) << 8;
-}
-
-// SameElementName for two names whose ElementNameKey is equal (and not 0).
-inline bool SameElementNameOfKey(const char* a, const char* b) noexcept {
-    return a[1] == '\0' || SameElementName(a + 2, b + 2);
+    return (first | static_cast<unsigned>(static_cast<unsigned char>(name[1])) << 8) | 0x2020u;
 }
 
 }  // namespace Tavrin::Detail
