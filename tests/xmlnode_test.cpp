@@ -67,6 +67,7 @@ TEST(XmlNodeParse, BuildsTheTree) {
         {"<a/><b/>", "#(a() b())"},
         {"\xEF\xBB\xBF<?xml version=\"1.0\"?><R/>", "#('\xEF\xBB\xBF' ?xml(@version=1.0 R()))"},
         {"<e k=v>t1<c/><!--x-->t2<d/></e>", "e(@k=v 't1' c() <!--x--> 't2' d())"},
+        {"<e><c/><d/>t<f/></e>", "e(c() d() 't' f())"},
         // Texts: decoded, trimmed, split by markup.
         {"<a>&lt;a&#37;b&#x41;</a>", "a('<a%bA')"},
         {"<a>&#233;</a>", "a('\xE9')"},
@@ -146,6 +147,17 @@ TEST(XmlNodeParse, ManyEntriesAndDeepNestingKeepEveryRecord) {
         ASSERT_EQ(root.GetEntry(2 * i + 1), i * 4 + 2);
         ASSERT_EQ(e.GetParent().GetData(), root.GetData());
     }
+    // Children only, more than a short order array holds, and the same before a text.
+    const std::string children = "<r>" + Repeat("<c/>", 100);
+    const CXmlNode only = Parse(children + "</r>");
+    const CXmlNode mixed = Parse(children + "t</r>");
+    ASSERT_EQ(only.GetEntryCount(), 100);
+    ASSERT_EQ(mixed.GetEntryCount(), 101);
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(only.GetEntry(i), i * 4);
+        ASSERT_EQ(mixed.GetEntry(i), i * 4);
+    }
+    EXPECT_EQ(mixed.GetEntry(100), 2);
 
     std::string deep;
     for (int i = 0; i < 500; ++i) deep += "<d>" + std::to_string(i);

@@ -163,25 +163,33 @@ int MatchRawMarkerAfterLt(const char* p) {
     }
 }
 
-// For the byte after "<": 1 when a marker may follow ("<!"), the lower-case byte that must
-// come next for one to follow ("r" after "<P", "c" after "<S"), or 0 when none may follow.
+// For the byte after "<": 1 when a marker may follow ("<!"), 2 when "<PRE>" may, 3 when
+// "<Script>" may, 0 when none may.
 struct SMarkerStartTable {
-    unsigned char next[256] = {};
+    unsigned char kind[256] = {};
     constexpr SMarkerStartTable() {
-        next[static_cast<unsigned char>('!')] = 1;
-        next[static_cast<unsigned char>('P')] = next[static_cast<unsigned char>('p')] = 'r';
-        next[static_cast<unsigned char>('S')] = next[static_cast<unsigned char>('s')] = 'c';
+        kind[static_cast<unsigned char>('!')] = 1;
+        kind[static_cast<unsigned char>('P')] = kind[static_cast<unsigned char>('p')] = 2;
+        kind[static_cast<unsigned char>('S')] = kind[static_cast<unsigned char>('s')] = 3;
     }
 };
 constexpr SMarkerStartTable kMarkerStart;
 
+// Whether the two bytes at `p` are `a` and `b` (lower-case letters) in either case.
+inline bool NextLettersAre(const char* p, char a, char b) {
+    return (static_cast<unsigned char>(p[0]) | 0x20) == static_cast<unsigned char>(a) &&
+           (static_cast<unsigned char>(p[1]) | 0x20) == static_cast<unsigned char>(b);
+}
+
 // Most tags start with a name that opens no marker: reject those without a call, by the
-// first two bytes after "<".
+// first three bytes after "<".
 inline int MatchRawMarker(const char* p) {
-    const unsigned char next = kMarkerStart.next[static_cast<unsigned char>(p[1])];
-    if (next == 0) return -1;
-    if (next != 1 && (static_cast<unsigned char>(p[2]) | 0x20) != next) return -1;
-    return MatchRawMarkerAfterLt(p);
+    switch (kMarkerStart.kind[static_cast<unsigned char>(p[1])]) {
+        case 0: return -1;
+        case 2: return NextLettersAre(p + 2, 'r', 'e') ? MatchRawMarkerAfterLt(p) : -1;
+        case 3: return NextLettersAre(p + 2, 'c', 'r') ? MatchRawMarkerAfterLt(p) : -1;
+        default: return MatchRawMarkerAfterLt(p);
+    }
 }
 
 // Bytes that a text token simply steps over: ASCII other than the bytes that may end it.
@@ -474,6 +482,16 @@ private:
 // The order array of an element whose only entry is its one text.
 constexpr int kSingleTextOrder[1] = {0 * 4 + 2};
 
+// The order array of an element that holds children only, up to this many.
+constexpr int kChildrenOnlyLength = 64;
+struct SChildrenOnlyOrder {
+    int entries[kChildrenOnlyLength] = {};
+    constexpr SChildrenOnlyOrder() {
+        for (int i = 0; i < kChildrenOnlyLength; ++i) entries[i] = i * 4;
+    }
+};
+constexpr SChildrenOnlyOrder kChildrenOnlyOrder;
+
 // The parser works on its own copy of the text: names, texts, attribute values and raw
 // sections stay where they stand in it, each ended by a NUL written over the byte after it.
 // Such a byte is always one the scanner has passed already, so the scan never sees the NULs;
@@ -506,9 +524,14 @@ private:
         m_open.push_back(SOpen{node, model});
     }
 
-    // Adds an entry of `kind` to `node`, whose count of that kind is `count`.
+    // Adds an entry of `kind` other than a child to `node`, whose count of that kind is
+    // `count`. While an element holds children only, their order entries are implied: they
+    // are pushed when the first entry of another kind comes.
     template <class T>
     void AddEntry(SXmlNodeData& node, int& count, CScratch<T>& items, const T& item, int kind) {
+        if (node.orderCount == node.childCount) {
+            for (int i = 0; i < node.childCount; ++i) m_order.push_back(ChildEntry(i));
+        }
         m_order.push_back(static_cast<int>(static_cast<unsigned>(count) * 4 + kind));
         ++count;
         ++node.orderCount;
@@ -555,8 +578,23 @@ private:
         m_open.pop_back();
         if (!m_open.empty()) {
             SXmlNodeData& parent = Current();
-            AddEntry(parent, parent.childCount, m_children, &node, 0);
+            if (parent.orderCount != parent.childCount) {
+                m_order.push_back(ChildEntry(parent.childCount));
+            }
+            ++parent.childCount;
+            ++parent.orderCount;
+            m_children.push_back(&node);
         }
+    }
+
+    static int ChildEntry(int index) { return static_cast<int>(static_cast<unsigned>(index) * 4); }
+
+    // The order array of an element of `count` children and nothing else.
+    const int* ChildrenOnlyOrder(int count) {
+        if (count <= kChildrenOnlyLength) return kChildrenOnlyOrder.entries;
+        int* order = m_arena.AllocateArray<int>(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) order[i] = ChildEntry(i);
+        return order;
     }
 
     // Moves the entries of the innermost open element into the arena and closes it.
@@ -622,7 +660,8 @@ void CParser::CloseCurrent() {
         node.texts = Take(m_texts, node.textCount);
         node.clears = Take(m_clears, node.clearCount);
         node.attributes = Take(m_attributes, node.attributeCount);
-        node.order = Take(m_order, node.orderCount);
+        node.order = node.orderCount == node.childCount ? ChildrenOnlyOrder(node.childCount)
+                                                        : Take(m_order, node.orderCount);
     }
     AddToParent(node);
 }
