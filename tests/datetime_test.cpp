@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -79,6 +80,22 @@ TEST(DateTimeParse, AcceptsBothSeparatorsAndFormattedInput) {
     ExpectFields(QvDateTime(L"2024-01-05T+1:20:30", false), {2024, 1, 5, 1, 20, 30, 0});
     // 16-bit conversion keeps the low bits.
     ExpectFields(QvDateTime("2024-01-05T10:20:70000"), {2024, 1, 5, 10, 20, 4464, 0});
+}
+
+// Texts of the written shape but for one character, each read by the general formatted input.
+TEST(DateTimeParse, NearlyWrittenShapesReadAsFormattedInput) {
+    ExpectFields(QvDateTime("2024-01-05 10:20:301"), {2024, 1, 5, 10, 20, 301, 0});
+    ExpectFields(QvDateTime(L"2024-01-05T10:20:3a", false), {2024, 1, 5, 10, 20, 3, 0});
+    ExpectFields(QvDateTime(" 024-01-05T10:20:30"), {24, 1, 5, 10, 20, 30, 0});
+    ExpectFields(QvDateTime(std::string_view("-024-01-05T10:20:30"), false),
+                 {65512, 1, 5, 10, 20, 30, 0});
+    ExpectFields(QvDateTime(std::string_view("2024-01-05T10:20:30\0"
+                                             "5",
+                                             21),
+                            false),
+                 {2024, 1, 5, 10, 20, 30, 0});
+    ExpectConversionAt([] { QvDateTime("2024-01-05 1a:20:30"); }, 225);
+    ExpectConversionAt([] { QvDateTime(L"2024-0\x0661-05 10:20:30", false); }, 299);
 }
 
 TEST(DateTimeParse, RejectsMalformedTextWithTheConstructorsLine) {

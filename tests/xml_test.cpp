@@ -1,14 +1,21 @@
 // XML writer and reader: document text, value texts, text sources, failures and threads (the
 // per-thread locale: textwriters_test.cpp). Round trips and damaged documents: contract_test.cpp.
+#include <array>
 #include <atomic>
+#include <bit>
 #include <climits>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
+
+#include <tavrin/base64.h>
+#include <tavrin/qvvariant.h>
 
 #include "support/formats.h"
 #include "support/objects.h"
@@ -403,6 +410,118 @@ TEST(XmlReader, BlobRanges) {
                      EXPECT_EQ(r.Read(1u).begin, nullptr);
                      EXPECT_EQ(r.Read(2u).end, nullptr);
                  });
+}
+
+// Number texts near the readers' shortcuts for plain integers and decimals give what the
+// variant gives for the text the reader holds (as a string read shows it), value or exception.
+TEST(XmlReader, NumbersConvertAsTheVariantConvertsTheirText) {
+    const std::vector<std::string> texts = {"0",
+                                            "-0",
+                                            "00",
+                                            "012",
+                                            "-012",
+                                            "0x1F",
+                                            "+1",
+                                            "-",
+                                            ".5",
+                                            "5.",
+                                            "1.5.2",
+                                            "1e5",
+                                            " 7 ",
+                                            "7x",
+                                            "2.5",
+                                            "-1234.75",
+                                            "0.1",
+                                            "123456789.12345678",
+                                            "9007199254740993",
+                                            "18446744073709551615",
+                                            "18446744073709551616",
+                                            "-9223372036854775808",
+                                            "12345678901234567890123",
+                                            "4294967296",
+                                            "-2147483649",
+                                            "65536.5"};
+    std::string named, elements;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        named += "\t<v" + std::to_string(i) + ">" + texts[i] + "</v" + std::to_string(i) + ">\n";
+        elements += "\t<elt>" + texts[i] + "</elt>\n";
+    }
+    const auto expect = [&](auto read, const std::string& text) {
+        using T = decltype(read());
+        T expected{}, got{};
+        bool expectedThrows = false, readThrows = false;
+        try {
+            QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, expected);
+        } catch (const QvExceptionConversion&) {
+            expectedThrows = true;
+        }
+        try {
+            got = read();
+        } catch (const QvExceptionConversion&) {
+            readThrows = true;
+        }
+        EXPECT_EQ(readThrows, expectedThrows) << text;
+        if (!expectedThrows) {
+            using Bytes = std::array<char, sizeof(T)>;
+            EXPECT_EQ(std::bit_cast<Bytes>(got), std::bit_cast<Bytes>(expected))
+                << text << " " << typeid(T).name();
+        }
+    };
+    const auto each = [&](auto readAs) {
+        for (size_t i = 0; i < texts.size(); ++i) {
+            readAs(i, double{});
+            readAs(i, float{});
+            readAs(i, int{});
+            readAs(i, 0u);
+            readAs(i, 0ll);
+            readAs(i, 0ull);
+            readAs(i, short{});
+            readAs(i, static_cast<unsigned char>(0));
+        }
+    };
+    ReadNamed(named, [&](IDataReader& r) {
+        each([&](size_t i, auto target) {
+            const std::string name = "v" + std::to_string(i);
+            expect([&] { return ReadAs<decltype(target)>(r, name.c_str()); },
+                   ReadAs<std::string>(r, name.c_str()));
+        });
+    });
+    ReadElements(elements, [&](IContainerReader& r) {
+        each([&](size_t i, auto target) {
+            const auto index = static_cast<unsigned int>(i);
+            expect([&] { return ReadAs<decltype(target)>(r, index); },
+                   ReadAs<std::string>(r, index));
+        });
+    });
+}
+
+// Several blobs in one value reader: the first small, a later one too large for the reader's
+// own buffer, each decoded once; a failed decoding keeps nothing, and a decoded NUL ends the
+// Base64 text as the end of the text would.
+TEST(XmlReader, SeveralBlobsInOneReader) {
+    std::string bytes60;
+    for (int i = 0; i < 60; ++i) bytes60 += static_cast<char>(i * 7);
+    const std::string long64 = Base64::Encode(bytes60.data(), bytes60.size(), true);
+    ReadNamed("\t<bad>====</bad>\n\t<a>AQID</a>\n\t<long>" + long64 +
+                  "</long>\n\t<nul>AQID&#0;BA==</nul>\n",
+              [&](IDataReader& r) {
+                  EXPECT_THROW(r.Read("bad"), CException);
+                  const SBlobRange a = r.Read("a"), big = r.Read("long"), nul = r.Read("nul");
+                  EXPECT_EQ(std::string(a.begin, a.end), "\x01\x02\x03");
+                  EXPECT_EQ(std::string(big.begin, big.end), bytes60);
+                  EXPECT_EQ(std::string(nul.begin, nul.end), "\x01\x02\x03");
+                  EXPECT_THROW(r.Read("bad"), CException);
+                  const SBlobRange again = r.Read("long"), first = r.Read("a");
+                  EXPECT_TRUE(again.begin == big.begin && again.end == big.end);
+                  EXPECT_TRUE(first.begin == a.begin && first.end == a.end);
+              });
+    ReadElements("\t<elt>" + long64 + "</elt>\n\t<elt>AQID</elt>\n", [&](IContainerReader& r) {
+        const SBlobRange second = r.Read(1u), first = r.Read(0u);
+        EXPECT_EQ(std::string(second.begin, second.end), "\x01\x02\x03");
+        EXPECT_EQ(std::string(first.begin, first.end), bytes60);
+        EXPECT_EQ(r.Read(1u).begin, second.begin);
+        EXPECT_EQ(r.Read(0u).begin, first.begin);
+    });
 }
 
 // ---- Threads ---------------------------------------------------------------------------------

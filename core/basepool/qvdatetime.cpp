@@ -118,9 +118,47 @@ struct SParsed {
 
 // Shape check, then "%hd-%hd-%hd %hd:%hd:%hd" (or with 'T'). The text ends at `length` or at
 // its first NUL.
+// The two-digit value at p, or a value above 99 when either is not a decimal digit.
+template <class Ch>
+unsigned int TwoDigits(const Ch* p) noexcept {
+    const auto high = static_cast<unsigned int>(p[0]) - '0';
+    const auto low = static_cast<unsigned int>(p[1]) - '0';
+    return high > 9 || low > 9 ? 100u : high * 10 + low;
+}
+
+// The common text, "DDDD-DD-DD DD:DD:DD" (or with 'T') and no digit after it, read directly:
+// the scan below reads the same fields from it. False for anything else, left to that scan.
+template <class Ch>
+bool ParseExact(const Ch* text, size_t length, SParsed& out) noexcept {
+    if (length < 19 || (length > 19 && IsDigit(text[19])) || text[4] != Ch('-') ||
+        text[7] != Ch('-') || (text[10] != Ch(' ') && text[10] != Ch('T')) || text[13] != Ch(':') ||
+        text[16] != Ch(':')) {
+        return false;
+    }
+    const unsigned int century = TwoDigits(text);
+    const unsigned int year = TwoDigits(text + 2);
+    const unsigned int month = TwoDigits(text + 5);
+    const unsigned int day = TwoDigits(text + 8);
+    const unsigned int hour = TwoDigits(text + 11);
+    const unsigned int minute = TwoDigits(text + 14);
+    const unsigned int second = TwoDigits(text + 17);
+    if (century > 99 || year > 99 || month > 99 || day > 99 || hour > 99 || minute > 99 ||
+        second > 99) {
+        return false;
+    }
+    out = SParsed{static_cast<unsigned short>(century * 100 + year),
+                  static_cast<unsigned short>(month),
+                  static_cast<unsigned short>(day),
+                  static_cast<unsigned short>(hour),
+                  static_cast<unsigned short>(minute),
+                  static_cast<unsigned short>(second)};
+    return true;
+}
+
 template <class Ch>
 bool ParseText(const Ch* text, size_t length, SParsed& out) {
     if (!text) return false;
+    if (ParseExact(text, length, out)) return true;
     for (size_t i = 0; i < length; ++i) {
         if (text[i] == Ch(0)) {
             length = i;

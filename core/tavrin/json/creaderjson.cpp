@@ -18,6 +18,7 @@
 #include <tavrin/qvvariant.h>
 
 #include "core/basepool/chars.h"
+#include "core/basepool/quicknumber.h"
 #include "core/basepool/qvvariantrules.h"
 #include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
@@ -51,90 +52,12 @@ void FromVariant(const QvVariant& v, unsigned long long& target) { target = v.To
 void FromVariant(const QvVariant& v, float& target) { target = v.ToFloat(); }
 void FromVariant(const QvVariant& v, double& target) { target = v.ToDouble(); }
 
-// Shortcuts for the number texts a writer makes, each giving exactly what the variant's
-// conversion gives for that text (below); any other text takes the variant's way.
-
-// Text of 1 to 19 decimal digits, optionally after a minus, without a leading zero (a lone 0
-// aside): the variant scans it as a decimal integer, modulo 2^64, and takes the bits the
-// target type holds. (A leading zero would make it octal for the signed types.)
-template <class T>
-bool QuickInteger(std::string_view text, T& target) {
-    size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const size_t digits = text.size() - i;
-    if (digits == 0 || digits > 19 || (text[i] == '0' && digits != 1)) return false;
-    unsigned long long value = 0;
-    for (; i < text.size(); ++i) {
-        const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(text[i]) - '0');
-        if (digit > 9) return false;
-        value = value * 10 + digit;
-    }
-    target = static_cast<T>(text[0] == '-' ? 0ull - value : value);
-    return true;
-}
-
-// Text -?D+(.D+)? of at most 17 bytes after the sign whose digits, taken as one integer, are
-// at most 2^53: the integer and the power of ten (at most 10^15) are exact doubles, so one
-// division rounds the value correctly, as the variant's conversion does (in the "C" locale,
-// which a Read holds; the check keeps the two the same elsewhere too).
-bool QuickDecimal(std::string_view text, double& target) {
-    static_assert(std::numeric_limits<double>::is_iec559 && FLT_EVAL_METHOD == 0);
-    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    const bool negative = p != end && *p == '-';
-    if (negative) ++p;
-    // More digits make an integer above 2^53 unless they start with zeros, which writers do
-    // not write.
-    if (end - p > 17) return false;
-    const char* const first = p;
-    const char* point = nullptr;
-    unsigned long long digits = 0;
-    for (; p != end; ++p) {
-        const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(*p) - '0');
-        if (digit <= 9) {
-            digits = digits * 10 + digit;
-        } else if (*p == '.' && point == nullptr) {
-            point = p;
-        } else {
-            return false;
-        }
-    }
-    const auto fraction = point != nullptr ? static_cast<size_t>(end - point - 1) : 0;
-    const auto count = static_cast<size_t>(end - first) - (point != nullptr ? 1 : 0);
-    if (point == first || (point != nullptr && fraction == 0) || count == 0 ||
-        digits > (1ull << 53)) {
-        return false;
-    }
-    if (!Platform::InCLocale()) return false;
-    const double value = static_cast<double>(digits) / kPowers[fraction];
-    target = negative ? -value : value;
-    return true;
-}
-
-template <class T>
-bool QuickNumber(std::string_view text, T& target) {
-    if constexpr (std::is_same_v<T, double>) {
-        return QuickDecimal(text, target);
-    } else if constexpr (std::is_same_v<T, float>) {
-        double value = 0;
-        if (!QuickDecimal(text, value)) return false;
-        target = Detail::Variant::NarrowToFloat(value);
-        return true;
-    } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, char> &&
-                         !std::is_same_v<T, bool>) {
-        return QuickInteger(text, target);
-    } else {
-        return false;
-    }
-}
-
 // What the variant holding the value's text gives for T: a quoted string is held as narrow
 // text, a bare value as wide text. For ASCII text the wide form is the bytes themselves.
 template <class T>
 void ConvertValue(const SJsonElement& value, T& target) {
     const std::string_view text = value.GetText();
-    if (QuickNumber(text, target)) return;
+    if (Detail::Variant::QuickNumber(text, target)) return;
     if (value.IsQuoted()) {
         QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, target);
     } else if (Detail::IsAscii(text)) {
@@ -250,78 +173,27 @@ bool ReadDateTime(const SJsonElement* value, IDateTime& target) {
     return true;
 }
 
-// The zero-terminated Base64 text of a blob value (copied out of the document, which is not
-// zero-terminated there) into `scratch`; null for a value that is no text.
-const char* BlobText(const SJsonElement* value, std::string& scratch) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return nullptr;
+// The Base64 text of a blob value, read in place unless a bare value outside ASCII takes the
+// variant's way into `scratch`; a view with null data for a value that is no text.
+std::string_view BlobText(const SJsonElement* value, std::string& scratch) {
+    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return {};
+    const std::string_view text = value->GetText();
+    if (value->IsQuoted() || Detail::IsAscii(text))
+        return text.data() ? text : std::string_view("");
     NarrowText(*value, scratch);
-    return scratch.c_str();
+    return scratch;
 }
 
-// The blobs that one value reader has decoded, by slot (a member's or element's index). The
-// first one lives in the cache itself, in a buffer of its own when it is small: an object
-// seldom holds more than one blob, and then it costs no allocation. Further ones go to a
-// CBlobCache. Ranges handed out stay valid while the cache lives (it never moves).
-class CFirstBlobCache {
+// The blobs that one value reader has decoded, by slot (a member's or element's index).
+class CBlobs {
 public:
-    CFirstBlobCache() = default;
-    CFirstBlobCache(const CFirstBlobCache&) = delete;
-    CFirstBlobCache& operator=(const CFirstBlobCache&) = delete;
-
     // As CBlobCache::Get, `value` the element of `slot` (null for none).
     SBlobRange Get(unsigned int slot, unsigned int count, const SJsonElement* value) {
-        if (m_firstSize != kNone && slot == m_firstSlot) return FirstRange();
-        if (m_firstSize != kNone) {
-            return m_more.Get(slot, count, [&] { return BlobText(value, m_scratch); });
-        }
-        if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return {};
-        const std::string_view text = value->GetText();
-        if (!value->IsQuoted() && !Detail::IsAscii(text)) {
-            // Bare text outside ASCII: through the variant, as in NarrowText.
-            Detail::SBlobBytes bytes = Detail::DecodeBlob(BlobText(value, m_scratch));
-            m_firstHeap = std::move(bytes.data);
-            return Keep(slot, bytes.size);
-        }
-        char local[256];
-        const char* terminated = nullptr;
-        if (text.size() < sizeof local) {
-            std::memcpy(local, text.data(), text.size());
-            local[text.size()] = '\0';
-            terminated = local;
-        } else {
-            m_scratch.assign(text);
-            terminated = m_scratch.c_str();
-        }
-        const size_t size = Base64::GetDecodedSize(terminated);
-        unsigned char* buffer = m_firstInline;
-        std::unique_ptr<unsigned char[]> heap;
-        if (size > sizeof m_firstInline) {
-            heap = std::make_unique_for_overwrite<unsigned char[]>(size);
-            buffer = heap.get();
-        }
-        Base64::Decode(terminated, size != 0 ? buffer : nullptr, size);  // throws for 0 bytes
-        m_firstHeap = std::move(heap);
-        return Keep(slot, size);
+        return m_cache.Get(slot, count, [&] { return BlobText(value, m_scratch); });
     }
 
 private:
-    static constexpr size_t kNone = SIZE_MAX;
-
-    SBlobRange Keep(unsigned int slot, size_t size) {
-        m_firstSlot = slot;
-        m_firstSize = size;
-        return FirstRange();
-    }
-    SBlobRange FirstRange() const noexcept {
-        const unsigned char* data = m_firstHeap ? m_firstHeap.get() : m_firstInline;
-        return SBlobRange{data, data + m_firstSize};
-    }
-
-    unsigned int m_firstSlot = 0;
-    size_t m_firstSize = kNone;  // kNone while no blob is decoded
-    std::unique_ptr<unsigned char[]> m_firstHeap;
-    unsigned char m_firstInline[48];
-    Detail::CBlobCache m_more;
+    Detail::CBlobCache m_cache;
     std::string m_scratch;
 };
 
@@ -455,7 +327,7 @@ private:
     mutable unsigned int m_next = 0;  // the member after the one found last
     mutable std::string m_names;
     mutable std::vector<unsigned int> m_nameOffsets;
-    CFirstBlobCache m_blobs;
+    CBlobs m_blobs;
     std::string m_scratch;
 };
 
@@ -511,7 +383,7 @@ private:
     }
 
     const SJsonElement* m_array;
-    CFirstBlobCache m_blobs;
+    CBlobs m_blobs;
     std::string m_scratch;
 };
 

@@ -12,6 +12,7 @@
 #endif
 
 #include "core/basepool/raise.h"
+#include "core/tavrin/common/blobtext.h"
 
 namespace Tavrin::Base64 {
 namespace {
@@ -256,6 +257,33 @@ std::string Encode(const void* data, size_t size, bool lineBreaks) {
     }
     return text;
 }
+
+}  // namespace Tavrin::Base64
+
+namespace Tavrin::Detail {
+
+SBase64Scan ScanBase64(std::string_view text) noexcept {
+    SBase64Scan scan;
+    scan.begin = reinterpret_cast<const unsigned char*>(text.data());
+    size_t count = 0;
+    // A NUL is a stop point of the scan, as the terminator of the zero-terminated forms.
+    scan.stop = Base64::Scan(scan.begin, text.size(), count);
+    scan.size = Base64::SizeOf(scan.begin, scan.stop, count);
+    return scan;
+}
+
+void DecodeScannedBase64(const SBase64Scan& scan, unsigned char* out) {
+    if (scan.size == 0 || out == nullptr) Raise(ERaise::Base64Decode);
+    size_t written = 0;
+    if (!Base64::DecodePass(scan.begin, scan.stop, out, scan.size, written)) {
+        Raise(ERaise::Base64Decode);
+    }
+    std::memset(out + written, 0, scan.size - written);
+}
+
+}  // namespace Tavrin::Detail
+
+namespace Tavrin::Base64 {
 
 size_t GetDecodedSize(const char* text) {
     if (text == nullptr) return 0;

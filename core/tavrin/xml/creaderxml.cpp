@@ -13,6 +13,7 @@
 #include <tavrin/qvvariant.h>
 
 #include "core/basepool/chars.h"
+#include "core/basepool/quicknumber.h"
 #include "core/basepool/raise.h"
 #include "core/basepool/utf.h"
 #include "core/platform/threadlocale.h"
@@ -115,13 +116,14 @@ private:
     bool Convert(const char* name, T& value) {
         const SXmlNodeData* element = Find(name);
         if (element == nullptr) return false;
-        QvVariant::ConvertText(ValueText(*element), QvVariant::ETextForm::Narrow, value);
+        const std::string_view text = ValueText(*element);
+        if (Detail::Variant::QuickNumber(text, value)) return true;
+        QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, value);
         return true;
     }
 
     const SXmlNodeData* m_node;
     Detail::CBlobCache m_blobs;  // by child index
-    std::string m_blobText;
 };
 
 // The IContainerReader handed to a container: its elements are the child elements of `node`
@@ -164,7 +166,9 @@ private:
     template <typename T>
     bool Convert(unsigned int index, T& value) {
         if (index >= m_count) return false;
-        QvVariant::ConvertText(readValue(index), QvVariant::ETextForm::Narrow, value);
+        const std::string_view text = readValue(index);
+        if (Detail::Variant::QuickNumber(text, value)) return true;
+        QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, value);
         return true;
     }
 
@@ -176,14 +180,9 @@ private:
 SBlobRange CDataReaderXml::Read(const char* name) {
     const int index = FindIndex(name);
     if (index < 0) return SBlobRange{};
-    return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&]() -> const char* {
-        const std::string_view raw = ElementText(*m_node->children[index]);
-        const std::string_view text = Trim(raw);
-        if (text.empty()) return nullptr;
-        // The decoder reads zero-terminated text; copy only when the end was trimmed.
-        if (text.data() + text.size() == raw.data() + raw.size()) return text.data();
-        m_blobText.assign(text);
-        return m_blobText.c_str();
+    return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&] {
+        const std::string_view text = Trim(ElementText(*m_node->children[index]));
+        return text.empty() ? std::string_view() : text;
     });
 }
 
@@ -236,9 +235,9 @@ bool CDataReaderXml::Read(const char* name, bool& value) {
 
 SBlobRange CContainerReaderXml::Read(unsigned int index) {
     if (index >= m_count) return SBlobRange{};
-    return m_blobs.Get(index, m_count, [&]() -> const char* {
+    return m_blobs.Get(index, m_count, [&] {
         const std::string_view text = readValue(index);
-        return Trim(text).empty() ? nullptr : text.data();
+        return Trim(text).empty() ? std::string_view() : text;
     });
 }
 
