@@ -117,6 +117,9 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
         return &kEmptyObject;
     }
     const size_t base = m_entries.Size();
+    // The dense table in locals: the stores of the entries may alias any member, locals not.
+    const uint32_t* const dense = m_dense.data();
+    const size_t denseSize = m_dense.size();
     uint32_t kinds = 0;
     for (unsigned int s = 0; s < sections; ++s) {
         const uint8_t tag = m_source.U8(c);
@@ -124,7 +127,11 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
         const uint32_t count = m_source.U32(c);
         if (count) kinds |= 1u << tag;
         for (uint32_t i = 0; i < count; ++i) {
-            SEntry e{Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownName), tag, 0};
+            const uint32_t id = m_source.U32(c);
+            const uint32_t name = id < denseSize && dense[id] != kUnknown
+                                      ? dense[id]
+                                      : Resolve(id, Detail::ERaise::BinaryUnknownName);
+            SEntry e{name, tag, 0};
             if (tag < kTagString) {
                 e.value = m_source.Scalar(c, tag);
             } else {
@@ -258,7 +265,11 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
                 element = m_source.Scalar(c, tag);
                 break;
         }
-        std::memcpy(m_elements.Extend(width), &element, width);  // little-endian: low bytes
+        if (tag < kTagString) {
+            std::memcpy(m_elements.Extend(width), &element, width);  // little-endian: low bytes
+        } else {
+            m_elements.Push(element);  // addresses and counts: eight bytes
+        }
     }
     m_source.Park(c);
     const size_t stored = m_elements.Size() - base;
