@@ -1,6 +1,7 @@
 // The writer of one object's values.
 #include "core/tavrin/binary/valuewriters.h"
 
+#include <algorithm>
 #include <bit>
 #include <type_traits>
 
@@ -198,8 +199,16 @@ void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
         for (const SValue& v : values) WriteEntry(sink, tag, v);
         return;
     }
+    // A writer taken from the pool mostly writes the same kind of object again: a small
+    // section with the identifiers of the last one has its order.
+    if (n <= kOrderCache && m_orderSize == n &&
+        std::equal(values.begin(), values.end(), m_orderIds,
+                   [](const SValue& v, uint32_t id) { return v.id == id; })) {
+        for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[m_order[k]]);
+        return;
+    }
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
-    uint32_t localHashes[kLocal];  // filled up to n below
+    uint32_t localHashes[kLocal];    // filled up to n below
     uint32_t localOrder[kLocal];
     std::vector<uint32_t> heapHashes;
     std::vector<uint32_t> heapOrder;
@@ -214,6 +223,11 @@ void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
     for (uint32_t i = 0; i < n; ++i)
         hashes[i] = static_cast<uint32_t>(Detail::IdHash(values[i].id));
     Detail::KeyedTableOrder(hashes, n, order);
+    if (n <= kOrderCache) {
+        for (uint32_t i = 0; i < n; ++i) m_orderIds[i] = values[i].id;
+        std::copy(order, order + n, m_order);
+        m_orderSize = static_cast<uint8_t>(n);
+    }
     for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[order[k]]);
 }
 

@@ -167,6 +167,12 @@ private:
     uint32_t m_ranks = 0;        // the same by position in the section order
     uint8_t m_sections = 0;      // number of those tags
     Detail::CByteStack m_bytes;  // the encoded texts and blobs
+    // The keyed table's order of the last small section written with several values: its
+    // identifiers in position order, and the order.
+    static constexpr uint32_t kOrderCache = 8;
+    mutable uint8_t m_orderSize = 0;
+    mutable uint32_t m_orderIds[kOrderCache] = {};
+    mutable uint8_t m_order[kOrderCache] = {};
 };
 
 // The elements of one container, encoded as they arrive.
