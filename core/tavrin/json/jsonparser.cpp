@@ -177,7 +177,8 @@ const char* ScanValue(const char* p, char terminator, const char* end) {
 uint64_t NameBit(const char* name, size_t length) {
     const auto first = length != 0 ? static_cast<unsigned char>(name[0]) : 0u;
     const auto last = length != 0 ? static_cast<unsigned char>(name[length - 1]) : 0u;
-    const auto mix = static_cast<unsigned int>(length * 7u + first * 3u + last * 5u);
+    const auto mix =
+        static_cast<unsigned int>(length * 7u + size_t{first} * 3u + size_t{last} * 5u);
     return uint64_t{1} << (mix & 63u);
 }
 

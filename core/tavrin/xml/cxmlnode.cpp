@@ -440,10 +440,11 @@ class CScratch {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
-    CScratch() : m_storage(std::make_unique<T[]>(kFirstCapacity)) {
-        m_begin = m_end = m_storage.get();
-        m_capacityEnd = m_begin + kFirstCapacity;
-    }
+    CScratch()
+        : m_storage(std::make_unique<T[]>(kFirstCapacity)),
+          m_begin(m_storage.get()),
+          m_end(m_begin),
+          m_capacityEnd(m_begin + kFirstCapacity) {}
     CScratch(const CScratch&) = delete;
     CScratch& operator=(const CScratch&) = delete;
 
@@ -466,6 +467,7 @@ private:
     void Grow() {
         const size_t count = size();
         auto storage = std::make_unique<T[]>(count * 2);
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is meant
         std::memcpy(storage.get(), m_begin, count * sizeof(T));
         m_storage = std::move(storage);
         m_begin = m_storage.get();
@@ -923,7 +925,7 @@ CXmlNode CXmlNode::Parse(const char* text, size_t* stop) {
     auto tree = std::make_unique<CXmlTree>(length);
     // The strings of the tree stay in this copy; the parser ends each with a NUL of its own.
     auto* copy = static_cast<char*>(tree->arena.Allocate(length + 1 + kTextPadding, 8));
-    std::memcpy(copy, text, length);
+    std::memcpy(copy, text, length);  // NOLINT(bugprone-not-null-terminated-result): the next line
     std::memset(copy + length, 0, 1 + kTextPadding);
     CParser parser(copy, length, tree.get());
     SXmlNodeData* top = parser.Run();
