@@ -135,8 +135,24 @@ protected:
     }
 };
 
+// Writing through an archive into a string stream, for an archive struct `A` with a static
+// Serialize(std::ostream&, const Peer::Orders&).
+template <class A>
+struct SStreamWrites {
+    static size_t WriteOnce(const SWorkload& w) {
+        std::ostringstream stream;
+        A::Serialize(stream, w.peer);
+        return static_cast<size_t>(stream.tellp());
+    }
+    static std::string Write(const SWorkload& w) {
+        std::ostringstream stream;
+        A::Serialize(stream, w.peer);
+        return std::move(stream).str();
+    }
+};
+
 template <class Out, class In>
-struct SCereal {
+struct SCereal : SStreamWrites<SCereal<Out, In>> {
     using Document = std::string;
     static constexpr bool kHeapCounted = true;
     static void Serialize(std::ostream& stream, const Peer::Orders& orders) {
@@ -149,16 +165,6 @@ struct SCereal {
             Out archive(stream);
             archive(cereal::make_nvp("orders", orders));
         }  // the text archives finish their document when they are destroyed
-    }
-    static size_t WriteOnce(const SWorkload& w) {
-        std::ostringstream stream;
-        Serialize(stream, w.peer);
-        return static_cast<size_t>(stream.tellp());
-    }
-    static Document Write(const SWorkload& w) {
-        std::ostringstream stream;
-        Serialize(stream, w.peer);
-        return std::move(stream).str();
     }
     static Peer::Orders Read(const Document& doc) {
         CMemoryBuffer buffer(doc.data(), doc.size());
@@ -173,22 +179,12 @@ struct SCereal {
 };
 
 template <class Out, class In>
-struct SBoost {
+struct SBoost : SStreamWrites<SBoost<Out, In>> {
     using Document = std::string;
     static constexpr bool kHeapCounted = true;
     static void Serialize(std::ostream& stream, const Peer::Orders& orders) {
         Out archive(stream);
         archive << boost::serialization::make_nvp("orders", orders);
-    }
-    static size_t WriteOnce(const SWorkload& w) {
-        std::ostringstream stream;
-        Serialize(stream, w.peer);
-        return static_cast<size_t>(stream.tellp());
-    }
-    static Document Write(const SWorkload& w) {
-        std::ostringstream stream;
-        Serialize(stream, w.peer);
-        return std::move(stream).str();
     }
     static Peer::Orders Read(const Document& doc) {
         CMemoryBuffer buffer(doc.data(), doc.size());
