@@ -76,10 +76,13 @@ def run(args):
     # The CPU model goes into the results, so that a saved run still names its machine.
     model = cpu_model().replace(",", " ").replace("=", " ")
     command = [args.bench, "--benchmark_format=json", "--benchmark_context=cpu_model=" + model]
+    libraries = "/(%s)" % "|".join(args.library) if args.library else "/[^/]*"
     if args.n:
-        command.append("--benchmark_filter=/(%s)$" % "|".join(str(n) for n in args.n))
+        command.append("--benchmark_filter=%s/(%s)$" % (libraries, "|".join(str(n) for n in args.n)))
         if any(n >= 1000000 for n in args.n):
             command.append("--with-million")
+    elif args.library:
+        command.append("--benchmark_filter=%s/[0-9]+$" % libraries)
     if args.min_time:
         command.append("--benchmark_min_time=%s" % args.min_time)
     if args.repetitions > 1:
@@ -336,6 +339,10 @@ def main():
     parser.add_argument("--bench", default=default_bench(), help="path of tavrin_peers_bench")
     parser.add_argument("--n", type=int, action="append",
                         help="only this N (repeatable); 1000000 runs the program with --with-million")
+    parser.add_argument("--library", action="append",
+                        help="only this library's rows (repeatable; as in the row names: tavrin, "
+                             "msgpack, cereal, rapidjson, pugixml, ...); the large N of a few "
+                             "libraries takes far less time than of all")
     parser.add_argument("--min-time", help="passed as --benchmark_min_time")
     parser.add_argument("--repetitions", type=int, default=1, help="report the median of this many runs")
     parser.add_argument("--save", help="also write the raw JSON here")
