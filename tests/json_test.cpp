@@ -634,18 +634,19 @@ TEST(JsonReader, NamesFollowTheMemberMapOrder) {
 
 // The tree as text: members in their stored order as name=value, quoted values in quotes, null
 // array elements as null.
-std::string Dump(const SJsonElement* e) {
+std::string Dump(const char* text, const SJsonElement* e) {
     if (e == nullptr) return "null";
     if (e->GetKind() == SJsonElement::KindValue) {
-        return e->IsQuoted() ? "\"" + std::string(e->GetText()) + "\"" : std::string(e->GetText());
+        const std::string value(e->GetText(text));
+        return e->IsQuoted() ? "\"" + value + "\"" : value;
     }
     std::string out;
     for (unsigned int i = 0; i < e->GetMemberCount(); ++i) {
         const SJsonMember& m = e->GetMember(i);
-        out += (i == 0 ? "" : ",") + std::string(m.name, m.nameLength) + "=" + Dump(&m.element);
+        out += (i == 0 ? "" : ",") + std::string(m.GetName(text)) + "=" + Dump(text, &m.element);
     }
     for (unsigned int i = 0; i < e->GetElementCount(); ++i) {
-        out += (i == 0 ? "" : ",") + Dump(e->GetElement(i));
+        out += (i == 0 ? "" : ",") + Dump(text, e->GetElement(i));
     }
     return e->GetKind() == SJsonElement::KindObject ? "{" + out + "}" : "[" + out + "]";
 }
@@ -656,7 +657,7 @@ std::pair<std::string, const char*> Parse(const char* text, bool array = false) 
     CJsonNodePool pool;
     SJsonElement root(array ? SJsonElement::KindArray : SJsonElement::KindObject);
     const char* end = array ? ParseArray(text, root, pool) : ParseObject(text, root, pool);
-    return {Dump(&root), end};
+    return {Dump(text, &root), end};
 }
 
 TEST(JsonParser, BuildsTheTreeLeniently) {
@@ -795,11 +796,13 @@ TEST(JsonParser, LargeObjectsFindEveryMember) {
     ParseObject(doc.c_str(), root, pool);
     ASSERT_EQ(root.GetMemberCount(), 300u);
     for (unsigned int i = 0; i < 300; ++i) {
-        const SJsonMember* m = root.FindMember("k" + std::to_string(i));
+        const SJsonMember* m = root.FindMember(doc.c_str(), "k" + std::to_string(i));
         ASSERT_EQ(m, &root.GetMember(i)) << i;
-        EXPECT_EQ(Dump(&m->element), i == 5 ? "\"five\"" : i == 7 ? "7.5" : std::to_string(i));
+        EXPECT_EQ(Dump(doc.c_str(), &m->element), i == 5 ? "\"five\"" : i == 7 ? "7.5" : std::to_string(i));
     }
-    for (const char* absent : {"k300", "k", ""}) EXPECT_EQ(root.FindMember(absent), nullptr);
+    for (const char* absent : {"k300", "k", ""}) {
+        EXPECT_EQ(root.FindMember(doc.c_str(), absent), nullptr);
+    }
 }
 
 // ---- Hostile input ---------------------------------------------------------------------------

@@ -59,7 +59,9 @@ public:
 
 private:
     friend class CJsonDocument;
-    explicit CJsonValue(const void* element) noexcept : m_element(element) {}
+    CJsonValue(const char* text, const void* element) noexcept
+        : m_text(text), m_element(element) {}
+    const char* m_text = nullptr;  ///< the document text, where the tree's offsets count from
     const void* m_element = nullptr;
 };
 

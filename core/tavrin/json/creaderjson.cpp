@@ -55,8 +55,7 @@ void FromVariant(const QvVariant& v, double& target) { target = v.ToDouble(); }
 // What the variant holding the value's text gives for T: a quoted string is held as narrow
 // text, a bare value as wide text. For ASCII text the wide form is the bytes themselves.
 template <class T>
-void ConvertValue(const SJsonElement& value, T& target) {
-    const std::string_view text = value.GetText();
+void ConvertValue(std::string_view text, const SJsonElement& value, T& target) {
     if (Detail::Variant::QuickNumber(text, target)) return;
     if (value.IsQuoted()) {
         QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, target);
@@ -68,8 +67,7 @@ void ConvertValue(const SJsonElement& value, T& target) {
 }
 
 // The value's text as a narrow string, escapes not yet decoded, into `out`.
-void NarrowText(const SJsonElement& value, std::string& out) {
-    const std::string_view text = value.GetText();
+void NarrowText(std::string_view text, const SJsonElement& value, std::string& out) {
     if (value.IsQuoted() || Detail::IsAscii(text)) {
         out.assign(text.data(), text.size());
     } else {
@@ -115,42 +113,44 @@ void DecodeEscapes(std::string& text) {
 }
 
 // Reading one element, shared by the object and the container reader. `value` is null when the
-// name is absent, the index out of range or the element null.
+// name is absent, the index out of range or the element null; `doc` is the document text.
 
 template <class T>
-bool ReadScalar(const SJsonElement* value, T& target) {
+bool ReadScalar(const char* doc, const SJsonElement* value, T& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
-    ConvertValue(*value, target);
+    ConvertValue(value->GetText(doc), *value, target);
     return true;
 }
 
-bool ReadBool(const SJsonElement* value, bool& target) {
+bool ReadBool(const char* doc, const SJsonElement* value, bool& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
     // Only ASCII text can be "true" or "false", and ASCII text is its own narrow form.
-    const std::string_view text = value->GetText();
+    const std::string_view text = value->GetText(doc);
     target = text == "true";
     return target || text == "false";
 }
 
-bool ReadString(const SJsonElement* value, std::string& target) {
+bool ReadString(const char* doc, const SJsonElement* value, std::string& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
-    if (value->IsQuoted() || Detail::IsAscii(value->GetText())) {
-        target.assign(value->GetText());  // all or nothing
+    const std::string_view raw = value->GetText(doc);
+    if (value->IsQuoted() || Detail::IsAscii(raw)) {
+        target.assign(raw);  // all or nothing
     } else {
         std::string text;
-        NarrowText(*value, text);
+        NarrowText(raw, *value, text);
         target = std::move(text);
     }
     if (value->MayHoldEscapes()) DecodeEscapes(target);
     return true;
 }
 
-bool ReadWide(const SJsonElement* value, std::wstring& target, std::string& scratch) {
+bool ReadWide(const char* doc, const SJsonElement* value, std::wstring& target,
+              std::string& scratch) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
     // A quoted string without escapes is its own narrow text, decoded: no copy needed.
-    std::string_view text = value->GetText();
+    std::string_view text = value->GetText(doc);
     if (value->MayHoldEscapes()) {
-        NarrowText(*value, scratch);
+        NarrowText(text, *value, scratch);
         DecodeEscapes(scratch);
         text = scratch;
     }
@@ -161,9 +161,9 @@ bool ReadWide(const SJsonElement* value, std::wstring& target, std::string& scra
     return true;
 }
 
-bool ReadDateTime(const SJsonElement* value, IDateTime& target) {
+bool ReadDateTime(const char* doc, const SJsonElement* value, IDateTime& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
-    const std::string_view text = value->GetText();
+    const std::string_view text = value->GetText(doc);
     if (value->IsQuoted()) {
         target.Assign(QvDateTime(text, false));
     } else {
@@ -175,12 +175,11 @@ bool ReadDateTime(const SJsonElement* value, IDateTime& target) {
 
 // The Base64 text of a blob value, read in place unless a bare value outside ASCII takes the
 // variant's way into `scratch`; a view with null data for a value that is no text.
-std::string_view BlobText(const SJsonElement* value, std::string& scratch) {
+std::string_view BlobText(const char* doc, const SJsonElement* value, std::string& scratch) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return {};
-    const std::string_view text = value->GetText();
-    if (value->IsQuoted() || Detail::IsAscii(text))
-        return text.data() ? text : std::string_view("");
-    NarrowText(*value, scratch);
+    const std::string_view text = value->GetText(doc);
+    if (value->IsQuoted() || Detail::IsAscii(text)) return text;
+    NarrowText(text, *value, scratch);
     return scratch;
 }
 
@@ -188,8 +187,9 @@ std::string_view BlobText(const SJsonElement* value, std::string& scratch) {
 class CBlobs {
 public:
     // As CBlobCache::Get, `value` the element of `slot` (null for none).
-    SBlobRange Get(unsigned int slot, unsigned int count, const SJsonElement* value) {
-        return m_cache.Get(slot, count, [&] { return BlobText(value, m_scratch); });
+    SBlobRange Get(const char* doc, unsigned int slot, unsigned int count,
+                   const SJsonElement* value) {
+        return m_cache.Get(slot, count, [&] { return BlobText(doc, value, m_scratch); });
     }
 
 private:
@@ -201,7 +201,7 @@ class CContainerReaderJson;
 
 class CDataReaderJson final : public IDataReader {
 public:
-    explicit CDataReaderJson(const SJsonElement& object) : m_object(&object) {}
+    CDataReaderJson(const char* doc, const SJsonElement& object) : m_doc(doc), m_object(&object) {}
     CDataReaderJson(const CDataReaderJson&) = delete;
     CDataReaderJson& operator=(const CDataReaderJson&) = delete;
 
@@ -218,49 +218,50 @@ public:
         const SJsonMember* member = FindMember(name);
         if (member == nullptr) return {};
         const auto index = static_cast<unsigned int>(member - &m_object->GetMember(0));
-        return m_blobs.Get(index, m_object->GetMemberCount(), &member->element);
+        return m_blobs.Get(m_doc, index, m_object->GetMemberCount(), &member->element);
     }
     bool Read(const char* name, ISerializableContainer& value) override;
     bool Read(const char* name, ISerializable& value) override;
     bool Read(const char* name, IDateTime& value) override {
-        return ReadDateTime(Find(name), value);
+        return ReadDateTime(m_doc, Find(name), value);
     }
     bool Read(const char* name, std::wstring& value) override {
-        return ReadWide(Find(name), value, m_scratch);
+        return ReadWide(m_doc, Find(name), value, m_scratch);
     }
     bool Read(const char* name, std::string& value) override {
-        return ReadString(Find(name), value);
+        return ReadString(m_doc, Find(name), value);
     }
-    bool Read(const char* name, char& value) override { return ReadScalar(Find(name), value); }
-    bool Read(const char* name, double& value) override { return ReadScalar(Find(name), value); }
-    bool Read(const char* name, float& value) override { return ReadScalar(Find(name), value); }
-    bool Read(const char* name, long long& value) override { return ReadScalar(Find(name), value); }
+    bool Read(const char* name, char& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, double& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, float& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, long long& value) override { return ReadScalar(m_doc, Find(name), value); }
     bool Read(const char* name, unsigned long long& value) override {
-        return ReadScalar(Find(name), value);
+        return ReadScalar(m_doc, Find(name), value);
     }
-    bool Read(const char* name, int& value) override { return ReadScalar(Find(name), value); }
+    bool Read(const char* name, int& value) override { return ReadScalar(m_doc, Find(name), value); }
     bool Read(const char* name, unsigned int& value) override {
-        return ReadScalar(Find(name), value);
+        return ReadScalar(m_doc, Find(name), value);
     }
-    bool Read(const char* name, short& value) override { return ReadScalar(Find(name), value); }
+    bool Read(const char* name, short& value) override { return ReadScalar(m_doc, Find(name), value); }
     bool Read(const char* name, unsigned short& value) override {
-        return ReadScalar(Find(name), value);
+        return ReadScalar(m_doc, Find(name), value);
     }
     bool Read(const char* name, signed char& value) override {
-        return ReadScalar(Find(name), value);
+        return ReadScalar(m_doc, Find(name), value);
     }
     bool Read(const char* name, unsigned char& value) override {
-        return ReadScalar(Find(name), value);
+        return ReadScalar(m_doc, Find(name), value);
     }
-    bool Read(const char* name, bool& value) override { return ReadBool(Find(name), value); }
+    bool Read(const char* name, bool& value) override { return ReadBool(m_doc, Find(name), value); }
 
 private:
     // Whether the member's name has the bytes of the zero-terminated `name`. Compares byte by
     // byte, so that `name` is not read past its end (a name in the document holds no zero).
-    static bool HasName(const SJsonMember& member, const char* name) noexcept {
+    bool HasName(const SJsonMember& member, const char* name) const noexcept {
         const unsigned int length = member.nameLength;
+        const char* stored = m_doc + member.nameOffset;
         for (unsigned int i = 0; i < length; ++i) {
-            if (name[i] != member.name[i]) return false;
+            if (name[i] != stored[i]) return false;
         }
         return name[length] == '\0';
     }
@@ -276,7 +277,7 @@ private:
         }
         const SJsonMember* member = nullptr;
         if (count > kScanLimit) {
-            member = m_object->FindMember(name);
+            member = m_object->FindMember(m_doc, name);
         } else {
             for (unsigned int i = 0; i < count; ++i) {
                 if (HasName(m_object->GetMember(i), name)) {
@@ -301,8 +302,8 @@ private:
         const unsigned int count = m_object->GetMemberCount();
         std::vector<uint32_t> hashes(count);
         for (unsigned int i = 0; i < count; ++i) {
-            const SJsonMember& member = m_object->GetMember(i);
-            hashes[i] = static_cast<uint32_t>(Detail::KeyHash(member.name, member.nameLength));
+            const std::string_view name = m_object->GetMember(i).GetName(m_doc);
+            hashes[i] = static_cast<uint32_t>(Detail::KeyHash(name.data(), name.size()));
         }
         std::vector<uint32_t> order(count);
         Detail::KeyedTableOrder(hashes.data(), count, order.data());
@@ -310,9 +311,8 @@ private:
         offsets.reserve(count);
         std::string names;
         for (const unsigned int i : order) {
-            const SJsonMember& member = m_object->GetMember(i);
             offsets.push_back(static_cast<unsigned int>(names.size()));
-            names.append(member.name, member.nameLength);
+            names.append(m_object->GetMember(i).GetName(m_doc));
             names.push_back('\0');
         }
         m_names = std::move(names);
@@ -323,6 +323,7 @@ private:
     // their index.
     static constexpr unsigned int kScanLimit = 16;
 
+    const char* m_doc;  // the document text
     const SJsonElement* m_object;
     mutable unsigned int m_next = 0;  // the member after the one found last
     mutable std::string m_names;
@@ -333,88 +334,89 @@ private:
 
 class CContainerReaderJson final : public IContainerReader {
 public:
-    explicit CContainerReaderJson(const SJsonElement& array) : m_array(&array) {}
+    CContainerReaderJson(const char* doc, const SJsonElement& array) : m_doc(doc), m_array(&array) {}
     CContainerReaderJson(const CContainerReaderJson&) = delete;
     CContainerReaderJson& operator=(const CContainerReaderJson&) = delete;
 
     SBlobRange Read(unsigned int index) override {
         if (index >= m_array->GetElementCount()) return {};
-        return m_blobs.Get(index, m_array->GetElementCount(), m_array->GetElement(index));
+        return m_blobs.Get(m_doc, index, m_array->GetElementCount(), m_array->GetElement(index));
     }
     bool Read(unsigned int index, ISerializableContainer& value) override;
     bool Read(unsigned int index, ISerializable& value) override;
     bool Read(unsigned int index, IDateTime& value) override {
-        return ReadDateTime(Find(index), value);
+        return ReadDateTime(m_doc, Find(index), value);
     }
     bool Read(unsigned int index, std::wstring& value) override {
-        return ReadWide(Find(index), value, m_scratch);
+        return ReadWide(m_doc, Find(index), value, m_scratch);
     }
     bool Read(unsigned int index, std::string& value) override {
-        return ReadString(Find(index), value);
+        return ReadString(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, char& value) override { return ReadScalar(Find(index), value); }
-    bool Read(unsigned int index, double& value) override { return ReadScalar(Find(index), value); }
-    bool Read(unsigned int index, float& value) override { return ReadScalar(Find(index), value); }
+    bool Read(unsigned int index, char& value) override { return ReadScalar(m_doc, Find(index), value); }
+    bool Read(unsigned int index, double& value) override { return ReadScalar(m_doc, Find(index), value); }
+    bool Read(unsigned int index, float& value) override { return ReadScalar(m_doc, Find(index), value); }
     bool Read(unsigned int index, long long& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
     bool Read(unsigned int index, unsigned long long& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, int& value) override { return ReadScalar(Find(index), value); }
+    bool Read(unsigned int index, int& value) override { return ReadScalar(m_doc, Find(index), value); }
     bool Read(unsigned int index, unsigned int& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, short& value) override { return ReadScalar(Find(index), value); }
+    bool Read(unsigned int index, short& value) override { return ReadScalar(m_doc, Find(index), value); }
     bool Read(unsigned int index, unsigned short& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
     bool Read(unsigned int index, signed char& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
     bool Read(unsigned int index, unsigned char& value) override {
-        return ReadScalar(Find(index), value);
+        return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, bool& value) override { return ReadBool(Find(index), value); }
+    bool Read(unsigned int index, bool& value) override { return ReadBool(m_doc, Find(index), value); }
 
 private:
     const SJsonElement* Find(unsigned int index) const {
         return index < m_array->GetElementCount() ? m_array->GetElement(index) : nullptr;
     }
 
+    const char* m_doc;  // the document text
     const SJsonElement* m_array;
     CBlobs m_blobs;
     std::string m_scratch;
 };
 
-bool ReadObject(const SJsonElement* value, ISerializable& target) {
+bool ReadObject(const char* doc, const SJsonElement* value, ISerializable& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindObject) return false;
-    CDataReaderJson reader(*value);
+    CDataReaderJson reader(doc, *value);
     target.Read(reader);
     return true;
 }
 
-bool ReadContainer(const SJsonElement* value, ISerializableContainer& target) {
+bool ReadContainer(const char* doc, const SJsonElement* value, ISerializableContainer& target) {
     if (value == nullptr || value->GetKind() != SJsonElement::KindArray) return false;
-    CContainerReaderJson reader(*value);
+    CContainerReaderJson reader(doc, *value);
     target.Read(reader);
     return true;
 }
 
 bool CDataReaderJson::Read(const char* name, ISerializableContainer& value) {
-    return ReadContainer(Find(name), value);
+    return ReadContainer(m_doc, Find(name), value);
 }
 
 bool CDataReaderJson::Read(const char* name, ISerializable& value) {
-    return ReadObject(Find(name), value);
+    return ReadObject(m_doc, Find(name), value);
 }
 
 bool CContainerReaderJson::Read(unsigned int index, ISerializableContainer& value) {
-    return ReadContainer(Find(index), value);
+    return ReadContainer(m_doc, Find(index), value);
 }
 
 bool CContainerReaderJson::Read(unsigned int index, ISerializable& value) {
-    return ReadObject(Find(index), value);
+    return ReadObject(m_doc, Find(index), value);
 }
 
 // Parses the whole text into a tree (an object or an array at the root) and lets `target`
@@ -424,8 +426,9 @@ void ReadDocument(const char* text, unsigned int rootKind, Parse parse, Target& 
     const Platform::CThreadLocaleGuard cLocale;
     CJsonNodePool pool;
     SJsonElement root(rootKind);
-    parse(text != nullptr ? text : "", root, pool);
-    Reader reader(root);
+    if (text == nullptr) text = "";
+    parse(text, root, pool);
+    Reader reader(text, root);
     target.Read(reader);
 }
 
@@ -445,6 +448,7 @@ namespace Detail {
 struct SJsonDocumentView {
     CJsonNodePool pool;
     SJsonElement root{SJsonElement::KindObject};
+    const char* text = "";
     bool parsed = false;
     size_t stop = 0;
 };
@@ -468,7 +472,7 @@ CJsonValue::EType CJsonValue::GetType() const noexcept {
 
 std::string_view CJsonValue::GetText() const noexcept {
     const SJsonElement* e = ElementOf(m_element);
-    return e != nullptr ? e->GetText() : std::string_view();
+    return e != nullptr ? e->GetText(m_text) : std::string_view();
 }
 
 unsigned int CJsonValue::GetCount() const noexcept {
@@ -480,35 +484,35 @@ unsigned int CJsonValue::GetCount() const noexcept {
 std::string_view CJsonValue::GetMemberName(unsigned int index) const noexcept {
     const SJsonElement* e = ElementOf(m_element);
     if (e == nullptr || index >= e->GetMemberCount()) return {};
-    const SJsonMember& m = e->GetMember(index);
-    return {m.name, m.nameLength};
+    return e->GetMember(index).GetName(m_text);
 }
 
 CJsonValue CJsonValue::GetChild(unsigned int index) const noexcept {
     const SJsonElement* e = ElementOf(m_element);
     if (e == nullptr) return {};
     if (e->GetKind() == SJsonElement::KindObject) {
-        return index < e->GetMemberCount() ? CJsonValue(&e->GetMember(index).element)
+        return index < e->GetMemberCount() ? CJsonValue(m_text, &e->GetMember(index).element)
                                            : CJsonValue();
     }
-    return index < e->GetElementCount() ? CJsonValue(e->GetElement(index)) : CJsonValue();
+    return index < e->GetElementCount() ? CJsonValue(m_text, e->GetElement(index))
+                                        : CJsonValue();
 }
 
 CJsonValue CJsonValue::Find(std::string_view name) const noexcept {
     const SJsonElement* e = ElementOf(m_element);
     if (e == nullptr || e->GetKind() != SJsonElement::KindObject) return {};
-    const SJsonMember* m = e->FindMember(name);
-    return m != nullptr ? CJsonValue(&m->element) : CJsonValue();
+    const SJsonMember* m = e->FindMember(m_text, name);
+    return m != nullptr ? CJsonValue(m_text, &m->element) : CJsonValue();
 }
 
 bool CJsonValue::ReadObject(ISerializable& target) const {
     const Platform::CThreadLocaleGuard cLocale;
-    return Tavrin::ReadObject(ElementOf(m_element), target);
+    return Tavrin::ReadObject(m_text, ElementOf(m_element), target);
 }
 
 bool CJsonValue::ReadContainer(ISerializableContainer& target) const {
     const Platform::CThreadLocaleGuard cLocale;
-    return Tavrin::ReadContainer(ElementOf(m_element), target);
+    return Tavrin::ReadContainer(m_text, ElementOf(m_element), target);
 }
 
 CJsonDocument::CJsonDocument() : m_view(std::make_unique<Detail::SJsonDocumentView>()) {}
@@ -535,12 +539,13 @@ void CJsonDocument::Parse(const char* text) {
         m_view->stop = stop >= text && stop <= text + length ? static_cast<size_t>(stop - text) : 0;
         throw;
     }
+    view->text = text;
     view->parsed = true;
     m_view = std::move(view);
 }
 
 CJsonValue CJsonDocument::GetRoot() const noexcept {
-    return m_view->parsed ? CJsonValue(&m_view->root) : CJsonValue();
+    return m_view->parsed ? CJsonValue(m_view->text, &m_view->root) : CJsonValue();
 }
 
 size_t CJsonDocument::GetStopOffset() const noexcept { return m_view->stop; }

@@ -188,38 +188,44 @@ unsigned int IndexMask(unsigned int count) {
     return static_cast<unsigned int>(std::bit_ceil(static_cast<uint64_t>(count) * 2) - 1);
 }
 
-bool SameName(const SJsonMember& member, std::string_view name) {
-    return member.nameLength == name.size() &&
-           std::memcmp(member.name, name.data(), name.size()) == 0;
-}
-
-bool SameName(const SJsonMember& member, const char* name, size_t length) {
-    return member.nameLength == length && std::memcmp(member.name, name, length) == 0;
+bool SameName(const char* text, const SJsonMember& member, const char* name, size_t length) {
+    return member.nameLength == length && std::memcmp(text + member.nameOffset, name, length) == 0;
 }
 
 }  // namespace
 
-SJsonElement::SJsonElement(unsigned int kind) : m_kind(kind) {
+constinit const SJsonElement::SBlock SJsonElement::s_emptyBlock{0};
+
+SJsonElement::SJsonElement(unsigned int kind) {
     if (kind != KindValue && kind != KindObject && kind != KindArray) {
         Raise(ERaise::JsonElementKind);
     }
-    if (kind == KindValue) m_data = "";
+    if (kind == KindValue) {
+        m_word = kScalar;
+    } else {
+        m_word = reinterpret_cast<uintptr_t>(&s_emptyBlock) | (kind == KindArray ? kArrayTag : 0);
+    }
 }
 
-const SJsonMember* SJsonElement::FindMember(std::string_view name) const noexcept {
-    if (m_kind != KindObject) return nullptr;
-    const SJsonMember* members = static_cast<const SJsonMember*>(m_data);
-    if (m_index == nullptr) {
-        for (unsigned int i = 0; i < m_size; ++i) {
-            if (SameName(members[i], name)) return &members[i];
+const SJsonMember* SJsonElement::FindMember(const char* text,
+                                            std::string_view name) const noexcept {
+    if (GetKind() != KindObject) return nullptr;
+    const unsigned int count = Pointer<SBlock>()->count;
+    const SJsonMember* members = Entries<SJsonMember>();
+    if (count <= kIndexThreshold) {
+        for (unsigned int i = 0; i < count; ++i) {
+            if (SameName(text, members[i], name.data(), name.size())) return &members[i];
         }
         return nullptr;
     }
-    const unsigned int mask = IndexMask(m_size);
+    const auto* index = reinterpret_cast<const unsigned int*>(members + count);
+    const unsigned int mask = IndexMask(count);
     for (size_t slot = Detail::IndexHash(name) & mask;; slot = (slot + 1) & mask) {
-        const unsigned int entry = m_index[slot];
+        const unsigned int entry = index[slot];
         if (entry == 0) return nullptr;
-        if (SameName(members[entry - 1], name)) return &members[entry - 1];
+        if (SameName(text, members[entry - 1], name.data(), name.size())) {
+            return &members[entry - 1];
+        }
     }
 }
 
@@ -228,7 +234,13 @@ const SJsonMember* SJsonElement::FindMember(std::string_view name) const noexcep
 // contiguous array.
 class CJsonParser {
 public:
-    CJsonParser(CJsonNodePool& pool, const char* end) : m_pool(&pool), m_end(end) {}
+    // `text` is the document, `end` its terminating zero.
+    CJsonParser(CJsonNodePool& pool, const char* text, const char* end)
+        : m_pool(&pool), m_text(text), m_end(end) {
+        if (static_cast<size_t>(end - text) > UINT32_MAX) {
+            throw std::length_error("JSON text of 4 GiB or more");
+        }
+    }
 
     // A member of an earlier member's name replaces that member's value in its place. Up to
     // kIndexThreshold members that happens here, as they come; above, CloseObject does it for
@@ -253,7 +265,7 @@ public:
             p = SkipEmptyChars(p + 1);
             SJsonElement element;
             p = ParseElement(p, '}', element);
-            if (element.m_kind != SJsonElement::kKindNull) {
+            if (element.m_word != SJsonElement::kNull) {
                 const size_t length = static_cast<size_t>(close - name);
                 const size_t count = m_members.size() - base;
                 if (count < kIndexThreshold) {
@@ -268,7 +280,8 @@ public:
                     }
                     nameBits |= bit;
                 }
-                m_members.push_back(SJsonMember{name, static_cast<unsigned int>(length), element});
+                m_members.push_back(SJsonMember{static_cast<uint32_t>(name - m_text),
+                                                static_cast<uint32_t>(length), element});
             }
             if (*p == ',') p = SkipEmptyChars(p + 1);
         }
@@ -276,7 +289,7 @@ public:
 
     const char* ParseArray(const char* p, SJsonElement& array) {
         if (*p == '\0') {
-            SetChildren(array, SJsonElement::KindArray, nullptr, 0);
+            array = SJsonElement(SJsonElement::KindArray);
             return p;
         }
         p = SkipEmptyChars(p);
@@ -284,7 +297,7 @@ public:
         p = SkipEmptyChars(p + 1);
         if (*p == ',') Stop(p, ERaise::JsonArrayLeadingComma);
         if (*p == ']') {
-            SetChildren(array, SJsonElement::KindArray, nullptr, 0);
+            array = SJsonElement(SJsonElement::KindArray);
             return p + 1;
         }
         const size_t base = m_elements.size();
@@ -311,8 +324,9 @@ private:
             case '"': {
                 bool escaped = false;
                 const char* close = ScanString(p + 1, m_end, escaped);
-                SetText(element, p + 1, close, true);
-                element.m_escaped = escaped;
+                SetText(element, p + 1, close,
+                        escaped ? SJsonElement::kQuoted | SJsonElement::kEscaped
+                                : SJsonElement::kQuoted);
                 return SkipEmptyChars(close + 1);
             }
             case '[':
@@ -328,9 +342,9 @@ private:
             default: {
                 const char* end = ScanValue(p, terminator, m_end);
                 if (end - p == 4 && std::memcmp(p, "null", 4) == 0) {
-                    element.m_kind = SJsonElement::kKindNull;
+                    element.m_word = SJsonElement::kNull;
                 } else {
-                    SetText(element, p, end, false);
+                    SetText(element, p, end, 0);
                 }
                 return SkipEmptyChars(end);
             }
@@ -342,39 +356,51 @@ private:
         ++m_depth;
     }
 
-    static void SetText(SJsonElement& element, const char* begin, const char* end, bool quoted) {
-        element.m_kind = SJsonElement::KindValue;
-        element.m_data = begin;
-        element.m_size = static_cast<unsigned int>(end - begin);
-        element.m_quoted = quoted;
-        element.m_escaped = false;
+    // A value: its offset and length in the word, or, for a text too long for that, in a
+    // record of the pool.
+    void SetText(SJsonElement& element, const char* begin, const char* end, uint64_t flags) {
+        const auto offset = static_cast<uint64_t>(begin - m_text);
+        const auto length = static_cast<uint64_t>(end - begin);
+        if (length <= SJsonElement::kLengthMask) {
+            element.m_word = offset << 32 | length << 3 | flags | SJsonElement::kScalar;
+            return;
+        }
+        const auto* record = m_pool->Make<SJsonElement::SLongText>(
+            SJsonElement::SLongText{offset, length, flags});
+        element.m_word = reinterpret_cast<uintptr_t>(record) | SJsonElement::kLongText;
     }
 
-    static void SetChildren(SJsonElement& element, unsigned int kind, const void* data,
-                            size_t count) {
+    // A block of `count` entries of `size` bytes after its count, and `extra` bytes after
+    // those; the entries are copied from `entries`.
+    unsigned char* NewBlock(const void* entries, size_t count, size_t size, size_t extra) {
         if (count > UINT32_MAX) throw std::length_error("JSON block with too many entries");
-        element.m_kind = kind;
-        element.m_data = data;
-        element.m_size = static_cast<unsigned int>(count);
-        element.m_index = nullptr;
-        element.m_quoted = false;
-        element.m_escaped = false;
+        constexpr size_t kHead = sizeof(SJsonElement::SBlock);
+        auto* block = static_cast<unsigned char*>(
+            m_pool->Allocate(kHead + count * size + extra, alignof(SJsonElement::SBlock)));
+        ::new (block) SJsonElement::SBlock{static_cast<unsigned int>(count)};
+        std::memcpy(block + kHead, entries, count * size);
+        return block;
     }
 
     void CloseArray(SJsonElement& array, size_t base) {
         const size_t count = m_elements.size() - base;
-        const SJsonElement* storage = m_pool->Copy(m_elements.data() + base, count);
+        const unsigned char* block =
+            NewBlock(m_elements.data() + base, count, sizeof(SJsonElement), 0);
         m_elements.resize(base);
-        SetChildren(array, SJsonElement::KindArray, storage, count);
+        array.m_word = reinterpret_cast<uintptr_t>(block) | SJsonElement::kArrayTag;
     }
 
     // The member of the open object (its members start at `base`) with this name, or null.
     SJsonMember* FindEarlier(size_t base, const char* name, size_t length) {
         SJsonMember* const end = m_members.data() + m_members.size();
         for (SJsonMember* m = m_members.data() + base; m != end; ++m) {
-            if (SameName(*m, name, length)) return m;
+            if (SameName(m_text, *m, name, length)) return m;
         }
         return nullptr;
+    }
+
+    std::string_view NameOf(const SJsonMember& member) const {
+        return {m_text + member.nameOffset, member.nameLength};
     }
 
     // Moves the members of the closing object into the pool. Above kIndexThreshold members
@@ -389,9 +415,10 @@ private:
             const unsigned int mask = IndexMask(static_cast<unsigned int>(parsed));
             m_seen.assign(static_cast<size_t>(mask) + 1, 0);
             for (size_t i = 0; i < parsed; ++i) {
-                const std::string_view name(members[i].name, members[i].nameLength);
+                const std::string_view name = NameOf(members[i]);
                 size_t slot = Detail::IndexHash(name) & mask;
-                while (m_seen[slot] != 0 && !SameName(members[m_seen[slot] - 1], name)) {
+                while (m_seen[slot] != 0 &&
+                       !SameName(m_text, members[m_seen[slot] - 1], name.data(), name.size())) {
                     slot = (slot + 1) & mask;
                 }
                 if (m_seen[slot] != 0) {
@@ -402,27 +429,30 @@ private:
                 }
             }
         }
-        const SJsonMember* storage = m_pool->Copy(members, kept);
+        // A large object's lookup index follows its members.
+        const size_t slots =
+            kept > kIndexThreshold ? size_t{IndexMask(static_cast<unsigned int>(kept))} + 1 : 0;
+        unsigned char* block =
+            NewBlock(members, kept, sizeof(SJsonMember), slots * sizeof(unsigned int));
         m_members.resize(base);
-        SetChildren(object, SJsonElement::KindObject, storage, kept);
-        if (kept > kIndexThreshold) object.m_index = BuildIndex(object);
-    }
-
-    const unsigned int* BuildIndex(const SJsonElement& object) {
-        const unsigned int mask = IndexMask(object.m_size);
-        unsigned int* index = m_pool->AllocateArray<unsigned int>(static_cast<size_t>(mask) + 1);
-        std::fill(index, index + mask + 1, 0u);
-        const SJsonMember* members = static_cast<const SJsonMember*>(object.m_data);
-        for (unsigned int i = 0; i < object.m_size; ++i) {
-            size_t slot = Detail::IndexHash({members[i].name, members[i].nameLength}) & mask;
-            while (index[slot] != 0) slot = (slot + 1) & mask;
-            index[slot] = i + 1;
+        if (slots != 0) {
+            const auto* stored =
+                reinterpret_cast<const SJsonMember*>(block + sizeof(SJsonElement::SBlock));
+            auto* index = reinterpret_cast<unsigned int*>(block + sizeof(SJsonElement::SBlock) +
+                                                          kept * sizeof(SJsonMember));
+            std::fill(index, index + slots, 0u);
+            for (size_t i = 0; i < kept; ++i) {
+                size_t slot = Detail::IndexHash(NameOf(stored[i])) & (slots - 1);
+                while (index[slot] != 0) slot = (slot + 1) & (slots - 1);
+                index[slot] = static_cast<unsigned int>(i + 1);
+            }
         }
-        return index;
+        object.m_word = reinterpret_cast<uintptr_t>(block);
     }
 
     CJsonNodePool* m_pool;
-    const char* m_end;  // the text's terminating zero
+    const char* m_text;  // the document
+    const char* m_end;   // the text's terminating zero
     Detail::CStack<SJsonMember> m_members;
     Detail::CStack<SJsonElement> m_elements;
     std::vector<unsigned int> m_seen;
@@ -434,12 +464,12 @@ const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& p
         object = SJsonElement(SJsonElement::KindObject);
         return nullptr;
     }
-    CJsonParser parser(pool, text + std::strlen(text));
+    CJsonParser parser(pool, text, text + std::strlen(text));
     return parser.ParseObject(text, object);
 }
 
 const char* ParseArray(const char* text, SJsonElement& array, CJsonNodePool& pool) {
-    CJsonParser parser(pool, text + std::strlen(text));
+    CJsonParser parser(pool, text, text + std::strlen(text));
     return parser.ParseArray(text, array);
 }
 

@@ -6,9 +6,12 @@
 // value is null is not stored; a later member with the name of an earlier one replaces its value
 // and keeps its place; a null array element is kept as an empty slot.
 //
-// Nodes are views: a value's text and a member's name point into the document text, so the text
-// must stay unchanged while the tree is used. Every node made by a parse lives in the
-// CJsonNodePool passed to it and goes when that pool goes. The parser is jsonparser.cpp.
+// Nodes are views: a value's text and a member's name are offsets into the document text, so
+// the text must stay unchanged while the tree is used, and every call that reads text takes the
+// text's start. A node is one 64-bit word and a member 16 bytes, so that the tree of a large
+// document stays well below the size of its text times two. Every block of members or elements
+// made by a parse lives in the CJsonNodePool passed to it and goes when that pool goes. The
+// parser is jsonparser.cpp.
 #pragma once
 
 #include <cstddef>
@@ -24,74 +27,133 @@ class CJsonNodePool;
 struct SJsonMember;
 
 // One node: a value (quoted string or bare text), an object or an array.
-struct SJsonElement {
+class SJsonElement {
+public:
     enum EKind : unsigned int { KindValue = 0, KindObject = 2, KindArray = 3 };
 
     // An empty element of `kind`: empty bare text, an object without members or an array
     // without elements. Any other kind throws CException (ERaise::JsonElementKind).
     explicit SJsonElement(unsigned int kind);
 
-    unsigned int GetKind() const noexcept { return m_kind; }
+    unsigned int GetKind() const noexcept {
+        if ((m_word & kScalar) != 0 || (m_word & kTagMask) == kLongText) return KindValue;
+        return (m_word & kArrayTag) != 0 ? KindArray : KindObject;
+    }
 
     // Values. A quoted string gives the bytes between its quotes, escapes as written; a bare
     // value (number, true, false or any other unquoted text) gives its bytes. Empty for objects
-    // and arrays.
-    bool IsQuoted() const noexcept { return m_quoted; }
+    // and arrays. `text` is the start of the document text.
+    bool IsQuoted() const noexcept { return (Flags() & kQuoted) != 0; }
     // A quoted string that holds a backslash (an escape pair). Bare values: always true, the
     // parser does not look.
-    bool MayHoldEscapes() const noexcept { return !m_quoted || m_escaped; }
-    std::string_view GetText() const noexcept {
-        return m_kind == KindValue ? std::string_view(static_cast<const char*>(m_data), m_size)
-                                   : std::string_view();
+    bool MayHoldEscapes() const noexcept {
+        const uint64_t flags = Flags();
+        return (flags & kQuoted) == 0 || (flags & kEscaped) != 0;
+    }
+    std::string_view GetText(const char* text) const noexcept {
+        if ((m_word & kScalar) != 0) {
+            return {text + (m_word >> 32), static_cast<size_t>((m_word >> 3) & kLengthMask)};
+        }
+        if ((m_word & kTagMask) == kLongText) {
+            const SLongText* t = Pointer<SLongText>();
+            return {text + t->offset, static_cast<size_t>(t->length)};
+        }
+        return {};
     }
 
     // Objects: members in the order of their first appearance in the document (not the order
     // in which a reader hands out names). 0 for other kinds.
-    unsigned int GetMemberCount() const noexcept { return m_kind == KindObject ? m_size : 0; }
+    unsigned int GetMemberCount() const noexcept {
+        return GetKind() == KindObject ? Pointer<SBlock>()->count : 0;
+    }
     // `index` must be below GetMemberCount().
     const SJsonMember& GetMember(unsigned int index) const noexcept;
     // The member whose name has exactly these bytes, or null.
-    const SJsonMember* FindMember(std::string_view name) const noexcept;
+    const SJsonMember* FindMember(const char* text, std::string_view name) const noexcept;
 
     // Arrays: elements in document order. 0 for other kinds.
-    unsigned int GetElementCount() const noexcept { return m_kind == KindArray ? m_size : 0; }
+    unsigned int GetElementCount() const noexcept {
+        return GetKind() == KindArray ? Pointer<SBlock>()->count : 0;
+    }
     // The element at `index` (below GetElementCount()), or null for a null element.
-    const SJsonElement* GetElement(unsigned int index) const noexcept;
+    const SJsonElement* GetElement(unsigned int index) const noexcept {
+        const SJsonElement& slot = Entries<SJsonElement>()[index];
+        return slot.m_word == kNull ? nullptr : &slot;
+    }
 
 private:
     friend class CJsonParser;
-    static constexpr unsigned int kKindNull = 0xFFFFFFFFu;  // an empty slot of an array
+
+    // The word: a value whose text fits holds bit 0, its flags in bits 1 and 2, its length in
+    // bits 3 to 31 and the offset of its text in bits 32 to 63. Any other node is the address
+    // of an 8-byte aligned record with a tag in its low 3 bits: an object's or array's block
+    // (a count, then its members or elements) or the offset and length of a long text. 0 is
+    // the empty slot of a null array element.
+    static constexpr uint64_t kScalar = 1;
+    static constexpr uint64_t kQuoted = 2;
+    static constexpr uint64_t kEscaped = 4;
+    static constexpr uint64_t kTagMask = 7;
+    static constexpr uint64_t kArrayTag = 2;
+    static constexpr uint64_t kLongText = 4;
+    static constexpr uint64_t kLengthMask = (uint64_t{1} << 29) - 1;
+    static constexpr uint64_t kNull = 0;
+
+    // What an object's or array's word points to; its members or elements follow it, and a
+    // large object's hash index follows those.
+    struct alignas(8) SBlock {
+        unsigned int count;
+    };
+    // A value whose offset or length does not fit in the word.
+    struct alignas(8) SLongText {
+        uint64_t offset;
+        uint64_t length;
+        uint64_t flags;
+    };
+    static const SBlock s_emptyBlock;
+
     SJsonElement() noexcept = default;
 
-    const void* m_data = nullptr;           // text, SJsonMember[] or SJsonElement[]
-    const unsigned int* m_index = nullptr;  // hash index of a large object's members
-    unsigned int m_size = 0;                // bytes, members or elements
-    unsigned int m_kind = KindValue;
-    bool m_quoted = false;
-    bool m_escaped = false;
+    template <class T>
+    const T* Pointer() const noexcept {
+        return reinterpret_cast<const T*>(static_cast<uintptr_t>(m_word & ~kTagMask));
+    }
+    // The members or elements of an object's or array's block.
+    template <class T>
+    const T* Entries() const noexcept {
+        return reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(Pointer<SBlock>()) +
+                                          sizeof(SBlock));
+    }
+    uint64_t Flags() const noexcept {
+        if ((m_word & kScalar) != 0) return m_word;
+        if ((m_word & kTagMask) == kLongText) return Pointer<SLongText>()->flags;
+        return 0;
+    }
+
+    uint64_t m_word = kNull;
 };
 
-// One member of an object. The names of one object's members are all different.
+// One member of an object: the offset and length of its name in the document text, and its
+// value. The names of one object's members are all different.
 struct SJsonMember {
-    const char* name;  // not zero-terminated
-    unsigned int nameLength;
+    uint32_t nameOffset;
+    uint32_t nameLength;
     SJsonElement element;
+
+    std::string_view GetName(const char* text) const noexcept {
+        return {text + nameOffset, nameLength};
+    }
 };
 
 inline const SJsonMember& SJsonElement::GetMember(unsigned int index) const noexcept {
-    return static_cast<const SJsonMember*>(m_data)[index];
-}
-
-inline const SJsonElement* SJsonElement::GetElement(unsigned int index) const noexcept {
-    const SJsonElement& slot = static_cast<const SJsonElement*>(m_data)[index];
-    return slot.m_kind == kKindNull ? nullptr : &slot;
+    return Entries<SJsonMember>()[index];
 }
 
 // The memory of one document's tree, given back all at once when the pool is destroyed: the
-// formats' arena, starting with a block that holds the tree of a small document.
+// formats' arena, starting with a block that holds the tree of a small document. Blocks stop
+// growing at 256 KB, so that the last one, partly used, wastes little of a large tree.
 class CJsonNodePool : public Detail::CArena {
 public:
-    CJsonNodePool() noexcept : CArena(size_t{16} * 1024) {}
+    CJsonNodePool() noexcept : CArena(size_t{16} * 1024, size_t{256} * 1024) {}
 };
 
 // Parses an object document at `text` into `object` (which must be of the object kind and is
@@ -101,7 +163,8 @@ public:
 // Throws CException on malformed text, one raising place (ERaise::Json...) per kind of fault:
 // the end of the text where a value or bracket is due, a string or bare value not closed, a
 // missing '{', name or colon, a missing '[', a comma before the first or after the last array
-// element, nesting too deep.
+// element, nesting too deep. Throws std::length_error for a text of 4 GiB or more, whose
+// offsets the tree cannot hold.
 const char* ParseObject(const char* text, SJsonElement& object, CJsonNodePool& pool);
 
 // Parses an array document at `text` into `array` (of the array kind, replaced). An empty text
