@@ -117,13 +117,13 @@ void DecodeEscapes(std::string& text) {
 
 template <class T>
 bool ReadScalar(const char* doc, const SJsonElement* value, T& target) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
+    if (value == nullptr || !value->IsValue()) return false;
     ConvertValue(value->GetText(doc), *value, target);
     return true;
 }
 
 bool ReadBool(const char* doc, const SJsonElement* value, bool& target) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
+    if (value == nullptr || !value->IsValue()) return false;
     // Only ASCII text can be "true" or "false", and ASCII text is its own narrow form.
     const std::string_view text = value->GetText(doc);
     target = text == "true";
@@ -131,7 +131,7 @@ bool ReadBool(const char* doc, const SJsonElement* value, bool& target) {
 }
 
 bool ReadString(const char* doc, const SJsonElement* value, std::string& target) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
+    if (value == nullptr || !value->IsValue()) return false;
     const std::string_view raw = value->GetText(doc);
     if (value->IsQuoted() || Detail::IsAscii(raw)) {
         target.assign(raw);  // all or nothing
@@ -146,7 +146,7 @@ bool ReadString(const char* doc, const SJsonElement* value, std::string& target)
 
 bool ReadWide(const char* doc, const SJsonElement* value, std::wstring& target,
               std::string& scratch) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
+    if (value == nullptr || !value->IsValue()) return false;
     // A quoted string without escapes is its own narrow text, decoded: no copy needed.
     std::string_view text = value->GetText(doc);
     if (value->MayHoldEscapes()) {
@@ -162,7 +162,7 @@ bool ReadWide(const char* doc, const SJsonElement* value, std::wstring& target,
 }
 
 bool ReadDateTime(const char* doc, const SJsonElement* value, IDateTime& target) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return false;
+    if (value == nullptr || !value->IsValue()) return false;
     const std::string_view text = value->GetText(doc);
     if (value->IsQuoted()) {
         target.Assign(QvDateTime(text, false));
@@ -176,7 +176,7 @@ bool ReadDateTime(const char* doc, const SJsonElement* value, IDateTime& target)
 // The Base64 text of a blob value, read in place unless a bare value outside ASCII takes the
 // variant's way into `scratch`; a view with null data for a value that is no text.
 std::string_view BlobText(const char* doc, const SJsonElement* value, std::string& scratch) {
-    if (value == nullptr || value->GetKind() != SJsonElement::KindValue) return {};
+    if (value == nullptr || !value->IsValue()) return {};
     const std::string_view text = value->GetText(doc);
     if (value->IsQuoted() || Detail::IsAscii(text)) return text;
     NarrowText(text, *value, scratch);

@@ -207,6 +207,19 @@ SJsonElement::SJsonElement(unsigned int kind) {
     }
 }
 
+std::string_view SJsonElement::LongText(const char* text) const noexcept {
+    const char* begin = text + (m_word >> 32);
+    const char* end = begin;
+    if ((m_word & kQuoted) != 0) {
+        // The parse found the closing quote: the scan ends there.
+        while (*end != '"') end += *end == '\\' ? 2 : 1;
+    } else {
+        const char terminator = (m_word & kInArray) != 0 ? ']' : '}';
+        while (!kValueStop[static_cast<unsigned char>(*end)] && *end != terminator) ++end;
+    }
+    return {begin, static_cast<size_t>(end - begin)};
+}
+
 const SJsonMember* SJsonElement::FindMember(const char* text,
                                             std::string_view name) const noexcept {
     if (GetKind() != KindObject) return nullptr;
@@ -344,7 +357,7 @@ private:
                 if (end - p == 4 && std::memcmp(p, "null", 4) == 0) {
                     element.m_word = SJsonElement::kNull;
                 } else {
-                    SetText(element, p, end, 0);
+                    SetText(element, p, end, terminator == ']' ? SJsonElement::kInArray : 0);
                 }
                 return SkipEmptyChars(end);
             }
@@ -356,18 +369,11 @@ private:
         ++m_depth;
     }
 
-    // A value: its offset and length in the word, or, for a text too long for that, in a
-    // record of the pool.
-    void SetText(SJsonElement& element, const char* begin, const char* end, uint64_t flags) {
+    // A value: its offset and length (kLengthMask for that many bytes or more) in the word.
+    void SetText(SJsonElement& element, const char* begin, const char* end, uint64_t flags) const {
         const auto offset = static_cast<uint64_t>(begin - m_text);
-        const auto length = static_cast<uint64_t>(end - begin);
-        if (length <= SJsonElement::kLengthMask) {
-            element.m_word = offset << 32 | length << 3 | flags | SJsonElement::kScalar;
-            return;
-        }
-        const auto* record = m_pool->Make<SJsonElement::SLongText>(
-            SJsonElement::SLongText{offset, length, flags});
-        element.m_word = reinterpret_cast<uintptr_t>(record) | SJsonElement::kLongText;
+        const auto length = std::min(static_cast<uint64_t>(end - begin), SJsonElement::kLengthMask);
+        element.m_word = offset << 32 | length << 3 | flags | SJsonElement::kScalar;
     }
 
     // A block of `count` entries of `size` bytes after its count, and `extra` bytes after

@@ -36,29 +36,25 @@ public:
     explicit SJsonElement(unsigned int kind);
 
     unsigned int GetKind() const noexcept {
-        if ((m_word & kScalar) != 0 || (m_word & kTagMask) == kLongText) return KindValue;
+        if (IsValue()) return KindValue;
         return (m_word & kArrayTag) != 0 ? KindArray : KindObject;
     }
+    bool IsValue() const noexcept { return (m_word & kScalar) != 0; }
 
     // Values. A quoted string gives the bytes between its quotes, escapes as written; a bare
     // value (number, true, false or any other unquoted text) gives its bytes. Empty for objects
     // and arrays. `text` is the start of the document text.
-    bool IsQuoted() const noexcept { return (Flags() & kQuoted) != 0; }
+    bool IsQuoted() const noexcept { return (m_word & (kScalar | kQuoted)) == (kScalar | kQuoted); }
     // A quoted string that holds a backslash (an escape pair). Bare values: always true, the
     // parser does not look.
     bool MayHoldEscapes() const noexcept {
-        const uint64_t flags = Flags();
-        return (flags & kQuoted) == 0 || (flags & kEscaped) != 0;
+        return (m_word & (kScalar | kQuoted | kEscaped)) != (kScalar | kQuoted);
     }
     std::string_view GetText(const char* text) const noexcept {
-        if ((m_word & kScalar) != 0) {
-            return {text + (m_word >> 32), static_cast<size_t>((m_word >> 3) & kLengthMask)};
-        }
-        if ((m_word & kTagMask) == kLongText) {
-            const SLongText* t = Pointer<SLongText>();
-            return {text + t->offset, static_cast<size_t>(t->length)};
-        }
-        return {};
+        if (!IsValue()) return {};
+        const auto length = static_cast<size_t>((m_word >> 3) & kLengthMask);
+        if (length == kLengthMask) return LongText(text);
+        return {text + (m_word >> 32), length};
     }
 
     // Objects: members in the order of their first appearance in the document (not the order
@@ -84,17 +80,17 @@ public:
 private:
     friend class CJsonParser;
 
-    // The word: a value whose text fits holds bit 0, its flags in bits 1 and 2, its length in
-    // bits 3 to 31 and the offset of its text in bits 32 to 63. Any other node is the address
-    // of an 8-byte aligned record with a tag in its low 3 bits: an object's or array's block
-    // (a count, then its members or elements) or the offset and length of a long text. 0 is
-    // the empty slot of a null array element.
+    // The word: a value holds bit 0, its flags in bits 1 and 2, its length in bits 3 to 31
+    // and the offset of its text in bits 32 to 63; a length of kLengthMask stands for that
+    // many bytes or more, found again by scanning the text. An object or array is the address
+    // of its block (8-byte aligned: a count, then its members or elements), bit 1 set for an
+    // array. 0 is the empty slot of a null array element.
     static constexpr uint64_t kScalar = 1;
     static constexpr uint64_t kQuoted = 2;
-    static constexpr uint64_t kEscaped = 4;
+    static constexpr uint64_t kEscaped = 4;     // quoted values
+    static constexpr uint64_t kInArray = 4;     // bare values: ended by ']' rather than '}'
     static constexpr uint64_t kTagMask = 7;
     static constexpr uint64_t kArrayTag = 2;
-    static constexpr uint64_t kLongText = 4;
     static constexpr uint64_t kLengthMask = (uint64_t{1} << 29) - 1;
     static constexpr uint64_t kNull = 0;
 
@@ -102,12 +98,6 @@ private:
     // large object's hash index follows those.
     struct alignas(8) SBlock {
         unsigned int count;
-    };
-    // A value whose offset or length does not fit in the word.
-    struct alignas(8) SLongText {
-        uint64_t offset;
-        uint64_t length;
-        uint64_t flags;
     };
     static const SBlock s_emptyBlock;
 
@@ -123,11 +113,8 @@ private:
         return reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(Pointer<SBlock>()) +
                                           sizeof(SBlock));
     }
-    uint64_t Flags() const noexcept {
-        if ((m_word & kScalar) != 0) return m_word;
-        if ((m_word & kTagMask) == kLongText) return Pointer<SLongText>()->flags;
-        return 0;
-    }
+    // The text of a value whose length does not fit in the word.
+    std::string_view LongText(const char* text) const noexcept;
 
     uint64_t m_word = kNull;
 };
