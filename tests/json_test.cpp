@@ -798,7 +798,9 @@ TEST(JsonParser, LargeObjectsFindEveryMember) {
     for (unsigned int i = 0; i < 300; ++i) {
         const SJsonMember* m = root.FindMember(doc.c_str(), "k" + std::to_string(i));
         ASSERT_EQ(m, &root.GetMember(i)) << i;
-        EXPECT_EQ(Dump(doc.c_str(), &m->element), i == 5 ? "\"five\"" : i == 7 ? "7.5" : std::to_string(i));
+        EXPECT_EQ(Dump(doc.c_str(), &m->element), i == 5   ? "\"five\""
+                                                  : i == 7 ? "7.5"
+                                                           : std::to_string(i));
     }
     for (const char* absent : {"k300", "k", ""}) {
         EXPECT_EQ(root.FindMember(doc.c_str(), absent), nullptr);

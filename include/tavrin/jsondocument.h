@@ -59,8 +59,7 @@ public:
 
 private:
     friend class CJsonDocument;
-    CJsonValue(const char* text, const void* element) noexcept
-        : m_text(text), m_element(element) {}
+    CJsonValue(const char* text, const void* element) noexcept : m_text(text), m_element(element) {}
     const char* m_text = nullptr;  ///< the document text, where the tree's offsets count from
     const void* m_element = nullptr;
 };

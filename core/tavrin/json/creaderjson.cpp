@@ -201,15 +201,19 @@ class CContainerReaderJson;
 
 class CDataReaderJson final : public IDataReader {
 public:
-    CDataReaderJson(const char* doc, const SJsonElement& object) : m_doc(doc), m_object(&object) {}
+    CDataReaderJson(const char* doc, const SJsonElement& object)
+        : m_doc(doc),
+          m_object(&object),
+          m_members(object.GetMembers()),
+          m_count(object.GetMemberCount()) {}
     CDataReaderJson(const CDataReaderJson&) = delete;
     CDataReaderJson& operator=(const CDataReaderJson&) = delete;
 
-    unsigned int GetNameCount() const override { return m_object->GetMemberCount(); }
+    unsigned int GetNameCount() const override { return m_count; }
 
     // Null when `index` is not below GetNameCount().
     const char* GetName(unsigned int index) const override {
-        if (index >= m_object->GetMemberCount()) return nullptr;
+        if (index >= m_count) return nullptr;
         if (m_nameOffsets.empty()) CollectNames();
         return m_names.c_str() + m_nameOffsets[index];
     }
@@ -217,8 +221,8 @@ public:
     SBlobRange Read(const char* name) override {
         const SJsonMember* member = FindMember(name);
         if (member == nullptr) return {};
-        const auto index = static_cast<unsigned int>(member - &m_object->GetMember(0));
-        return m_blobs.Get(m_doc, index, m_object->GetMemberCount(), &member->element);
+        const auto index = static_cast<unsigned int>(member - m_members);
+        return m_blobs.Get(m_doc, index, m_count, &member->element);
     }
     bool Read(const char* name, ISerializableContainer& value) override;
     bool Read(const char* name, ISerializable& value) override;
@@ -231,18 +235,30 @@ public:
     bool Read(const char* name, std::string& value) override {
         return ReadString(m_doc, Find(name), value);
     }
-    bool Read(const char* name, char& value) override { return ReadScalar(m_doc, Find(name), value); }
-    bool Read(const char* name, double& value) override { return ReadScalar(m_doc, Find(name), value); }
-    bool Read(const char* name, float& value) override { return ReadScalar(m_doc, Find(name), value); }
-    bool Read(const char* name, long long& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, char& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
+    bool Read(const char* name, double& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
+    bool Read(const char* name, float& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
+    bool Read(const char* name, long long& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
     bool Read(const char* name, unsigned long long& value) override {
         return ReadScalar(m_doc, Find(name), value);
     }
-    bool Read(const char* name, int& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, int& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
     bool Read(const char* name, unsigned int& value) override {
         return ReadScalar(m_doc, Find(name), value);
     }
-    bool Read(const char* name, short& value) override { return ReadScalar(m_doc, Find(name), value); }
+    bool Read(const char* name, short& value) override {
+        return ReadScalar(m_doc, Find(name), value);
+    }
     bool Read(const char* name, unsigned short& value) override {
         return ReadScalar(m_doc, Find(name), value);
     }
@@ -271,23 +287,23 @@ private:
     // member found is the same whichever way it is found.
     const SJsonMember* FindMember(const char* name) const {
         if (name == nullptr) return nullptr;
-        const unsigned int count = m_object->GetMemberCount();
-        if (m_next < count && HasName(m_object->GetMember(m_next), name)) {
-            return &m_object->GetMember(m_next++);
+        const unsigned int count = m_count;
+        if (m_next < count && HasName(m_members[m_next], name)) {
+            return &m_members[m_next++];
         }
         const SJsonMember* member = nullptr;
         if (count > kScanLimit) {
             member = m_object->FindMember(m_doc, name);
         } else {
             for (unsigned int i = 0; i < count; ++i) {
-                if (HasName(m_object->GetMember(i), name)) {
-                    member = &m_object->GetMember(i);
+                if (HasName(m_members[i], name)) {
+                    member = &m_members[i];
                     break;
                 }
             }
         }
         if (member != nullptr) {
-            m_next = static_cast<unsigned int>(member - &m_object->GetMember(0)) + 1;
+            m_next = static_cast<unsigned int>(member - m_members) + 1;
         }
         return member;
     }
@@ -299,10 +315,10 @@ private:
     // Zero-terminated copies of the names, in the order in which the keyed table that the
     // members stand for would hand them out.
     void CollectNames() const {
-        const unsigned int count = m_object->GetMemberCount();
+        const unsigned int count = m_count;
         std::vector<uint32_t> hashes(count);
         for (unsigned int i = 0; i < count; ++i) {
-            const std::string_view name = m_object->GetMember(i).GetName(m_doc);
+            const std::string_view name = m_members[i].GetName(m_doc);
             hashes[i] = static_cast<uint32_t>(Detail::KeyHash(name.data(), name.size()));
         }
         std::vector<uint32_t> order(count);
@@ -312,7 +328,7 @@ private:
         std::string names;
         for (const unsigned int i : order) {
             offsets.push_back(static_cast<unsigned int>(names.size()));
-            names.append(m_object->GetMember(i).GetName(m_doc));
+            names.append(m_members[i].GetName(m_doc));
             names.push_back('\0');
         }
         m_names = std::move(names);
@@ -325,6 +341,8 @@ private:
 
     const char* m_doc;  // the document text
     const SJsonElement* m_object;
+    const SJsonMember* m_members;  // the object's, kept at hand for the lookups
+    unsigned int m_count;
     mutable unsigned int m_next = 0;  // the member after the one found last
     mutable std::string m_names;
     mutable std::vector<unsigned int> m_nameOffsets;
@@ -334,13 +352,14 @@ private:
 
 class CContainerReaderJson final : public IContainerReader {
 public:
-    CContainerReaderJson(const char* doc, const SJsonElement& array) : m_doc(doc), m_array(&array) {}
+    CContainerReaderJson(const char* doc, const SJsonElement& array)
+        : m_doc(doc), m_array(&array), m_count(array.GetElementCount()) {}
     CContainerReaderJson(const CContainerReaderJson&) = delete;
     CContainerReaderJson& operator=(const CContainerReaderJson&) = delete;
 
     SBlobRange Read(unsigned int index) override {
-        if (index >= m_array->GetElementCount()) return {};
-        return m_blobs.Get(m_doc, index, m_array->GetElementCount(), m_array->GetElement(index));
+        if (index >= m_count) return {};
+        return m_blobs.Get(m_doc, index, m_count, m_array->GetElement(index));
     }
     bool Read(unsigned int index, ISerializableContainer& value) override;
     bool Read(unsigned int index, ISerializable& value) override;
@@ -353,20 +372,30 @@ public:
     bool Read(unsigned int index, std::string& value) override {
         return ReadString(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, char& value) override { return ReadScalar(m_doc, Find(index), value); }
-    bool Read(unsigned int index, double& value) override { return ReadScalar(m_doc, Find(index), value); }
-    bool Read(unsigned int index, float& value) override { return ReadScalar(m_doc, Find(index), value); }
+    bool Read(unsigned int index, char& value) override {
+        return ReadScalar(m_doc, Find(index), value);
+    }
+    bool Read(unsigned int index, double& value) override {
+        return ReadScalar(m_doc, Find(index), value);
+    }
+    bool Read(unsigned int index, float& value) override {
+        return ReadScalar(m_doc, Find(index), value);
+    }
     bool Read(unsigned int index, long long& value) override {
         return ReadScalar(m_doc, Find(index), value);
     }
     bool Read(unsigned int index, unsigned long long& value) override {
         return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, int& value) override { return ReadScalar(m_doc, Find(index), value); }
+    bool Read(unsigned int index, int& value) override {
+        return ReadScalar(m_doc, Find(index), value);
+    }
     bool Read(unsigned int index, unsigned int& value) override {
         return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, short& value) override { return ReadScalar(m_doc, Find(index), value); }
+    bool Read(unsigned int index, short& value) override {
+        return ReadScalar(m_doc, Find(index), value);
+    }
     bool Read(unsigned int index, unsigned short& value) override {
         return ReadScalar(m_doc, Find(index), value);
     }
@@ -376,15 +405,18 @@ public:
     bool Read(unsigned int index, unsigned char& value) override {
         return ReadScalar(m_doc, Find(index), value);
     }
-    bool Read(unsigned int index, bool& value) override { return ReadBool(m_doc, Find(index), value); }
+    bool Read(unsigned int index, bool& value) override {
+        return ReadBool(m_doc, Find(index), value);
+    }
 
 private:
     const SJsonElement* Find(unsigned int index) const {
-        return index < m_array->GetElementCount() ? m_array->GetElement(index) : nullptr;
+        return index < m_count ? m_array->GetElement(index) : nullptr;
     }
 
     const char* m_doc;  // the document text
     const SJsonElement* m_array;
+    unsigned int m_count;  // elements
     CBlobs m_blobs;
     std::string m_scratch;
 };
@@ -494,8 +526,7 @@ CJsonValue CJsonValue::GetChild(unsigned int index) const noexcept {
         return index < e->GetMemberCount() ? CJsonValue(m_text, &e->GetMember(index).element)
                                            : CJsonValue();
     }
-    return index < e->GetElementCount() ? CJsonValue(m_text, e->GetElement(index))
-                                        : CJsonValue();
+    return index < e->GetElementCount() ? CJsonValue(m_text, e->GetElement(index)) : CJsonValue();
 }
 
 CJsonValue CJsonValue::Find(std::string_view name) const noexcept {

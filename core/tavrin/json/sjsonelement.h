@@ -64,6 +64,8 @@ public:
     }
     // `index` must be below GetMemberCount().
     const SJsonMember& GetMember(unsigned int index) const noexcept;
+    // The first of the GetMemberCount() members; objects only.
+    const SJsonMember* GetMembers() const noexcept { return Entries<SJsonMember>(); }
     // The member whose name has exactly these bytes, or null.
     const SJsonMember* FindMember(const char* text, std::string_view name) const noexcept;
 
@@ -87,8 +89,8 @@ private:
     // array. 0 is the empty slot of a null array element.
     static constexpr uint64_t kScalar = 1;
     static constexpr uint64_t kQuoted = 2;
-    static constexpr uint64_t kEscaped = 4;     // quoted values
-    static constexpr uint64_t kInArray = 4;     // bare values: ended by ']' rather than '}'
+    static constexpr uint64_t kEscaped = 4;  // quoted values
+    static constexpr uint64_t kInArray = 4;  // bare values: ended by ']' rather than '}'
     static constexpr uint64_t kTagMask = 7;
     static constexpr uint64_t kArrayTag = 2;
     static constexpr uint64_t kLengthMask = (uint64_t{1} << 29) - 1;
@@ -110,8 +112,8 @@ private:
     // The members or elements of an object's or array's block.
     template <class T>
     const T* Entries() const noexcept {
-        return reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(Pointer<SBlock>()) +
-                                          sizeof(SBlock));
+        return reinterpret_cast<const T*>(
+            reinterpret_cast<const unsigned char*>(Pointer<SBlock>()) + sizeof(SBlock));
     }
     // The text of a value whose length does not fit in the word.
     std::string_view LongText(const char* text) const noexcept;
