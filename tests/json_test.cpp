@@ -807,6 +807,27 @@ TEST(JsonParser, LargeObjectsFindEveryMember) {
     }
 }
 
+// Texts of a megabyte or more are measured again from the document when read: quoted ones
+// up to the closing quote after their escapes, bare ones up to what ended them in the parse
+// ('}' is text inside an array, ']' inside an object).
+TEST(JsonParser, TextsOfAMegabyteAndMoreReadWhole) {
+    for (const size_t length :
+         {(size_t{1} << 20) - 2, (size_t{1} << 20) - 1, (size_t{1} << 20) + 3}) {
+        SCOPED_TRACE(length);
+        const std::string quoted = std::string(length - 2, 'q') + "\\\"";
+        const std::string bare(length, '7');
+        const std::string object = R"({"s":")" + quoted + R"(","b":)" + bare + "]}";
+        const std::string array = "[" + bare + "}," + bare + "\n]";
+        EXPECT_TRUE(Parse(object.c_str()).first == "{s=\"" + quoted + "\",b=" + bare + "]}");
+        EXPECT_TRUE(Parse(array.c_str(), true).first == "[" + bare + "}," + bare + "]");
+        ReadObject(object, [&](IDataReader& r) {
+            EXPECT_TRUE(ReadAs<std::string>(r, "s") == quoted.substr(0, length - 2) + "\"");
+        });
+        ReadContainer(
+            array, [&](IContainerReader& r) { EXPECT_TRUE(ReadAs<std::string>(r, 1u) == bare); });
+    }
+}
+
 // ---- Hostile input ---------------------------------------------------------------------------
 
 template <class E, class F>

@@ -211,7 +211,7 @@ std::string_view SJsonElement::LongText(const char* text) const noexcept {
     const char* begin = text + (m_word >> 32);
     const char* end = begin;
     if ((m_word & kQuoted) != 0) {
-        // The parse found the closing quote: the scan ends there.
+        // The parse found the closing quote, after whole escape pairs.
         while (*end != '"') end += *end == '\\' ? 2 : 1;
     } else {
         const char terminator = (m_word & kInArray) != 0 ? ']' : '}';

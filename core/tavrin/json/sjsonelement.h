@@ -82,9 +82,10 @@ public:
 private:
     friend class CJsonParser;
 
-    // The word: a value holds bit 0, its flags in bits 1 and 2, its length in bits 3 to 31
+    // The word: a value holds bit 0, its flags in bits 1 and 2, its length in bits 3 to 22
     // and the offset of its text in bits 32 to 63; a length of kLengthMask stands for that
-    // many bytes or more, found again by scanning the text. An object or array is the address
+    // many bytes or more, found again by scanning the text (reading a megabyte of text costs
+    // more than scanning it, and tests can reach the limit). An object or array is the address
     // of its block (8-byte aligned: a count, then its members or elements), bit 1 set for an
     // array. 0 is the empty slot of a null array element.
     static constexpr uint64_t kScalar = 1;
@@ -93,7 +94,7 @@ private:
     static constexpr uint64_t kInArray = 4;  // bare values: ended by ']' rather than '}'
     static constexpr uint64_t kTagMask = 7;
     static constexpr uint64_t kArrayTag = 2;
-    static constexpr uint64_t kLengthMask = (uint64_t{1} << 29) - 1;
+    static constexpr uint64_t kLengthMask = (uint64_t{1} << 20) - 1;
     static constexpr uint64_t kNull = 0;
 
     // What an object's or array's word points to; its members or elements follow it, and a
