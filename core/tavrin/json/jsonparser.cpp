@@ -384,7 +384,7 @@ private:
         auto* block = static_cast<unsigned char*>(
             m_pool->Allocate(kHead + count * size + extra, alignof(SJsonElement::SBlock)));
         ::new (block) SJsonElement::SBlock{static_cast<unsigned int>(count)};
-        std::memcpy(block + kHead, entries, count * size);
+        if (count != 0) std::memcpy(block + kHead, entries, count * size);  // `entries` may be null
         return block;
     }
 
