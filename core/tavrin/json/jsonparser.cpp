@@ -173,10 +173,12 @@ const char* ScanValue(const char* p, char terminator, const char* end) {
 
 // A bit of 64 for a name, from its length and its first and last bytes: an object's members
 // gather the bits of their names, so that a name whose bit is not among them is known to be
-// new without comparing it with the others.
-uint64_t NameBit(const char* name, size_t length) {
-    const auto first = length != 0 ? static_cast<unsigned char>(name[0]) : 0u;
-    const auto last = length != 0 ? static_cast<unsigned char>(name[length - 1]) : 0u;
+// new without comparing it with the others. `name` and `close` are the positions after the
+// opening and of the closing quote; for an empty name the quotes stand in for its bytes.
+uint64_t NameBit(const char* name, const char* close) {
+    const auto length = static_cast<size_t>(close - name);
+    const auto first = static_cast<unsigned char>(name[0]);
+    const auto last = static_cast<unsigned char>(close[-1]);
     const auto mix =
         static_cast<unsigned int>(length * 7u + size_t{first} * 3u + size_t{last} * 5u);
     return uint64_t{1} << (mix & 63u);
@@ -282,7 +284,7 @@ public:
                 const size_t length = static_cast<size_t>(close - name);
                 const size_t count = m_members.size() - base;
                 if (count < kIndexThreshold) {
-                    const uint64_t bit = NameBit(name, length);
+                    const uint64_t bit = NameBit(name, close);
                     if ((nameBits & bit) != 0) {
                         SJsonMember* earlier = FindEarlier(base, name, length);
                         if (earlier != nullptr) {
