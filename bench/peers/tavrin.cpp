@@ -9,6 +9,8 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include <tavrin/creaderbinary.h>
 #include <tavrin/creaderjson.h>
@@ -73,10 +75,16 @@ struct STavrinText {
         return read;
     }
     static TavrinBench::Orders ReadFile(const std::filesystem::path& path) {
-        Tavrin::CTextFile file;
-        file.Read(path.wstring());
+        // The file's bytes are let go before the text is read, so that the file and its text
+        // are not held twice while the reader's tree and the orders grow.
+        std::string text;
+        {
+            Tavrin::CTextFile file;
+            file.Read(path.wstring());
+            text = file.GetTextRaw();
+        }
         TavrinBench::Orders read;
-        Reader(file.GetTextRaw()).Read(read);  // the reader takes the temporary text over
+        Reader(std::move(text)).Read(read);  // the reader takes the text over
         return read;
     }
 };
