@@ -18,77 +18,55 @@ using Detail::Raise;
 
 namespace {
 
-// Slot of an identifier in the per-kind indexes.
-size_t Spread(uint32_t id) noexcept {
-    return static_cast<size_t>((static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ull) >> 32);
+// Slot of a (kind, identifier) pair in the index.
+size_t Spread(uint8_t tag, uint32_t id) noexcept {
+    const uint64_t key = (static_cast<uint64_t>(tag) << 32) | id;
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
 }  // namespace
 
-SValue* CDataWriterBinary::Find(uint8_t tag, uint32_t id) noexcept {
-    std::vector<SValue>& values = m_values[tag];
-    const std::vector<uint32_t>& index = m_index[tag];
-    if (index.empty()) {
-        for (SValue& v : values) {
-            if (v.id == id) return &v;
+void CDataWriterBinary::CatchUpIndex() {
+    const size_t n = m_values.size();
+    if (n * 2 > m_index.size()) {
+        m_index.assign(std::bit_ceil(n * 4), 0);
+        m_indexed = 0;
+    }
+    const size_t mask = m_index.size() - 1;
+    for (; m_indexed < n; ++m_indexed) {
+        const SValue& v = m_values[m_indexed];
+        size_t slot = Spread(v.tag, v.id) & mask;
+        while (m_index[slot]) slot = (slot + 1) & mask;
+        m_index[slot] = static_cast<uint32_t>(m_indexed + 1);
+    }
+}
+
+SValue* CDataWriterBinary::Find(uint8_t tag, uint32_t id) {
+    if (m_values.size() < kIndexThreshold) {
+        for (SValue& v : m_values) {
+            if (v.id == id && v.tag == tag) return &v;
         }
         return nullptr;
     }
-    const size_t mask = index.size() - 1;
-    for (size_t slot = Spread(id) & mask; index[slot]; slot = (slot + 1) & mask) {
-        SValue& v = values[index[slot] - 1];
-        if (v.id == id) return &v;
+    CatchUpIndex();
+    const size_t mask = m_index.size() - 1;
+    for (size_t slot = Spread(tag, id) & mask; m_index[slot]; slot = (slot + 1) & mask) {
+        SValue& v = m_values[m_index[slot] - 1];
+        if (v.id == id && v.tag == tag) return &v;
     }
     return nullptr;
 }
 
-void CDataWriterBinary::Index(uint8_t tag, uint32_t position) {
-    std::vector<uint32_t>& index = m_index[tag];
-    const std::vector<SValue>& values = m_values[tag];
-    if (index.empty() && values.size() <= kIndexThreshold) return;
-    if (values.size() * 2 > index.size()) {
-        index.assign(std::bit_ceil(values.size() * 4), 0);
-        const size_t mask = index.size() - 1;
-        for (uint32_t i = 0; i < values.size(); ++i) {
-            size_t slot = Spread(values[i].id) & mask;
-            while (index[slot]) slot = (slot + 1) & mask;
-            index[slot] = i + 1;
-        }
-        return;
-    }
-    const size_t mask = index.size() - 1;
-    size_t slot = Spread(values[position].id) & mask;
-    while (index[slot]) slot = (slot + 1) & mask;
-    index[slot] = position + 1;
-}
-
 SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     if (SValue* found = Find(tag, id)) return *found;
-    std::vector<SValue>& values = m_values[tag];
-    if (values.size() == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
-    values.push_back({0, 0, id, 0});
-    if (values.size() == 1) {
-        m_kinds |= 1u << tag;
-        m_ranks |= 1u << kSectionRank[tag];
-        ++m_sections;
-    }
-    try {
-        Index(tag, static_cast<uint32_t>(values.size() - 1));
-    } catch (...) {
-        values.pop_back();
-        if (values.empty()) {
-            m_kinds &= ~(1u << tag);
-            m_ranks &= ~(1u << kSectionRank[tag]);
-            --m_sections;
-        }
-        throw;
-    }
-    return values.back();
+    if (m_values.size() == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
+    m_values.push_back({0, 0, id, 0, tag});
+    return m_values.back();
 }
 
-void CDataWriterBinary::ReleaseChild(uint8_t tag, const SValue& value) noexcept {
+void CDataWriterBinary::ReleaseChild(const SValue& value) noexcept {
     if (!value.bits) return;
-    if (tag == kTagObject) {
+    if (value.tag == kTagObject) {
         m_document.Release(reinterpret_cast<CDataWriterBinary*>(value.bits));
     } else {
         m_document.Release(reinterpret_cast<CContainerWriterBinary*>(value.bits));
@@ -96,7 +74,7 @@ void CDataWriterBinary::ReleaseChild(uint8_t tag, const SValue& value) noexcept 
 }
 
 void CDataWriterBinary::Write(const char* name, size_t size, const void* data) {
-    const uint32_t id = m_document.Names().Id(name);
+    const SKey key = Key(kTagBlob, name);
     if (size >= kMaxCount + 1) Raise(ERaise::BinaryValueTooLarge);
     if (size && !data) Raise(ERaise::BinaryBlobWithoutBytes);
     const size_t offset = m_bytes.Size();
@@ -104,65 +82,68 @@ void CDataWriterBinary::Write(const char* name, size_t size, const void* data) {
     const uint32_t count = static_cast<uint32_t>(size);
     std::memcpy(p, &count, 4);
     if (size) std::memcpy(p + 4, data, size);
-    SValue& slot = Slot(kTagBlob, id);
+    SValue& slot = Slot(kTagBlob, key);
     slot.bits = offset;
     slot.size = 4 + size;
 }
 
 void CDataWriterBinary::Write(const char* name, const ISerializableContainer& value) {
-    const uint32_t id = m_document.Names().Id(name);
-    m_document.Names().Id(value.GetClassName());  // entered, though the record does not carry it
+    const SKey key = Key(kTagContainer, name);
+    const uint32_t classId = ClassKey(key, value.GetClassName());
     CContainerWriterBinary* child = m_document.AcquireContainer();
     SValue* slot = nullptr;
     try {
-        slot = &Slot(kTagContainer, id);
+        slot = &Slot(kTagContainer, key);
     } catch (...) {
         m_document.Release(child);
         throw;
     }
-    ReleaseChild(kTagContainer, *slot);
+    ReleaseChild(*slot);
     slot->bits = reinterpret_cast<uintptr_t>(child);
+    slot->classId = classId;  // not in the record; kept for the shape
+    m_children = true;
     value.Write(*child);
 }
 
 void CDataWriterBinary::Write(const char* name, const ISerializable& value) {
-    const uint32_t id = m_document.Names().Id(name);
-    const uint32_t classId = m_document.Names().Id(value.GetClassName());
+    const SKey key = Key(kTagObject, name);
+    const uint32_t classId = ClassKey(key, value.GetClassName());
     CDataWriterBinary* child = m_document.AcquireData();
     SValue* slot = nullptr;
     try {
-        slot = &Slot(kTagObject, id);
+        slot = &Slot(kTagObject, key);
     } catch (...) {
         m_document.Release(child);
         throw;
     }
-    ReleaseChild(kTagObject, *slot);
+    ReleaseChild(*slot);
     slot->bits = reinterpret_cast<uintptr_t>(child);
     slot->classId = classId;
+    m_children = true;
     value.Write(*child);
 }
 
 void CDataWriterBinary::Write(const char* name, const IDateTime& value) {
-    const uint32_t id = m_document.Names().Id(name);
+    const SKey key = Key(kTagDateTime, name);
     const uint64_t count = QvDateTime(value).ToFileTime();
-    Slot(kTagDateTime, id).bits = count;
+    Slot(kTagDateTime, key).bits = count;
 }
 
 void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
-    const uint32_t id = m_document.Names().Id(name);
+    const SKey key = Key(kTagWString, name);
     const size_t length = WideLength(value);
     const uint64_t units = Utf16Units(value.data(), length);
     const size_t size = WidePrefixSize(units) + 2 * units;
     const size_t offset = m_bytes.Size();
     unsigned char* p = m_bytes.Extend(size);
     PutUtf16(PutWidePrefix(p, units), value.data(), length);
-    SValue& slot = Slot(kTagWString, id);
+    SValue& slot = Slot(kTagWString, key);
     slot.bits = offset;
     slot.size = size;
 }
 
 void CDataWriterBinary::Write(const char* name, const std::string& value) {
-    const uint32_t id = m_document.Names().Id(name);
+    const SKey key = Key(kTagString, name);
     const size_t length = NarrowLength(value);
     if (length > kMaxCount) Raise(ERaise::BinaryValueTooLarge);
     const size_t offset = m_bytes.Size();
@@ -170,65 +151,63 @@ void CDataWriterBinary::Write(const char* name, const std::string& value) {
     const uint32_t count = static_cast<uint32_t>(length);
     std::memcpy(p, &count, 4);
     Detail::CopySmall(p + 4, value.data(), length);
-    SValue& slot = Slot(kTagString, id);
+    SValue& slot = Slot(kTagString, key);
     slot.bits = offset;
     slot.size = 4 + length;
 }
 
-template <class Sink>
-inline void CDataWriterBinary::WriteSection(Sink& sink, uint8_t tag) const {
-    const std::vector<SValue>& values = m_values[tag];
-    const uint32_t n = static_cast<uint32_t>(values.size());
-    unsigned char* p = sink.Room(5);
-    p[0] = tag;
-    std::memcpy(p + 1, &n, 4);
-    sink.Commit(5);
-    if (n == 1) {
-        WriteEntry(sink, tag, values[0]);
-    } else {
-        WriteEntries(sink, tag);
+// The record plan of the values as they stand, which become the shape: the sections in the
+// fixed tag order, and in each the positions in the keyed table's order.
+void CDataWriterBinary::Plan() const {
+    m_planned = false;
+    m_shaped = false;
+    const uint32_t n = static_cast<uint32_t>(m_values.size());
+    uint32_t counts[kTagCount] = {};
+    for (const SValue& v : m_values) ++counts[v.tag];
+    uint32_t next[kTagCount] = {};  // where each kind's positions go
+    m_sections.clear();
+    uint32_t at = 0;
+    for (const uint8_t tag : kSectionOrder) {
+        if (!counts[tag]) continue;
+        m_sections.push_back({tag, counts[tag]});
+        next[tag] = at;
+        at += counts[tag];
     }
-}
-
-// The entries of a section of several values, in the keyed table's order.
-template <class Sink>
-void CDataWriterBinary::WriteEntries(Sink& sink, uint8_t tag) const {
-    const std::vector<SValue>& values = m_values[tag];
-    const uint32_t n = static_cast<uint32_t>(values.size());
-    if constexpr (std::is_same_v<Sink, CCountSink>) {  // the size does not depend on the order
-        for (const SValue& v : values) WriteEntry(sink, tag, v);
-        return;
-    }
-    // A writer taken from the pool mostly writes the same kind of object again: a small
-    // section with the identifiers of the last one has its order.
-    if (n <= kOrderCache && m_orderSize == n &&
-        std::equal(values.begin(), values.end(), m_orderIds,
-                   [](const SValue& v, uint32_t id) { return v.id == id; })) {
-        for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[m_order[k]]);
-        return;
-    }
+    m_order.resize(n);
+    for (uint32_t i = 0; i < n; ++i) m_order[next[m_values[i].tag]++] = i;
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
-    uint32_t localHashes[kLocal];    // filled up to n below
+    uint32_t localHashes[kLocal];    // filled up to the section's count below
     uint32_t localOrder[kLocal];
     std::vector<uint32_t> heapHashes;
     std::vector<uint32_t> heapOrder;
-    uint32_t* hashes = localHashes;
-    uint32_t* order = localOrder;
-    if (n > kLocal) {
-        heapHashes.resize(n);
-        heapOrder.resize(n);
-        hashes = heapHashes.data();
-        order = heapOrder.data();
+    at = 0;
+    for (const SSection& section : m_sections) {
+        const uint32_t count = section.count;
+        uint32_t* positions = m_order.data() + at;
+        at += count;
+        if (count == 1) continue;
+        uint32_t* hashes = localHashes;
+        uint32_t* order = localOrder;
+        if (count > kLocal) {
+            heapHashes.resize(count);
+            heapOrder.resize(count);
+            hashes = heapHashes.data();
+            order = heapOrder.data();
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            hashes[i] = static_cast<uint32_t>(Detail::IdHash(m_values[positions[i]].id));
+        }
+        Detail::KeyedTableOrder(hashes, count, order);
+        for (uint32_t i = 0; i < count; ++i) hashes[i] = positions[order[i]];
+        std::copy(hashes, hashes + count, positions);
     }
-    for (uint32_t i = 0; i < n; ++i)
-        hashes[i] = static_cast<uint32_t>(Detail::IdHash(values[i].id));
-    Detail::KeyedTableOrder(hashes, n, order);
-    if (n <= kOrderCache) {
-        for (uint32_t i = 0; i < n; ++i) m_orderIds[i] = values[i].id;
-        std::copy(order, order + n, m_order);
-        m_orderSize = static_cast<uint8_t>(n);
+    m_shape.resize(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        const SValue& v = m_values[i];
+        m_shape[i] = {v.id, v.classId, v.tag};
     }
-    for (uint32_t k = 0; k < n; ++k) WriteEntry(sink, tag, values[order[k]]);
+    m_planned = true;
+    m_shaped = true;
 }
 
 template <class Sink>
@@ -273,25 +252,32 @@ inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue&
 
 template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
-    Put(sink, m_sections);
-    for (uint32_t ranks = m_ranks; ranks; ranks &= ranks - 1) {
-        WriteSection(sink, kSectionOrder[std::countr_zero(ranks)]);
+    if (!m_shaped || !m_planned || m_values.size() != m_shape.size()) Plan();
+    Put(sink, static_cast<uint8_t>(m_sections.size()));
+    const uint32_t* position = m_order.data();
+    for (const SSection& section : m_sections) {
+        unsigned char* p = sink.Room(5);
+        p[0] = section.tag;
+        std::memcpy(p + 1, &section.count, 4);
+        sink.Commit(5);
+        for (uint32_t i = 0; i < section.count; ++i) {
+            WriteEntry(sink, section.tag, m_values[*position++]);
+        }
     }
 }
 
 void CDataWriterBinary::Reset() noexcept {
-    for (uint32_t kinds = m_kinds; kinds; kinds &= kinds - 1) {
-        const uint8_t tag = static_cast<uint8_t>(std::countr_zero(kinds));
-        if (tag == kTagObject || tag == kTagContainer) {
-            for (const SValue& v : m_values[tag]) ReleaseChild(tag, v);
+    if (m_children) {
+        for (const SValue& v : m_values) {
+            if (v.tag >= kTagObject) ReleaseChild(v);
         }
-        m_values[tag].clear();
-        m_index[tag].clear();
+        m_children = false;
     }
-    m_kinds = 0;
-    m_ranks = 0;
-    m_sections = 0;
+    m_values.clear();
+    m_index.clear();
+    m_indexed = 0;
     m_bytes.Clear();
+    m_shaped = m_planned;
 }
 
 template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;

@@ -33,6 +33,18 @@ public:
         return IdSlow(text, slot);
     }
 
+    // Whether `text` (null is the empty name) is the text of identifier `id`. Reads the text
+    // no further than its terminator.
+    bool Is(uint32_t id, const char* text) const noexcept {
+        if (!text) text = "";
+        const SName& name = m_names[id];
+        const char* own = m_text.data() + name.offset;  // holds no zero byte before its end
+        for (size_t i = 0; i < name.length; ++i) {
+            if (text[i] != own[i]) return false;
+        }
+        return text[name.length] == '\0';
+    }
+
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
 
     // Bytes of the document head: version, root kind, name count and the entries.

@@ -3,8 +3,8 @@
 //
 // Observable results are fixed: identifiers in order of first use, and the entries of each
 // section in the iteration order of the keyed table that the format is defined by. The storage
-// behind them is built for speed instead: each object's writer collects its entries in flat
-// per-kind arrays with the values already encoded, value writers are recycled from object to
+// behind them is built for speed instead: each object's writer collects its entries in one
+// flat array in call order with the values already encoded, value writers are recycled from object to
 // object, and container elements go into chunked buffers that never move what they hold.
 #pragma once
 
@@ -73,11 +73,17 @@ struct SValue {
     uint64_t bits;     // scalar value, byte offset, date-time count, or child writer
     uint64_t size;     // length of the encoded run
     uint32_t id;       // name identifier
-    uint32_t classId;  // class-name identifier of a nested object
+    uint32_t classId;  // class-name identifier of a nested object or container
+    uint8_t tag;
 };
 
-// The values of one object, grouped by kind; each kind keeps its first-use order, from which
-// the keyed table's order is derived when the record is written.
+// The values of one object in first-use order, one entry per kind and name; the record groups
+// them by kind, each kind in the keyed table's order.
+//
+// A writer taken from the pool mostly writes the same kind of object again. It keeps the kinds
+// and names of the last object it wrote (its shape) with that object's record plan: while the
+// new object repeats the shape, a name is checked against the shape's text instead of being
+// looked up, no duplicate can occur, and the plan is reused.
 class CDataWriterBinary final : public IDataWriter {
 public:
     explicit CDataWriterBinary(CDocument& document) noexcept : m_document(document) {}
@@ -121,58 +127,84 @@ public:
 private:
     static constexpr size_t kIndexThreshold = 16;
 
+    // A value's name resolved: its identifier, and whether it repeats the shape.
+    struct SKey {
+        uint32_t id;
+        bool shaped;
+    };
+
+    // One kind and name of the shape.
+    struct SShape {
+        uint32_t id;
+        uint32_t classId;
+        uint8_t tag;
+    };
+
+    // One section of the plan.
+    struct SSection {
+        uint8_t tag;
+        uint32_t count;
+    };
+
     template <class T>
     void PutScalar(uint8_t tag, const char* name, T value) {
-        SValue& slot = Slot(tag, m_document.Names().Id(name));
+        SValue& slot = Slot(tag, Key(tag, name));
         slot.bits = 0;
         std::memcpy(&slot.bits, &value, sizeof(T));
     }
 
-    // The value of this kind under this identifier, added at the end when new.
-    SValue& Slot(uint8_t tag, uint32_t id) {
-        std::vector<SValue>& values = m_values[tag];
-        if (values.size() < kIndexThreshold) {
-            for (SValue& v : values) {
-                if (v.id == id) return v;
-            }
-            if (values.size() < values.capacity()) {
-                if (values.empty()) {
-                    m_kinds |= 1u << tag;
-                    m_ranks |= 1u << kSectionRank[tag];
-                    ++m_sections;
-                }
-                values.push_back({0, 0, id, 0});
-                return values.back();
-            }
+    // The identifier of a value's name; asks the name table only when the shape is left.
+    SKey Key(uint8_t tag, const char* name) {
+        const size_t k = m_values.size();
+        if (m_shaped && k < m_shape.size()) {
+            const SShape& s = m_shape[k];
+            if (s.tag == tag && m_document.Names().Is(s.id, name)) return {s.id, true};
         }
-        return AddSlot(tag, id);
+        m_shaped = false;
+        return {m_document.Names().Id(name), false};
+    }
+
+    // The identifier of a nested value's class name, the shape's when the text is the same.
+    uint32_t ClassKey(SKey key, const char* className) {
+        if (key.shaped) {
+            const uint32_t id = m_shape[m_values.size()].classId;
+            if (m_document.Names().Is(id, className)) return id;
+        }
+        return m_document.Names().Id(className);
+    }
+
+    // The value under the key, added at the end when new.
+    SValue& Slot(uint8_t tag, SKey key) {
+        if (key.shaped) {
+            m_values.push_back({0, 0, key.id, 0, tag});
+            return m_values.back();
+        }
+        return AddSlot(tag, key.id);
     }
     SValue& AddSlot(uint8_t tag, uint32_t id);
-    SValue* Find(uint8_t tag, uint32_t id) noexcept;
-    void Index(uint8_t tag, uint32_t position);
-    void ReleaseChild(uint8_t tag, const SValue& value) noexcept;
+    SValue* Find(uint8_t tag, uint32_t id);
+    void CatchUpIndex();
+    void ReleaseChild(const SValue& value) noexcept;
+    void Plan() const;
 
-    template <class Sink>
-    void WriteSection(Sink& sink, uint8_t tag) const;
-    template <class Sink>
-    void WriteEntries(Sink& sink, uint8_t tag) const;
     template <class Sink>
     void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
 
     CDocument& m_document;
-    std::vector<SValue> m_values[kTagCount];
-    // Open-addressed index of identifier to position, per kind, once a kind holds many values.
-    std::vector<uint32_t> m_index[kTagCount];
-    uint32_t m_kinds = 0;        // bit per tag that holds values
-    uint32_t m_ranks = 0;        // the same by position in the section order
-    uint8_t m_sections = 0;      // number of those tags
+    std::vector<SValue> m_values;
+    // Open-addressed index of (kind, identifier) to position + 1, once the object holds many
+    // values; it covers the first m_indexed of them.
+    std::vector<uint32_t> m_index;
+    size_t m_indexed = 0;
+    bool m_children = false;     // some value is a nested object or container
     Detail::CByteStack m_bytes;  // the encoded texts and blobs
-    // The keyed table's order of the last small section written with several values: its
-    // identifiers in position order, and the order.
-    static constexpr uint32_t kOrderCache = 8;
-    mutable uint8_t m_orderSize = 0;
-    mutable uint32_t m_orderIds[kOrderCache] = {};
-    mutable uint8_t m_order[kOrderCache] = {};
+    // The shape and the plan of the record of that shape: the sections and the positions of
+    // the values in the order they are written. Both valid together, or neither.
+    mutable bool m_shaped = false;  // the values so far repeat the shape
+    mutable bool m_planned = false;
+    mutable std::vector<SShape> m_shape;
+    mutable std::vector<SSection> m_sections;
+    mutable std::vector<uint32_t> m_order;
 };
 
 // The elements of one container, encoded as they arrive.
