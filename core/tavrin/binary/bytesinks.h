@@ -1,7 +1,7 @@
 // Where the binary writer's encoded bytes go: the chunked buffer of a container's elements,
-// the sink into the caller's stream, and a sink that only counts. All three take bytes through
+// and the sink into the caller's stream. Both take bytes through
 // Room/Commit (a run written in place) and Append (a copy), so that one record writer serves
-// them all.
+// both.
 #pragma once
 
 #include <algorithm>
@@ -213,26 +213,6 @@ private:
     size_t m_capacity = 0;
     unsigned char* m_cur = nullptr;
     unsigned char* m_end = nullptr;
-};
-
-// Counts the bytes of a record without keeping them.
-class CCountSink {
-public:
-    unsigned char* Room(size_t n) {
-        if (n > sizeof m_scratch) {
-            m_large.resize(n);
-            return m_large.data();
-        }
-        return m_scratch;
-    }
-    void Commit(size_t n) noexcept { m_size += n; }
-    void Append(const void*, size_t n) noexcept { m_size += n; }
-    uint64_t Size() const noexcept { return m_size; }
-
-private:
-    unsigned char m_scratch[64];
-    std::vector<unsigned char> m_large;
-    uint64_t m_size = 0;
 };
 
 template <class Sink, class T>

@@ -87,6 +87,23 @@ void CContainerWriterBinary::Write(const std::string& value) {
     ++m_count;
 }
 
+namespace {
+
+bool AllTheSame(const std::vector<uint32_t>& ids) noexcept {
+    for (uint32_t id : ids) {
+        if (id != ids[0]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint64_t CContainerWriterBinary::RecordSize() const noexcept {
+    uint64_t size = 5 + m_elements.Size();
+    if (m_count && m_tag == kTagObject) size += 1 + (AllTheSame(m_classIds) ? 4 : 4 * m_count);
+    return size;
+}
+
 template <class Sink>
 void CContainerWriterBinary::WriteRecord(Sink& sink) const {
     unsigned char* p = sink.Room(5);
@@ -96,13 +113,7 @@ void CContainerWriterBinary::WriteRecord(Sink& sink) const {
     if (!m_count) return;
     if (m_tag == kTagObject) {
         const uint32_t first = m_classIds[0];
-        bool same = true;
-        for (uint32_t id : m_classIds) {
-            if (id != first) {
-                same = false;
-                break;
-            }
-        }
+        const bool same = AllTheSame(m_classIds);
         Put(sink, static_cast<uint8_t>(same ? 1 : 0));
         if (same) {
             Put(sink, first);
@@ -124,6 +135,5 @@ void CContainerWriterBinary::Reset() noexcept {
 
 template void CContainerWriterBinary::WriteRecord(CChunkBuffer&) const;
 template void CContainerWriterBinary::WriteRecord(COutSink&) const;
-template void CContainerWriterBinary::WriteRecord(CCountSink&) const;
 
 }  // namespace Tavrin::Binary

@@ -35,9 +35,7 @@ void WriteDocument(QvStreamWriteBinary& stream, uint8_t rootKind, const CNameTab
                    const Root& root) {
     if (typeid(stream) == typeid(QvStreamWriteBinaryBuffer)) {
         auto& buffer = static_cast<QvStreamWriteBinaryBuffer&>(stream);
-        CCountSink record;
-        root.WriteRecord(record);
-        const uint64_t size = names.HeadSize() + record.Size();
+        const uint64_t size = names.HeadSize() + root.RecordSize();
         if (size <= UINT32_MAX - buffer.GetCount()) buffer.Reserve(size);
     }
     stream.WriteVersion(0);

@@ -24,10 +24,14 @@ size_t Spread(uint8_t tag, uint32_t id) noexcept {
     return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
+// Fixed bytes of an entry of tags 12 to 17: the identifier, and for date-times the value, for
+// objects the class-name identifier.
+constexpr uint8_t kEntryHead[6] = {4, 4, 16, 4, 8, 4};
+
 }  // namespace
 
 void CDataWriterBinary::CatchUpIndex() {
-    const size_t n = m_values.size();
+    const size_t n = m_count;
     if (n * 2 > m_index.size()) {
         m_index.assign(std::bit_ceil(n * 4), 0);
         m_indexed = 0;
@@ -37,13 +41,14 @@ void CDataWriterBinary::CatchUpIndex() {
         const SValue& v = m_values[m_indexed];
         size_t slot = Spread(v.tag, v.id) & mask;
         while (m_index[slot]) slot = (slot + 1) & mask;
-        m_index[slot] = static_cast<uint32_t>(m_indexed + 1);
+        m_index[slot] = m_indexed + 1;
     }
 }
 
 SValue* CDataWriterBinary::Find(uint8_t tag, uint32_t id) {
-    if (m_values.size() < kIndexThreshold) {
-        for (SValue& v : m_values) {
+    if (m_count < kIndexThreshold) {
+        for (uint32_t i = 0; i < m_count; ++i) {
+            SValue& v = m_values[i];
             if (v.id == id && v.tag == tag) return &v;
         }
         return nullptr;
@@ -59,9 +64,28 @@ SValue* CDataWriterBinary::Find(uint8_t tag, uint32_t id) {
 
 SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     if (SValue* found = Find(tag, id)) return *found;
-    if (m_values.size() == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
-    m_values.push_back({0, 0, id, 0, tag});
-    return m_values.back();
+    if (m_count == m_capacity) {
+        if (m_count == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
+        const uint32_t capacity =
+            static_cast<uint32_t>(std::min<uint64_t>(kMaxCount, std::max<uint64_t>(16, m_capacity * 2ull)));
+        std::unique_ptr<SValue[]> values(new SValue[capacity]);
+        if (m_count) std::memcpy(values.get(), m_values.get(), m_count * sizeof(SValue));
+        m_values = std::move(values);
+        m_capacity = capacity;
+    }
+    SValue& v = m_values[m_count++];
+    v = {0, 0, id, 0, tag};
+    return v;
+}
+
+CDataWriterBinary::SKey CDataWriterBinary::KeyAside(const char* name) {
+    m_shapeLimit = 0;
+    return {m_document.Names().Id(name), false};
+}
+
+// A scalar off the shape.
+void CDataWriterBinary::PutScalarAside(uint8_t tag, const char* name, uint64_t bits) {
+    Slot(tag, Key(tag, name)).bits = bits;
 }
 
 void CDataWriterBinary::ReleaseChild(const SValue& value) noexcept {
@@ -159,11 +183,16 @@ void CDataWriterBinary::Write(const char* name, const std::string& value) {
 // The record plan of the values as they stand, which become the shape: the sections in the
 // fixed tag order, and in each the positions in the keyed table's order.
 void CDataWriterBinary::Plan() const {
-    m_planned = false;
-    m_shaped = false;
-    const uint32_t n = static_cast<uint32_t>(m_values.size());
+    m_shapeCount = 0;
+    m_shapeLimit = 0;
+    const uint32_t n = m_count;
     uint32_t counts[kTagCount] = {};
-    for (const SValue& v : m_values) ++counts[v.tag];
+    uint64_t fixed = 1;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t tag = m_values[i].tag;
+        ++counts[tag];
+        fixed += tag < kTagString ? 4 + kScalarWidth[tag] : kEntryHead[tag - kTagString];
+    }
     uint32_t next[kTagCount] = {};  // where each kind's positions go
     m_sections.clear();
     uint32_t at = 0;
@@ -173,6 +202,7 @@ void CDataWriterBinary::Plan() const {
         next[tag] = at;
         at += counts[tag];
     }
+    fixed += 5 * m_sections.size();
     m_order.resize(n);
     for (uint32_t i = 0; i < n; ++i) m_order[next[m_values[i].tag]++] = i;
     constexpr uint32_t kLocal = 32;  // small sections, the usual case, need no allocation
@@ -201,15 +231,36 @@ void CDataWriterBinary::Plan() const {
         for (uint32_t i = 0; i < count; ++i) hashes[i] = positions[order[i]];
         std::copy(hashes, hashes + count, positions);
     }
-    m_shape.resize(n);
+    if (m_shapeCapacity < n) {
+        m_shape.reset(new SShape[n]);
+        m_shapeCapacity = n;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         const SValue& v = m_values[i];
         m_shape[i] = {v.id, v.classId, v.tag};
     }
-    m_planned = true;
-    m_shaped = true;
+    m_fixedSize = fixed;
+    m_shapeCount = n;
+    m_shapeLimit = n;
 }
 
+uint64_t CDataWriterBinary::RecordSize() const {
+    if (!Planned()) Plan();
+    uint64_t size = m_fixedSize;
+    for (uint32_t i = 0; i < m_count; ++i) {
+        const SValue& v = m_values[i];
+        if (v.tag == kTagObject) {
+            size += reinterpret_cast<const CDataWriterBinary*>(v.bits)->RecordSize();
+        } else if (v.tag == kTagContainer) {
+            size += reinterpret_cast<const CContainerWriterBinary*>(v.bits)->RecordSize();
+        } else if (v.tag >= kTagString && v.tag != kTagDateTime) {
+            size += v.size;
+        }
+    }
+    return size;
+}
+
+// One entry, for records too large for one run.
 template <class Sink>
 inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue& v) const {
     if (tag < kTagString) {
@@ -252,36 +303,101 @@ inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue&
 
 template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
-    if (!m_shaped || !m_planned || m_values.size() != m_shape.size()) Plan();
-    Put(sink, static_cast<uint8_t>(m_sections.size()));
+    if (!Planned()) Plan();
     const uint32_t* position = m_order.data();
+    // Bytes of this record besides the nested ones, at most; a scalar is copied as 8 bytes.
+    uint64_t bound = m_fixedSize + m_bytes.Size();
+    if (bound > kRunLimit) {
+        Put(sink, static_cast<uint8_t>(m_sections.size()));
+        for (const SSection& section : m_sections) {
+            unsigned char* p = sink.Room(5);
+            p[0] = section.tag;
+            std::memcpy(p + 1, &section.count, 4);
+            sink.Commit(5);
+            for (uint32_t i = 0; i < section.count; ++i) {
+                WriteEntry(sink, section.tag, m_values[*position++]);
+            }
+        }
+        return;
+    }
+    // The usual record: written in place, in runs between the nested records.
+    unsigned char* start = sink.Room(bound + 8);
+    unsigned char* p = start;
+    *p++ = static_cast<uint8_t>(m_sections.size());
     for (const SSection& section : m_sections) {
-        unsigned char* p = sink.Room(5);
-        p[0] = section.tag;
+        const uint8_t tag = section.tag;
+        p[0] = tag;
         std::memcpy(p + 1, &section.count, 4);
-        sink.Commit(5);
-        for (uint32_t i = 0; i < section.count; ++i) {
-            WriteEntry(sink, section.tag, m_values[*position++]);
+        p += 5;
+        const uint32_t* end = position + section.count;
+        if (tag < kTagString) {
+            const size_t width = 4 + kScalarWidth[tag];
+            for (; position != end; ++position) {
+                const SValue& v = m_values[*position];
+                std::memcpy(p, &v.id, 4);
+                std::memcpy(p + 4, &v.bits, 8);  // little-endian: the low bytes are the value
+                p += width;
+            }
+            continue;
+        }
+        for (; position != end; ++position) {
+            const SValue& v = m_values[*position];
+            std::memcpy(p, &v.id, 4);
+            switch (tag) {
+                case kTagString:
+                case kTagWString:
+                case kTagBlob:
+                    Detail::CopySmall(p + 4, m_bytes.Data() + v.bits, v.size);
+                    p += 4 + v.size;
+                    break;
+                case kTagDateTime: {
+                    const uint32_t version = 0;
+                    std::memcpy(p + 4, &version, 4);
+                    std::memcpy(p + 8, &v.bits, 8);
+                    p += 16;
+                    break;
+                }
+                default: {  // objects and containers: their records go between two runs
+                    if (tag == kTagObject) {
+                        std::memcpy(p + 4, &v.classId, 4);
+                        p += 4;
+                    }
+                    p += 4;
+                    const size_t used = static_cast<size_t>(p - start);
+                    sink.Commit(used);
+                    bound -= used;
+                    if (tag == kTagObject) {
+                        reinterpret_cast<const CDataWriterBinary*>(v.bits)->WriteRecord(sink);
+                    } else {
+                        reinterpret_cast<const CContainerWriterBinary*>(v.bits)->WriteRecord(sink);
+                    }
+                    start = p = sink.Room(bound + 8);
+                    break;
+                }
+            }
         }
     }
+    sink.Commit(static_cast<size_t>(p - start));
 }
 
 void CDataWriterBinary::Reset() noexcept {
     if (m_children) {
-        for (const SValue& v : m_values) {
+        for (uint32_t i = 0; i < m_count; ++i) {
+            const SValue& v = m_values[i];
             if (v.tag >= kTagObject) ReleaseChild(v);
         }
         m_children = false;
     }
-    m_values.clear();
-    m_index.clear();
-    m_indexed = 0;
+    m_count = 0;
+    if (m_indexed) {
+        m_index.clear();
+        m_indexed = 0;
+    }
     m_bytes.Clear();
-    m_shaped = m_planned;
+    m_shapeLimit = m_shapeCount;
 }
 
 template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;
 template void CDataWriterBinary::WriteRecord(COutSink&) const;
-template void CDataWriterBinary::WriteRecord(CCountSink&) const;
 
 }  // namespace Tavrin::Binary

@@ -28,7 +28,7 @@ void CNameTable::WriteEntries(QvStreamWriteBinary& stream) const {
     Detail::KeyedTableOrder(
         n, [this](uint32_t i) { return static_cast<uint32_t>(m_names[i].hash); }, order.data());
     for (uint32_t id : order) {
-        stream.WriteStringA(QvStringA(m_text.data() + m_names[id].offset));
+        stream.WriteStringA(QvStringA(m_names[id].text));
         stream.WriteUInt32(id);
     }
 }
@@ -58,7 +58,7 @@ uint32_t CNameTable::Lookup(const char* text) {
         if (s == 0) break;
         const SName& name = m_names[s - 1];
         if (name.hash == hash && name.length == length &&
-            std::memcmp(m_text.data() + name.offset, text, length) == 0) {
+            std::memcmp(name.text, text, length) == 0) {
             return s - 1;
         }
         slot = (slot + 1) & (m_slots.size() - 1);
@@ -68,9 +68,10 @@ uint32_t CNameTable::Lookup(const char* text) {
 
 uint32_t CNameTable::Add(const char* text, size_t length, uint64_t hash, size_t slot) {
     const uint32_t id = Count();
-    m_names.push_back({hash, m_text.size(), length});
-    m_text.append(text, length);
-    m_text.push_back('\0');  // kept zero-terminated for the comparison in Id
+    char* own = static_cast<char*>(m_texts.Allocate(length + 1, 1));
+    std::memcpy(own, text, length);
+    own[length] = '\0';  // zero-terminated for the comparisons in Id and Is
+    m_names.push_back({hash, own, length});
     m_slots[slot] = id + 1;
     if (m_names.size() * 2 > m_slots.size()) Rehash();
     return id;

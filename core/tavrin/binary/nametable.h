@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/tavrin/common/arena.h"
+
 class QvStreamWriteBinary;
 
 namespace Tavrin::Binary {
@@ -27,22 +29,31 @@ public:
         const size_t slot = RecentSlot(text);
         const SRecent& recent = m_recent[slot];
         if (recent.text == text &&
-            std::strcmp(m_text.data() + m_names[recent.id].offset, text) == 0) {
+            std::strcmp(m_names[recent.id].text, text) == 0) {
             return recent.id;
         }
         return IdSlow(text, slot);
     }
 
-    // Whether `text` (null is the empty name) is the text of identifier `id`. Reads the text
-    // no further than its terminator.
+    // Whether `text` (null is the empty name) is the text of identifier `id`. Compares byte by
+    // byte up to and including the terminator: a shorter text differs at its own terminator,
+    // so it is read no further.
     bool Is(uint32_t id, const char* text) const noexcept {
         if (!text) text = "";
         const SName& name = m_names[id];
-        const char* own = m_text.data() + name.offset;  // holds no zero byte before its end
-        for (size_t i = 0; i < name.length; ++i) {
+        const char* own = name.text;  // no zero byte before its terminator
+        const size_t n = name.length + 1;
+        size_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            if (text[i] != own[i] || text[i + 1] != own[i + 1] || text[i + 2] != own[i + 2] ||
+                text[i + 3] != own[i + 3]) {
+                return false;
+            }
+        }
+        for (; i < n; ++i) {
             if (text[i] != own[i]) return false;
         }
-        return text[name.length] == '\0';
+        return true;
     }
 
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
@@ -66,7 +77,7 @@ private:
 
     struct SName {
         uint64_t hash;  // the keyed table's hash of the text
-        size_t offset;  // in m_text
+        const char* text;  // zero-terminated, in m_texts
         size_t length;
     };
 
@@ -83,7 +94,7 @@ private:
     void Remember(size_t slot, const char* text, uint32_t id);
 
     std::vector<SName> m_names;
-    std::string m_text;             // the names, each zero-terminated
+    Detail::CArena m_texts{256};    // the names' texts, which never move
     std::vector<uint32_t> m_slots;  // open-addressed: identifier + 1 by text hash, 0 free
     std::vector<SRecent> m_recent;  // address of a name text -> identifier
     size_t m_recentCount = 0;

@@ -121,11 +121,16 @@ public:
     template <class Sink>
     void WriteRecord(Sink& sink) const;
 
+    // Bytes of the data record.
+    uint64_t RecordSize() const;
+
     // Empties the writer for reuse; nested writers go back to the document.
     void Reset() noexcept;
 
 private:
-    static constexpr size_t kIndexThreshold = 16;
+    static constexpr uint32_t kIndexThreshold = 16;
+    // Records whose bytes, nested records aside, stay within this are written in one run.
+    static constexpr uint64_t kRunLimit = 4096;
 
     // A value's name resolved: its identifier, and whether it repeats the shape.
     struct SKey {
@@ -148,26 +153,36 @@ private:
 
     template <class T>
     void PutScalar(uint8_t tag, const char* name, T value) {
-        SValue& slot = Slot(tag, Key(tag, name));
-        slot.bits = 0;
-        std::memcpy(&slot.bits, &value, sizeof(T));
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof(T));
+        const uint32_t k = m_count;
+        if (k < m_shapeLimit) {
+            const SShape& s = m_shape[k];
+            if (s.tag == tag && m_document.Names().Is(s.id, name)) {
+                m_values[k] = {bits, 0, s.id, 0, tag};
+                m_count = k + 1;
+                return;
+            }
+        }
+        PutScalarAside(tag, name, bits);
     }
+    [[gnu::noinline]] void PutScalarAside(uint8_t tag, const char* name, uint64_t bits);
 
-    // The identifier of a value's name; asks the name table only when the shape is left.
+    // The identifier of a value's name; asks the name table only once the shape is left.
     SKey Key(uint8_t tag, const char* name) {
-        const size_t k = m_values.size();
-        if (m_shaped && k < m_shape.size()) {
+        const uint32_t k = m_count;
+        if (k < m_shapeLimit) {
             const SShape& s = m_shape[k];
             if (s.tag == tag && m_document.Names().Is(s.id, name)) return {s.id, true};
         }
-        m_shaped = false;
-        return {m_document.Names().Id(name), false};
+        return KeyAside(name);
     }
+    SKey KeyAside(const char* name);
 
     // The identifier of a nested value's class name, the shape's when the text is the same.
     uint32_t ClassKey(SKey key, const char* className) {
         if (key.shaped) {
-            const uint32_t id = m_shape[m_values.size()].classId;
+            const uint32_t id = m_shape[m_count].classId;
             if (m_document.Names().Is(id, className)) return id;
         }
         return m_document.Names().Id(className);
@@ -175,34 +190,41 @@ private:
 
     // The value under the key, added at the end when new.
     SValue& Slot(uint8_t tag, SKey key) {
-        if (key.shaped) {
-            m_values.push_back({0, 0, key.id, 0, tag});
-            return m_values.back();
+        if (key.shaped) {  // the shape's values fit the capacity
+            SValue& v = m_values[m_count++];
+            v = {0, 0, key.id, 0, tag};
+            return v;
         }
         return AddSlot(tag, key.id);
     }
-    SValue& AddSlot(uint8_t tag, uint32_t id);
+    [[gnu::noinline]] SValue& AddSlot(uint8_t tag, uint32_t id);
     SValue* Find(uint8_t tag, uint32_t id);
     void CatchUpIndex();
     void ReleaseChild(const SValue& value) noexcept;
+    bool Planned() const noexcept { return m_shapeLimit && m_count == m_shapeCount; }
     void Plan() const;
 
     template <class Sink>
     void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
 
     CDocument& m_document;
-    std::vector<SValue> m_values;
+    std::unique_ptr<SValue[]> m_values;  // in first-use order
+    uint32_t m_count = 0;
+    uint32_t m_capacity = 0;
     // Open-addressed index of (kind, identifier) to position + 1, once the object holds many
     // values; it covers the first m_indexed of them.
     std::vector<uint32_t> m_index;
-    size_t m_indexed = 0;
+    uint32_t m_indexed = 0;
     bool m_children = false;     // some value is a nested object or container
     Detail::CByteStack m_bytes;  // the encoded texts and blobs
-    // The shape and the plan of the record of that shape: the sections and the positions of
-    // the values in the order they are written. Both valid together, or neither.
-    mutable bool m_shaped = false;  // the values so far repeat the shape
-    mutable bool m_planned = false;
-    mutable std::vector<SShape> m_shape;
+    // The shape, with the plan of a record of that shape: the sections and the positions of
+    // the values in the order they are written; the values hold at least as many. While the
+    // values so far repeat the shape, m_shapeLimit is its count, else 0.
+    mutable std::unique_ptr<SShape[]> m_shape;
+    mutable uint32_t m_shapeCount = 0;
+    mutable uint32_t m_shapeCapacity = 0;
+    mutable uint32_t m_shapeLimit = 0;
+    mutable uint64_t m_fixedSize = 0;  // bytes of the record besides texts, blobs and nested ones
     mutable std::vector<SSection> m_sections;
     mutable std::vector<uint32_t> m_order;
 };
@@ -236,6 +258,9 @@ public:
     // The container record: element tag, count, the class list of object elements, elements.
     template <class Sink>
     void WriteRecord(Sink& sink) const;
+
+    // Bytes of the container record.
+    uint64_t RecordSize() const noexcept;
 
     void Reset() noexcept;
 
@@ -302,9 +327,7 @@ inline void CDocument::Release(CContainerWriterBinary* writer) noexcept {
 // The records for each sink, instantiated in datawriter.cpp and containerwriter.cpp.
 extern template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;
 extern template void CDataWriterBinary::WriteRecord(COutSink&) const;
-extern template void CDataWriterBinary::WriteRecord(CCountSink&) const;
 extern template void CContainerWriterBinary::WriteRecord(CChunkBuffer&) const;
 extern template void CContainerWriterBinary::WriteRecord(COutSink&) const;
-extern template void CContainerWriterBinary::WriteRecord(CCountSink&) const;
 
 }  // namespace Tavrin::Binary
