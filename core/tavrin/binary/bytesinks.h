@@ -103,7 +103,7 @@ public:
 
 private:
     static constexpr size_t kFirstChunk = 256;
-    static constexpr size_t kLargestChunk = size_t(1) << 20;
+    static constexpr size_t kLargestChunk = size_t(64) << 10;
     static constexpr size_t kReuseLimit = size_t(64) << 10;
 
     struct SChunk {
