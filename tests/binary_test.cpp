@@ -975,6 +975,49 @@ TEST(BinaryOrder, TreesMatchThePlainWriter) {
     }
 }
 
+// A pooled object writer repeats the kinds and names of the object it wrote before; elements
+// that repeat, shorten, extend or leave that sequence (a kind, a name one letter shorter or
+// longer, a nested class, a repeated name, a large object left halfway) follow one another here.
+TEST(BinaryOrder, ElementsLeavingTheLastOnesPatternMatchThePlainWriter) {
+    auto value = [](std::string name, uint8_t tag, uint64_t bits) {
+        STree v;
+        v.name = std::move(name);
+        v.tag = tag;
+        v.bits = bits;
+        v.text = "t" + std::to_string(bits);
+        v.className = "C";
+        return v;
+    };
+    STree base;
+    base.tag = 16;
+    base.className = "E";
+    base.children = {value("ab", 7, 1), value("c", 11, 2), value("", 2, 3), value("s", 12, 4),
+                     value("n", 16, 5), value("d", 7, 6)};
+    base.children[4].children = {value("x", 7, 9)};
+    std::vector<STree> variants(9, base);
+    variants[1].children.resize(3);
+    variants[2].children.push_back(value("e", 1, 7));
+    variants[3].children[1].tag = 10;
+    variants[4].children[0].name = "a";
+    variants[5].children[0].name = "abc";
+    variants[6].children[4].className = "D";
+    variants[7].children.insert(variants[7].children.begin() + 2, value("ab", 7, 8));
+    for (int i = 0; i < 40; ++i) variants[8].children.push_back(value(Key("v", i), 7, i));
+    STree large = variants[8];
+    large.children[26].name = "w";
+    large.children.push_back(value("v3", 7, 10));
+    variants.push_back(large);
+    STree root;
+    root.tag = 17;
+    for (const STree& first : variants) {
+        for (const STree& second : variants) {
+            root.children.push_back(first);
+            root.children.push_back(second);
+        }
+    }
+    ExpectAsPlainWriter(root);
+}
+
 // ---- Hostile documents -----------------------------------------------------------------------
 
 TEST(BinaryHostile, ClaimedCountsDoNotDecideAllocations) {
