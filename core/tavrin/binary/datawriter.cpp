@@ -78,8 +78,18 @@ SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     return v;
 }
 
-CDataWriterBinary::SKey CDataWriterBinary::KeyAside(const char* name) {
+void CDataWriterBinary::LeaveShape() const noexcept {
+    for (uint32_t i = 0; i < m_count; ++i) {
+        SValue& v = m_values[i];
+        if (v.tag >= kTagString) continue;
+        v.bits = 0;
+        std::memcpy(&v.bits, m_head.data() + m_shape[i].offset, kScalarWidth[v.tag]);
+    }
     m_shapeLimit = 0;
+}
+
+CDataWriterBinary::SKey CDataWriterBinary::KeyAside(const char* name) {
+    if (m_shapeLimit) LeaveShape();
     return {m_document.Names().Id(name), false};
 }
 
@@ -183,6 +193,7 @@ void CDataWriterBinary::Write(const char* name, const std::string& value) {
 // The record plan of the values as they stand, which become the shape: the sections in the
 // fixed tag order, and in each the positions in the keyed table's order.
 void CDataWriterBinary::Plan() const {
+    if (m_shapeLimit) LeaveShape();
     m_shapeCount = 0;
     m_shapeLimit = 0;
     const uint32_t n = m_count;
@@ -237,8 +248,37 @@ void CDataWriterBinary::Plan() const {
     }
     for (uint32_t i = 0; i < n; ++i) {
         const SValue& v = m_values[i];
-        m_shape[i] = {v.id, v.classId, v.tag};
+        m_shape[i] = {v.id, v.classId, 0, v.tag};
     }
+    // The head, with the values as they stand.
+    uint32_t sections = 0;
+    uint32_t scalars = 0;
+    size_t size = 1;
+    for (; sections < m_sections.size() && m_sections[sections].tag < kTagString; ++sections) {
+        const SSection& section = m_sections[sections];
+        scalars += section.count;
+        size += 5 + size_t(section.count) * (4 + kScalarWidth[section.tag]);
+    }
+    m_head.resize(size);
+    unsigned char* p = m_head.data();
+    *p++ = static_cast<uint8_t>(m_sections.size());
+    const uint32_t* position = m_order.data();
+    for (uint32_t s = 0; s < sections; ++s) {
+        const SSection& section = m_sections[s];
+        p[0] = section.tag;
+        std::memcpy(p + 1, &section.count, 4);
+        p += 5;
+        const uint8_t width = kScalarWidth[section.tag];
+        for (uint32_t i = 0; i < section.count; ++i, ++position) {
+            const SValue& v = m_values[*position];
+            std::memcpy(p, &v.id, 4);
+            std::memcpy(p + 4, &v.bits, width);
+            m_shape[*position].offset = static_cast<uint32_t>(p + 4 - m_head.data());
+            p += 4 + width;
+        }
+    }
+    m_textSection = sections;
+    m_scalars = scalars;
     m_fixedSize = fixed;
     m_shapeCount = n;
     m_shapeLimit = n;
@@ -260,16 +300,9 @@ uint64_t CDataWriterBinary::RecordSize() const {
     return size;
 }
 
-// One entry, for records too large for one run.
+// One entry of tags 12 to 17, for records too large for one run.
 template <class Sink>
 inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue& v) const {
-    if (tag < kTagString) {
-        unsigned char* q = sink.Room(12);
-        std::memcpy(q, &v.id, 4);
-        std::memcpy(q + 4, &v.bits, 8);  // little-endian: the low bytes are the value
-        sink.Commit(4 + kScalarWidth[tag]);
-        return;
-    }
     switch (tag) {
         case kTagString:
         case kTagWString:
@@ -304,42 +337,34 @@ inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue&
 template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
     if (!Planned()) Plan();
-    const uint32_t* position = m_order.data();
-    // Bytes of this record besides the nested ones, at most; a scalar is copied as 8 bytes.
+    const SSection* section = m_sections.data() + m_textSection;
+    const SSection* const last = m_sections.data() + m_sections.size();
+    const uint32_t* position = m_order.data() + m_scalars;
+    // Bytes of this record besides the nested ones, at most.
     uint64_t bound = m_fixedSize + m_bytes.Size();
     if (bound > kRunLimit) {
-        Put(sink, static_cast<uint8_t>(m_sections.size()));
-        for (const SSection& section : m_sections) {
+        sink.Append(m_head.data(), m_head.size());
+        for (; section != last; ++section) {
             unsigned char* p = sink.Room(5);
-            p[0] = section.tag;
-            std::memcpy(p + 1, &section.count, 4);
+            p[0] = section->tag;
+            std::memcpy(p + 1, &section->count, 4);
             sink.Commit(5);
-            for (uint32_t i = 0; i < section.count; ++i) {
-                WriteEntry(sink, section.tag, m_values[*position++]);
+            for (uint32_t i = 0; i < section->count; ++i) {
+                WriteEntry(sink, section->tag, m_values[*position++]);
             }
         }
         return;
     }
     // The usual record: written in place, in runs between the nested records.
-    unsigned char* start = sink.Room(bound + 8);
-    unsigned char* p = start;
-    *p++ = static_cast<uint8_t>(m_sections.size());
-    for (const SSection& section : m_sections) {
-        const uint8_t tag = section.tag;
+    unsigned char* start = sink.Room(bound);
+    Detail::CopySmall(start, m_head.data(), m_head.size());
+    unsigned char* p = start + m_head.size();
+    for (; section != last; ++section) {
+        const uint8_t tag = section->tag;
         p[0] = tag;
-        std::memcpy(p + 1, &section.count, 4);
+        std::memcpy(p + 1, &section->count, 4);
         p += 5;
-        const uint32_t* end = position + section.count;
-        if (tag < kTagString) {
-            const size_t width = 4 + kScalarWidth[tag];
-            for (; position != end; ++position) {
-                const SValue& v = m_values[*position];
-                std::memcpy(p, &v.id, 4);
-                std::memcpy(p + 4, &v.bits, 8);  // little-endian: the low bytes are the value
-                p += width;
-            }
-            continue;
-        }
+        const uint32_t* end = position + section->count;
         for (; position != end; ++position) {
             const SValue& v = m_values[*position];
             std::memcpy(p, &v.id, 4);
@@ -371,7 +396,7 @@ void CDataWriterBinary::WriteRecord(Sink& sink) const {
                     } else {
                         reinterpret_cast<const CContainerWriterBinary*>(v.bits)->WriteRecord(sink);
                     }
-                    start = p = sink.Room(bound + 8);
+                    start = p = sink.Room(bound);
                     break;
                 }
             }

@@ -138,10 +138,11 @@ private:
         bool shaped;
     };
 
-    // One kind and name of the shape.
+    // One kind and name of the shape; a scalar's value stands in the record's head at offset.
     struct SShape {
         uint32_t id;
         uint32_t classId;
+        uint32_t offset;
         uint8_t tag;
     };
 
@@ -159,13 +160,18 @@ private:
         if (k < m_shapeLimit) {
             const SShape& s = m_shape[k];
             if (s.tag == tag && m_document.Names().Is(s.id, name)) {
-                m_values[k] = {bits, 0, s.id, 0, tag};
+                std::memcpy(m_head.data() + s.offset, &value, sizeof(T));
+                SValue& v = m_values[k];
+                v.id = s.id;
+                v.tag = tag;
                 m_count = k + 1;
                 return;
             }
         }
         PutScalarAside(tag, name, bits);
     }
+    // Scalars written while on the shape stand only in the head; leaving it brings them over.
+    void LeaveShape() const noexcept;
     [[gnu::noinline]] void PutScalarAside(uint8_t tag, const char* name, uint64_t bits);
 
     // The identifier of a value's name; asks the name table only once the shape is left.
@@ -227,6 +233,11 @@ private:
     mutable uint64_t m_fixedSize = 0;  // bytes of the record besides texts, blobs and nested ones
     mutable std::vector<SSection> m_sections;
     mutable std::vector<uint32_t> m_order;
+    // The head of the record: section count and the scalar sections, with the values of the
+    // scalars; then come m_sections from m_textSection, with m_order from m_scalars.
+    mutable std::vector<unsigned char> m_head;
+    mutable uint32_t m_textSection = 0;
+    mutable uint32_t m_scalars = 0;
 };
 
 // The elements of one container, encoded as they arrive.
