@@ -115,7 +115,7 @@ void CDataWriterBinary::Write(const char* name, size_t size, const void* data) {
     unsigned char* p = m_bytes.Extend(4 + size);
     const uint32_t count = static_cast<uint32_t>(size);
     std::memcpy(p, &count, 4);
-    if (size) std::memcpy(p + 4, data, size);
+    if (size) Detail::CopyShort(p + 4, static_cast<const unsigned char*>(data), size);
     SValue& slot = Slot(kTagBlob, key);
     slot.bits = offset;
     slot.size = 4 + size;
@@ -357,7 +357,7 @@ void CDataWriterBinary::WriteRecord(Sink& sink) const {
     }
     // The usual record: written in place, in runs between the nested records.
     unsigned char* start = sink.Room(bound);
-    Detail::CopySmall(start, m_head.data(), m_head.size());
+    Detail::CopyShort(start, m_head.data(), m_head.size());
     unsigned char* p = start + m_head.size();
     for (; section != last; ++section) {
         const uint8_t tag = section->tag;
@@ -372,7 +372,7 @@ void CDataWriterBinary::WriteRecord(Sink& sink) const {
                 case kTagString:
                 case kTagWString:
                 case kTagBlob:
-                    Detail::CopySmall(p + 4, m_bytes.Data() + v.bits, v.size);
+                    Detail::CopyShort(p + 4, m_bytes.Data() + v.bits, v.size);
                     p += 4 + v.size;
                     break;
                 case kTagDateTime: {

@@ -33,4 +33,27 @@ inline void CopySmall(void* to, const void* from, size_t n) noexcept {
     }
 }
 
+// The same for runs of up to 64 bytes (the head of a record, a short text or blob): two or
+// four overlapping 16-byte loads and stores.
+inline void CopyShort(unsigned char* to, const unsigned char* from, size_t n) noexcept {
+    if (n < 16 || n > 64) {
+        CopySmall(to, from, n);
+        return;
+    }
+    unsigned char a[16];
+    unsigned char b[16];
+    std::memcpy(a, from, 16);
+    std::memcpy(b, from + n - 16, 16);
+    if (n > 32) {
+        unsigned char c[16];
+        unsigned char d[16];
+        std::memcpy(c, from + 16, 16);
+        std::memcpy(d, from + n - 32, 16);
+        std::memcpy(to + 16, c, 16);
+        std::memcpy(to + n - 32, d, 16);
+    }
+    std::memcpy(to, a, 16);
+    std::memcpy(to + n - 16, b, 16);
+}
+
 }  // namespace Tavrin::Detail
