@@ -246,9 +246,11 @@ void CDataWriterBinary::Plan() const {
         m_shape.reset(new SShape[n]);
         m_shapeCapacity = n;
     }
+    m_shapeChildren.clear();
     for (uint32_t i = 0; i < n; ++i) {
         const SValue& v = m_values[i];
         m_shape[i] = {v.id, v.classId, 0, v.tag};
+        if (v.tag >= kTagObject) m_shapeChildren.push_back(i);
     }
     // The head, with the values as they stand.
     uint32_t sections = 0;
@@ -407,9 +409,15 @@ void CDataWriterBinary::WriteRecord(Sink& sink) const {
 
 void CDataWriterBinary::Reset() noexcept {
     if (m_children) {
-        for (uint32_t i = 0; i < m_count; ++i) {
-            const SValue& v = m_values[i];
-            if (v.tag >= kTagObject) ReleaseChild(v);
+        if (m_shapeLimit) {  // the values follow the shape, which knows where its children are
+            for (const uint32_t i : m_shapeChildren) {
+                if (i < m_count) ReleaseChild(m_values[i]);
+            }
+        } else {
+            for (uint32_t i = 0; i < m_count; ++i) {
+                const SValue& v = m_values[i];
+                if (v.tag >= kTagObject) ReleaseChild(v);
+            }
         }
         m_children = false;
     }

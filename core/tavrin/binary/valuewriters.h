@@ -229,6 +229,7 @@ private:
     mutable std::unique_ptr<SShape[]> m_shape;
     mutable uint32_t m_shapeCount = 0;
     mutable uint32_t m_shapeCapacity = 0;
+    mutable std::vector<uint32_t> m_shapeChildren;  // positions of its objects and containers
     mutable uint32_t m_shapeLimit = 0;
     mutable uint64_t m_fixedSize = 0;  // bytes of the record besides texts, blobs and nested ones
     mutable std::vector<SSection> m_sections;
