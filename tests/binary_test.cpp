@@ -416,6 +416,20 @@ TEST(BinaryWriterFailures, ApplicationExceptionsPassUnchangedAndLeaveNoTrace) {
         };
         EXPECT_TRUE(Document(list(true)) == Document(list(false))) << seed;
     }
+    // A failed element of another class leaves the others one class (B is a name already).
+    auto oneClass = [](bool withFailure) {
+        return CContainer([=](IContainerWriter& w) {
+            const CObject a([](IDataWriter& d) { d.Write("B", 1); }, "A");
+            w.Write(a);
+            if (withFailure) {
+                try {
+                    w.Write(CObject([](IDataWriter&) { throw 1; }, "B"));
+                } catch (int) {}
+            }
+            w.Write(a);
+        });
+    };
+    EXPECT_TRUE(Document(oneClass(true)) == Document(oneClass(false)));
 }
 
 // An object holding `depth - 1` more levels below it, each under the name "n".

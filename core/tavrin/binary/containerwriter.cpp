@@ -38,16 +38,25 @@ void CContainerWriterBinary::Write(const ISerializable& value) {
     Accept(kTagObject, ERaise::BinaryObjectElementKind, ERaise::BinaryTooManyElements);
     const uint32_t classId = m_document.Names().Id(value.GetClassName());
     const CChunkBuffer::SMark mark = m_elements.Mark();
+    const bool mixed = m_mixed;
     const size_t classCount = m_classIds.size();
     CLease<CDataWriterBinary> element(m_document, m_document.AcquireData());
     try {
-        m_classIds.push_back(classId);
+        // The class list is kept once a class differs from the first one's.
+        if (m_count == 0) {
+            m_firstClassId = classId;
+        } else if (!m_mixed && classId != m_firstClassId) {
+            m_classIds.assign(m_count, m_firstClassId);
+            m_mixed = true;
+        }
+        if (m_mixed) m_classIds.push_back(classId);
         Put(m_elements, classId);
         value.Write(*element);
         element->WriteRecord(m_elements);
     } catch (...) {
         m_elements.Rollback(mark);
-        m_classIds.resize(classCount);
+        m_mixed = mixed;
+        m_classIds.resize(mixed ? classCount : 0);
         throw;
     }
     ++m_count;
@@ -87,20 +96,9 @@ void CContainerWriterBinary::Write(const std::string& value) {
     ++m_count;
 }
 
-namespace {
-
-bool AllTheSame(const std::vector<uint32_t>& ids) noexcept {
-    for (uint32_t id : ids) {
-        if (id != ids[0]) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 uint64_t CContainerWriterBinary::RecordSize() const noexcept {
     uint64_t size = 5 + m_elements.Size();
-    if (m_count && m_tag == kTagObject) size += 1 + (AllTheSame(m_classIds) ? 4 : 4 * m_count);
+    if (m_count && m_tag == kTagObject) size += 1 + (m_mixed ? 4 * m_count : 4);
     return size;
 }
 
@@ -112,11 +110,9 @@ void CContainerWriterBinary::WriteRecord(Sink& sink) const {
     sink.Commit(5);
     if (!m_count) return;
     if (m_tag == kTagObject) {
-        const uint32_t first = m_classIds[0];
-        const bool same = AllTheSame(m_classIds);
-        Put(sink, static_cast<uint8_t>(same ? 1 : 0));
-        if (same) {
-            Put(sink, first);
+        Put(sink, static_cast<uint8_t>(m_mixed ? 0 : 1));
+        if (!m_mixed) {
+            Put(sink, m_firstClassId);
         } else {
             sink.Append(m_classIds.data(), m_classIds.size() * sizeof(uint32_t));
         }
@@ -127,6 +123,7 @@ void CContainerWriterBinary::WriteRecord(Sink& sink) const {
 
 void CContainerWriterBinary::Reset() noexcept {
     m_classIds.clear();
+    m_mixed = false;
     m_fixed = false;
     m_tag = 0;
     m_count = 0;

@@ -293,6 +293,10 @@ private:
     }
 
     CDocument& m_document;
+    // Class-name identifiers of object elements: the first one's, and the whole list once
+    // another class has come.
+    uint32_t m_firstClassId = 0;
+    bool m_mixed = false;
     std::vector<uint32_t> m_classIds;
     bool m_fixed = false;
     uint8_t m_tag = 0;
