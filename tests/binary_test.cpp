@@ -237,6 +237,23 @@ TEST(BinaryLayout, DocumentBytes) {
     EXPECT_EQ(ToHex(Bytes(longer.begin() + 14, longer.begin() + 20)), "ff fe ff ff ff 00 ");
 }
 
+// Narrow text stops at its first zero byte wherever it stands, named and as an element.
+TEST(BinaryLayout, NarrowTextStopsAtItsFirstZeroByte) {
+    auto doc = [](const std::string& text) {
+        return Document(CObject([&](IDataWriter& w) {
+            w.Write("t", text);
+            w.Write("c", CContainer([&](IContainerWriter& c) { c.Write(text); }));
+        }));
+    };
+    for (size_t n = 1; n <= 40; ++n) {
+        for (size_t zero = 0; zero <= n; ++zero) {
+            std::string text(n, 'x');
+            if (zero < n) text[zero] = '\0';
+            EXPECT_TRUE(doc(text) == doc(text.substr(0, zero))) << n << ' ' << zero;
+        }
+    }
+}
+
 TEST(BinaryLayout, SuccessiveWritesMakeIndependentDocuments) {
     const CObject first([](IDataWriter& w) { w.Write("a", 1); });
     const CObject second([](IDataWriter& w) { w.Write("b", 2), w.Write("a", 3); });

@@ -14,8 +14,26 @@
 
 namespace Tavrin::Binary {
 
+// Whether one of the bytes of `word` is zero.
+inline bool HasZeroByte(uint64_t word) noexcept {
+    return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
 // Narrow text ends at its first zero byte.
 inline size_t NarrowLength(const std::string& text) noexcept {
+    // Short texts, the usual case, are checked a word at a time (the last word overlapping the
+    // one before), within their own bytes.
+    const size_t n = text.size();
+    if (n >= 8 && n <= 32) {
+        uint64_t word = 0;
+        bool zero = false;
+        for (size_t i = 0; i + 8 < n; i += 8) {
+            std::memcpy(&word, text.data() + i, 8);
+            zero |= HasZeroByte(word);
+        }
+        std::memcpy(&word, text.data() + n - 8, 8);
+        if (!zero && !HasZeroByte(word)) return n;
+    }
     // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search, nothing is copied
     const void* zero = std::memchr(text.data(), 0, text.size());
     return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text.data()) : text.size();
