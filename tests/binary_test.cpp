@@ -1022,8 +1022,8 @@ TEST(BinaryOrder, ElementsLeavingTheLastOnesPatternMatchThePlainWriter) {
     STree base;
     base.tag = 16;
     base.className = "E";
-    base.children = {value("ab", 7, 1), value("c", 11, 2), value("", 2, 3), value("s", 12, 4),
-                     value("n", 16, 5), value("d", 7, 6)};
+    base.children = {value("ab", 7, 1), value("c", 11, 2), value("", 2, 3),
+                     value("s", 12, 4), value("n", 16, 5), value("d", 7, 6)};
     base.children[4].children = {value("x", 7, 9)};
     std::vector<STree> variants(9, base);
     variants[1].children.resize(3);

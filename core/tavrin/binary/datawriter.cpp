@@ -66,8 +66,8 @@ SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     if (SValue* found = Find(tag, id)) return *found;
     if (m_count == m_capacity) {
         if (m_count == kMaxCount) Raise(ERaise::BinaryValueTooLarge);
-        const uint32_t capacity =
-            static_cast<uint32_t>(std::min<uint64_t>(kMaxCount, std::max<uint64_t>(16, m_capacity * 2ull)));
+        const uint32_t capacity = static_cast<uint32_t>(
+            std::min<uint64_t>(kMaxCount, std::max<uint64_t>(16, m_capacity * 2ull)));
         std::unique_ptr<SValue[]> values(new SValue[capacity]);
         if (m_count) std::memcpy(values.get(), m_values.get(), m_count * sizeof(SValue));
         m_values = std::move(values);
@@ -249,7 +249,7 @@ void CDataWriterBinary::Plan() const {
     m_shapeChildren.clear();
     for (uint32_t i = 0; i < n; ++i) {
         const SValue& v = m_values[i];
-        m_shape[i] = {v.id, v.classId, 0, v.tag};
+        m_shape[i] = {v.id, v.tag >= kTagObject ? v.classId : 0, 0, v.tag};  // scalars have none
         if (v.tag >= kTagObject) m_shapeChildren.push_back(i);
     }
     // The head, with the values as they stand.

@@ -28,8 +28,7 @@ public:
         // nothing, a buffer may hold another text by now).
         const size_t slot = RecentSlot(text);
         const SRecent& recent = m_recent[slot];
-        if (recent.text == text &&
-            std::strcmp(m_names[recent.id].text, text) == 0) {
+        if (recent.text == text && std::strcmp(m_names[recent.id].text, text) == 0) {
             return recent.id;
         }
         return IdSlow(text, slot);
@@ -76,7 +75,7 @@ private:
     };
 
     struct SName {
-        uint64_t hash;  // the keyed table's hash of the text
+        uint64_t hash;     // the keyed table's hash of the text
         const char* text;  // zero-terminated, in m_texts
         size_t length;
     };

@@ -4,8 +4,8 @@
 // Observable results are fixed: identifiers in order of first use, and the entries of each
 // section in the iteration order of the keyed table that the format is defined by. The storage
 // behind them is built for speed instead: each object's writer collects its entries in one
-// flat array in call order with the values already encoded, value writers are recycled from object to
-// object, and container elements go into chunked buffers that never move what they hold.
+// flat array in call order with the values already encoded, value writers are recycled from object
+// to object, and container elements go into chunked buffers that never move what they hold.
 #pragma once
 
 #include <cstddef>
