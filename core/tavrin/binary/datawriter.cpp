@@ -243,7 +243,7 @@ void CDataWriterBinary::Plan() const {
         std::copy(hashes, hashes + count, positions);
     }
     if (m_shapeCapacity < n) {
-        m_shape.reset(new SShape[n]);
+        m_shape = std::make_unique<SShape[]>(n);
         m_shapeCapacity = n;
     }
     m_shapeChildren.clear();
