@@ -76,10 +76,11 @@ void CContainerWriterBinary::Write(const IDateTime& value) {
 void CContainerWriterBinary::Write(const std::wstring& value) {
     Accept(kTagWString, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
     const size_t length = WideLength(value);
-    const uint64_t units = Utf16Units(value.data(), length);
+    bool basic = false;
+    const uint64_t units = Utf16Units(value.data(), length, basic);
     const size_t size = WidePrefixSize(units) + 2 * units;
     unsigned char* p = m_elements.Room(size);
-    PutUtf16(PutWidePrefix(p, units), value.data(), length);
+    PutUtf16(PutWidePrefix(p, units), value.data(), length, basic);
     m_elements.Commit(size);
     ++m_count;
 }

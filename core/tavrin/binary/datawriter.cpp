@@ -166,11 +166,12 @@ void CDataWriterBinary::Write(const char* name, const IDateTime& value) {
 void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
     const SKey key = Key(kTagWString, name);
     const size_t length = WideLength(value);
-    const uint64_t units = Utf16Units(value.data(), length);
+    bool basic = false;
+    const uint64_t units = Utf16Units(value.data(), length, basic);
     const size_t size = WidePrefixSize(units) + 2 * units;
     const size_t offset = m_bytes.Size();
     unsigned char* p = m_bytes.Extend(size);
-    PutUtf16(PutWidePrefix(p, units), value.data(), length);
+    PutUtf16(PutWidePrefix(p, units), value.data(), length, basic);
     SValue& slot = Slot(kTagWString, key);
     slot.bits = offset;
     slot.size = size;

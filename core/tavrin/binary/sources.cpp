@@ -82,11 +82,12 @@ uint64_t CStreamSource::Scalar(Cursor& c, uint8_t tag) {
 const unsigned char* CStreamSource::WString(Cursor&, Detail::CArena& arena) {
     m_stream.ReadStdWString(m_wideText);
     // Back to UTF-16 units, which give these characters again when read.
-    const uint64_t units = Utf16Units(m_wideText.data(), m_wideText.size());
+    bool basic = false;
+    const uint64_t units = Utf16Units(m_wideText.data(), m_wideText.size(), basic);
     unsigned char* record =
         static_cast<unsigned char*>(arena.Allocate(kWideHead + static_cast<size_t>(units) * 2, 8));
     std::memcpy(record, &units, 8);
-    PutUtf16(record + kWideHead, m_wideText.data(), m_wideText.size());
+    PutUtf16(record + kWideHead, m_wideText.data(), m_wideText.size(), basic);
     return record;
 }
 

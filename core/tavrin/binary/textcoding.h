@@ -43,11 +43,13 @@ inline size_t NarrowLength(const std::string& text) noexcept {
 // beyond U+FFFF takes two units; one beyond U+10FFFF is carried as U+FFFD.
 inline size_t WideLength(const std::wstring& text) noexcept { return std::wcslen(text.c_str()); }
 
-// UTF-16 units of `length` wide characters.
-inline uint64_t Utf16Units(const wchar_t* text, size_t length) noexcept {
-    uint32_t high = 0;  // as in PutUtf16: the basic plane only is one unit per character
+// UTF-16 units of `length` wide characters; `basic` tells whether all of them are of the basic
+// plane, one unit each as they stand.
+inline uint64_t Utf16Units(const wchar_t* text, size_t length, bool& basic) noexcept {
+    uint32_t high = 0;
     for (size_t i = 0; i < length; ++i) high |= static_cast<uint32_t>(text[i]) >> 16;
-    if (!high) return length;
+    basic = !high;
+    if (basic) return length;
     uint64_t units = 0;
     for (size_t i = 0; i < length; ++i) units += Detail::Utf16Length(text[i]);
     return units;
@@ -91,13 +93,11 @@ inline unsigned char* PutWidePrefix(unsigned char* p, uint64_t units) noexcept {
 }
 
 // Writes `length` wide characters as UTF-16 units at `p` (2 * Utf16Units bytes); returns the
-// position behind them.
-inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length) noexcept {
-    // Text of the basic plane only, by far the most common, is one unit per character: two
-    // plain loops that the compiler can vectorise.
-    uint32_t high = 0;
-    for (size_t i = 0; i < length; ++i) high |= static_cast<uint32_t>(text[i]) >> 16;
-    if (!high) {
+// position behind them. `basic` as Utf16Units found it.
+inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length,
+                               bool basic) noexcept {
+    // Text of the basic plane only, by far the most common, is one unit per character.
+    if (basic) {
         for (size_t i = 0; i < length; ++i) {
             const uint16_t unit = static_cast<uint16_t>(text[i]);
             std::memcpy(p + 2 * i, &unit, 2);
