@@ -63,8 +63,9 @@ public:
 
 private:
     friend class CXmlDocument;
-    explicit CXmlElement(const void* node) noexcept : m_node(node) {}
-    const void* m_node = nullptr;
+    CXmlElement(const void* tree, const void* node) noexcept : m_tree(tree), m_node(node) {}
+    const void* m_tree = nullptr;  ///< the parse tree, internal
+    const void* m_node = nullptr;  ///< the element's record in it; null for the empty element
 };
 
 /// Parses an XML document with the parser of CReaderXml.

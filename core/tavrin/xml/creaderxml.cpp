@@ -4,6 +4,7 @@
 #include <tavrin/creaderxml.h>
 #include <tavrin/xmldocument.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -31,12 +32,21 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+using Detail::CXmlTree;
+
 // The first text segment, else the first raw section (a blob's CDATA), else "": a
 // zero-terminated text, up to its first NUL.
-std::string_view ElementText(const SXmlNodeData& node) {
-    if (node.textCount > 0) return {node.texts[0], node.firstTextLength};
-    if (node.clearCount > 0) return node.clears[0].value;
-    return "";
+std::string_view ElementText(const CXmlTree& tree, const SXmlNodeData& node) {
+    switch (CXmlTree::Kind(node)) {
+        case CXmlTree::kChildrenOnly: return "";
+        case CXmlTree::kExtra: {
+            const SXmlNodeExtra& extra = *tree.Extra(node);
+            if (extra.textCount > 0) return extra.texts[0];
+            if (extra.clearCount > 0) return extra.clears[0].value;
+            return "";
+        }
+        default: return tree.Text() + node.value;  // the one text or raw section
+    }
 }
 
 bool BoolText(const char* text, bool& value) {
@@ -59,16 +69,14 @@ class CContainerReaderXml;
 // The IDataReader handed to an object: its values are the child elements of `node`.
 class CDataReaderXml final : public IDataReader {
 public:
-    explicit CDataReaderXml(const SXmlNodeData* node) : m_node(node) {}
+    // `node` null (and `tree` then too) for the empty node.
+    CDataReaderXml(const CXmlTree* tree, const SXmlNodeData* node) : m_tree(tree), m_node(node) {}
 
-    unsigned int GetNameCount() const override {
-        return m_node ? static_cast<unsigned int>(m_node->childCount) : 0u;
-    }
+    unsigned int GetNameCount() const override { return m_node ? m_node->childCount : 0u; }
 
     const char* GetName(unsigned int index) const override {
-        if (m_node == nullptr || index >= static_cast<unsigned int>(m_node->childCount))
-            return nullptr;
-        return m_node->children[index]->name;
+        if (m_node == nullptr || index >= m_node->childCount) return nullptr;
+        return m_tree->Name(m_tree->Record(m_node->firstChild + index));
     }
 
     SBlobRange Read(const char* name) override;
@@ -94,10 +102,12 @@ private:
     // The index of the first child element named `name` ignoring case, or -1.
     int FindIndex(const char* name) const {
         if (m_node == nullptr || name == nullptr) return -1;
-        const unsigned key = Detail::ElementNameKey(name);
-        for (int i = 0; i < m_node->childCount; ++i) {
-            const SXmlNodeData& child = *m_node->children[i];
-            if (child.nameKey == key && Detail::SameElementName(child.name, name)) return i;
+        const std::uint16_t key = Detail::ElementNameKey(name);
+        const std::uint32_t first = m_node->firstChild;
+        for (std::uint32_t i = 0; i < m_node->childCount; ++i) {
+            const SXmlNodeData& child = m_tree->Record(first + i);
+            if (child.nameKey == key && Detail::SameElementName(m_tree->Name(child), name))
+                return static_cast<int>(i);
         }
         return -1;
     }
@@ -105,11 +115,15 @@ private:
     // The first child element named `name` ignoring case, or null.
     const SXmlNodeData* Find(const char* name) const {
         const int index = FindIndex(name);
-        return index >= 0 ? m_node->children[index] : nullptr;
+        return index >= 0 ? &Child(static_cast<unsigned int>(index)) : nullptr;
     }
 
-    static std::string_view ValueText(const SXmlNodeData& element) {
-        return Trim(ElementText(element));
+    const SXmlNodeData& Child(unsigned int index) const {
+        return m_tree->Record(m_node->firstChild + index);
+    }
+
+    std::string_view ValueText(const SXmlNodeData& element) const {
+        return Trim(ElementText(*m_tree, element));
     }
 
     template <typename T>
@@ -122,6 +136,7 @@ private:
         return true;
     }
 
+    const CXmlTree* m_tree;
     const SXmlNodeData* m_node;
     Detail::CBlobCache m_blobs;  // by child index
 };
@@ -130,9 +145,11 @@ private:
 // in document order, whatever their names.
 class CContainerReaderXml final : public IContainerReader {
 public:
-    explicit CContainerReaderXml(const SXmlNodeData* node)
-        : m_elements(node ? node->children : nullptr),
-          m_count(node ? static_cast<unsigned int>(node->childCount) : 0u) {}
+    // `node` null (and `tree` then too) for the empty node.
+    CContainerReaderXml(const CXmlTree* tree, const SXmlNodeData* node)
+        : m_tree(tree),
+          m_first(node ? node->firstChild : 0u),
+          m_count(node ? node->childCount : 0u) {}
 
     SBlobRange Read(unsigned int index) override;
     bool Read(unsigned int index, ISerializableContainer& value) override;
@@ -158,9 +175,14 @@ public:
 private:
     // Text of a scalar element (its data zero-terminated): only "elt" elements hold scalars.
     std::string_view readValue(unsigned int index) const {
-        const SXmlNodeData& element = *m_elements[index];
-        if (std::strcmp(element.name, "elt") != 0) Detail::Raise(Detail::ERaise::XmlElementNotElt);
-        return ElementText(element);
+        const SXmlNodeData& element = Element(index);
+        if (std::strcmp(m_tree->Name(element), "elt") != 0)
+            Detail::Raise(Detail::ERaise::XmlElementNotElt);
+        return ElementText(*m_tree, element);
+    }
+
+    const SXmlNodeData& Element(unsigned int index) const {
+        return m_tree->Record(m_first + index);
     }
 
     template <typename T>
@@ -172,7 +194,8 @@ private:
         return true;
     }
 
-    SXmlNodeData* const* m_elements;
+    const CXmlTree* m_tree;
+    std::uint32_t m_first;  // the elements are the records from here on
     unsigned int m_count;
     Detail::CBlobCache m_blobs;
 };
@@ -181,7 +204,7 @@ SBlobRange CDataReaderXml::Read(const char* name) {
     const int index = FindIndex(name);
     if (index < 0) return SBlobRange{};
     return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&] {
-        const std::string_view text = Trim(ElementText(*m_node->children[index]));
+        const std::string_view text = ValueText(Child(static_cast<unsigned int>(index)));
         return text.empty() ? std::string_view() : text;
     });
 }
@@ -189,7 +212,7 @@ SBlobRange CDataReaderXml::Read(const char* name) {
 bool CDataReaderXml::Read(const char* name, ISerializableContainer& value) {
     const SXmlNodeData* element = Find(name);
     if (element == nullptr) return false;
-    CContainerReaderXml reader(element);
+    CContainerReaderXml reader(m_tree, element);
     value.Read(reader);
     return true;
 }
@@ -197,7 +220,7 @@ bool CDataReaderXml::Read(const char* name, ISerializableContainer& value) {
 bool CDataReaderXml::Read(const char* name, ISerializable& value) {
     const SXmlNodeData* element = Find(name);
     if (element == nullptr) return false;
-    CDataReaderXml reader(element);
+    CDataReaderXml reader(m_tree, element);
     value.Read(reader);
     return true;
 }
@@ -206,7 +229,8 @@ bool CDataReaderXml::Read(const char* name, IDateTime& value) {
     const SXmlNodeData* element = Find(name);
     if (element == nullptr) return false;
     // The first text segment only; no text reads as the empty text, which does not parse.
-    const QvDateTime parsed(element->textCount > 0 ? element->texts[0] : "");
+    const char* text = m_tree->TextAt(*element, 0);
+    const QvDateTime parsed(text != nullptr ? text : "");
     value.Assign(parsed);
     return true;
 }
@@ -230,7 +254,7 @@ bool CDataReaderXml::Read(const char* name, std::string& value) {
 bool CDataReaderXml::Read(const char* name, bool& value) {
     const SXmlNodeData* element = Find(name);
     if (element == nullptr) return false;
-    return BoolText(element->textCount > 0 ? element->texts[0] : nullptr, value);
+    return BoolText(m_tree->TextAt(*element, 0), value);
 }
 
 SBlobRange CContainerReaderXml::Read(unsigned int index) {
@@ -243,14 +267,14 @@ SBlobRange CContainerReaderXml::Read(unsigned int index) {
 
 bool CContainerReaderXml::Read(unsigned int index, ISerializableContainer& value) {
     if (index >= m_count) return false;
-    CContainerReaderXml reader(m_elements[index]);
+    CContainerReaderXml reader(m_tree, &Element(index));
     value.Read(reader);
     return true;
 }
 
 bool CContainerReaderXml::Read(unsigned int index, ISerializable& value) {
     if (index >= m_count) return false;
-    CDataReaderXml reader(m_elements[index]);
+    CDataReaderXml reader(m_tree, &Element(index));
     value.Read(reader);
     return true;
 }
@@ -298,14 +322,14 @@ CXmlNode FindDocumentElement(const char* text, const TRoot& root) {
 void CReaderXml::Read(ISerializable& object) const {
     Platform::CThreadLocaleGuard cLocale;
     const CXmlNode element = FindDocumentElement(Text(), object);
-    CDataReaderXml reader(element.GetData());
+    CDataReaderXml reader(element.GetTree(), element.GetData());
     object.Read(reader);
 }
 
 void CReaderXml::Read(ISerializableContainer& container) const {
     Platform::CThreadLocaleGuard cLocale;
     const CXmlNode element = FindDocumentElement(Text(), container);
-    CContainerReaderXml reader(element.GetData());
+    CContainerReaderXml reader(element.GetTree(), element.GetData());
     container.Read(reader);
 }
 
@@ -319,7 +343,8 @@ struct SXmlDocumentView {
 }  // namespace Detail
 
 namespace {
-const SXmlNodeData* NodeOf(const void* p) noexcept { return static_cast<const SXmlNodeData*>(p); }
+const CXmlTree& TreeOf(const void* p) noexcept { return *static_cast<const CXmlTree*>(p); }
+const SXmlNodeData& NodeOf(const void* p) noexcept { return *static_cast<const SXmlNodeData*>(p); }
 
 std::string_view View(const char* text) noexcept {
     return text != nullptr ? std::string_view(text) : std::string_view();
@@ -327,68 +352,73 @@ std::string_view View(const char* text) noexcept {
 }  // namespace
 
 std::string_view CXmlElement::GetName() const noexcept {
-    return m_node != nullptr ? View(NodeOf(m_node)->name) : std::string_view();
+    return m_node != nullptr ? View(TreeOf(m_tree).Name(NodeOf(m_node))) : std::string_view();
 }
 
 bool CXmlElement::IsDeclaration() const noexcept {
-    return m_node != nullptr && NodeOf(m_node)->declaration;
+    return m_node != nullptr && CXmlTree::IsDeclaration(NodeOf(m_node));
 }
 
 int CXmlElement::GetChildCount() const noexcept {
-    return m_node != nullptr ? NodeOf(m_node)->childCount : 0;
+    return m_node != nullptr ? static_cast<int>(NodeOf(m_node).childCount) : 0;
 }
 
 CXmlElement CXmlElement::GetChild(int index) const noexcept {
     if (index < 0 || index >= GetChildCount()) return {};
-    return CXmlElement(NodeOf(m_node)->children[index]);
+    const CXmlTree& tree = TreeOf(m_tree);
+    return CXmlElement(m_tree,
+                       &tree.Record(NodeOf(m_node).firstChild + static_cast<unsigned>(index)));
 }
 
 int CXmlElement::GetAttributeCount() const noexcept {
-    return m_node != nullptr ? NodeOf(m_node)->attributeCount : 0;
+    const SXmlNodeExtra* extra = m_node != nullptr ? TreeOf(m_tree).Extra(NodeOf(m_node)) : nullptr;
+    return extra != nullptr ? extra->attributeCount : 0;
 }
 
 std::string_view CXmlElement::GetAttributeName(int index) const noexcept {
     if (index < 0 || index >= GetAttributeCount()) return {};
-    return View(NodeOf(m_node)->attributes[index].name);
+    return View(TreeOf(m_tree).Extra(NodeOf(m_node))->attributes[index].name);
 }
 
 std::string_view CXmlElement::GetAttributeValue(int index) const noexcept {
     if (index < 0 || index >= GetAttributeCount()) return {};
-    return View(NodeOf(m_node)->attributes[index].value);
+    return View(TreeOf(m_tree).Extra(NodeOf(m_node))->attributes[index].value);
 }
 
 int CXmlElement::GetTextCount() const noexcept {
-    return m_node != nullptr ? NodeOf(m_node)->textCount : 0;
+    return m_node != nullptr ? TreeOf(m_tree).TextCount(NodeOf(m_node)) : 0;
 }
 
 std::string_view CXmlElement::GetText(int index) const noexcept {
-    if (index < 0 || index >= GetTextCount()) return {};
-    return View(NodeOf(m_node)->texts[index]);
+    return m_node != nullptr ? View(TreeOf(m_tree).TextAt(NodeOf(m_node), index))
+                             : std::string_view();
 }
 
 int CXmlElement::GetRawCount() const noexcept {
-    return m_node != nullptr ? NodeOf(m_node)->clearCount : 0;
+    return m_node != nullptr ? TreeOf(m_tree).ClearCount(NodeOf(m_node)) : 0;
 }
 
 std::string_view CXmlElement::GetRaw(int index) const noexcept {
-    if (index < 0 || index >= GetRawCount()) return {};
-    return View(NodeOf(m_node)->clears[index].value);
+    if (m_node == nullptr) return {};
+    return View(TreeOf(m_tree).ClearAt(NodeOf(m_node), index).value);
 }
 
 std::string_view CXmlElement::GetRawMarker(int index) const noexcept {
-    if (index < 0 || index >= GetRawCount()) return {};
-    return View(NodeOf(m_node)->clears[index].openMarker);
+    if (m_node == nullptr) return {};
+    return View(TreeOf(m_tree).ClearAt(NodeOf(m_node), index).openMarker);
 }
 
 void CXmlElement::ReadObject(ISerializable& target) const {
     Platform::CThreadLocaleGuard cLocale;
-    CDataReaderXml reader(NodeOf(m_node));
+    CDataReaderXml reader(static_cast<const CXmlTree*>(m_tree),
+                          static_cast<const SXmlNodeData*>(m_node));
     target.Read(reader);
 }
 
 void CXmlElement::ReadContainer(ISerializableContainer& target) const {
     Platform::CThreadLocaleGuard cLocale;
-    CContainerReaderXml reader(NodeOf(m_node));
+    CContainerReaderXml reader(static_cast<const CXmlTree*>(m_tree),
+                               static_cast<const SXmlNodeData*>(m_node));
     target.Read(reader);
 }
 
@@ -403,7 +433,9 @@ bool CXmlDocument::Parse(const char* text) {
     return !m_view->root.IsEmpty();
 }
 
-CXmlElement CXmlDocument::GetRoot() const noexcept { return CXmlElement(m_view->root.GetData()); }
+CXmlElement CXmlDocument::GetRoot() const noexcept {
+    return CXmlElement(m_view->root.GetTree(), m_view->root.GetData());
+}
 
 size_t CXmlDocument::GetStopOffset() const noexcept { return m_view->stop; }
 

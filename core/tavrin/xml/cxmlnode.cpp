@@ -27,19 +27,6 @@
 #include "core/tavrin/xml/elementname.h"
 
 namespace Tavrin {
-namespace Detail {
-
-// The tree of a document takes a few times the size of its text: the copy of the text, then a
-// first block the size of the text, and blocks that double up to 4 MiB.
-class CXmlTree {
-public:
-    explicit CXmlTree(size_t textLength) : arena(textLength + 4096, size_t{4} << 20) {}
-    int references = 0;
-    CArena arena;
-};
-
-}  // namespace Detail
-
 namespace {
 
 using Detail::CXmlTree;
@@ -481,18 +468,131 @@ private:
     T* m_capacityEnd;
 };
 
-// The order array of an element whose only entry is its one text.
-constexpr int kSingleTextOrder[1] = {0 * 4 + 2};
+}  // namespace
 
-// The order array of an element that holds children only, up to this many.
-constexpr int kChildrenOnlyLength = 64;
-struct SChildrenOnlyOrder {
-    int entries[kChildrenOnlyLength] = {};
-    constexpr SChildrenOnlyOrder() {
-        for (int i = 0; i < kChildrenOnlyLength; ++i) entries[i] = i * 4;
+namespace Detail {
+
+CXmlTree::~CXmlTree() {
+    for (SXmlNodeData* chunk : m_chunks) ::operator delete(chunk);
+    ::operator delete(m_text);
+}
+
+SXmlClear CXmlTree::ClearAt(const SXmlNodeData& node, int index) const noexcept {
+    const unsigned kind = Kind(node);
+    if (kind == kExtra) {
+        const SXmlNodeExtra& extra = *m_extras[node.value];
+        return index >= 0 && index < extra.clearCount ? extra.clears[index] : SXmlClear{};
     }
+    if (kind < kRaw || index != 0) return SXmlClear{};
+    const SRawMarker& marker = kRawMarkers[kind - kRaw];
+    return SXmlClear{m_text + node.value, marker.open, marker.close};
+}
+
+// Fills a tree while the parser runs.
+class CXmlTreeBuilder {
+public:
+    explicit CXmlTreeBuilder(CXmlTree& tree) noexcept : m_tree(tree) {}
+
+    // The parser's copy of `length` bytes of `text`, ended by a NUL and kTextPadding more.
+    char* CopyText(const char* text, size_t length) {
+        auto* copy = static_cast<char*>(::operator new(length + 1 + kTextPadding));
+        std::memcpy(copy, text, length);  // NOLINT(bugprone-not-null-terminated-result): below
+        std::memset(copy + length, 0, 1 + kTextPadding);
+        m_tree.m_text = copy;
+        // A short text starts with a short first chunk of records, about one per 32 bytes.
+        m_tree.m_firstChunkCapacity = static_cast<std::uint32_t>(
+            std::min<size_t>(CXmlTree::kChunkSize, std::max<size_t>(16, length / 32)));
+        return copy;
+    }
+
+    const SXmlNodeData& Record(std::uint32_t index) const noexcept { return m_tree.Record(index); }
+
+    // Stores `count` records one after the other; returns the index of the first.
+    std::uint32_t Append(const SXmlNodeData* records, std::uint32_t count) {
+        const std::uint32_t first = m_tree.m_recordCount;
+        // The usual case: a few records that fit into the chunk in use.
+        if (first < m_roomEnd && count <= m_roomEnd - first) {
+            SXmlNodeData* to = &m_tree.m_chunks.back()[first & (CXmlTree::kChunkSize - 1)];
+            for (std::uint32_t i = 0; i < count; ++i) to[i] = records[i];
+            m_tree.m_recordCount = first + count;
+            return first;
+        }
+        return AppendSlow(records, count);
+    }
+
+private:
+    std::uint32_t AppendSlow(const SXmlNodeData* records, std::uint32_t count) {
+        const std::uint32_t first = m_tree.m_recordCount;
+        // Every record stands for at least one byte of a text below 4 GiB.
+        if (count > UINT32_MAX - first) throw std::bad_alloc();
+        while (count != 0) {
+            const std::uint32_t n = m_tree.m_recordCount;
+            const std::uint32_t chunk = n >> CXmlTree::kChunkShift;
+            const std::uint32_t offset = n & (CXmlTree::kChunkSize - 1);
+            if (chunk == m_tree.m_chunks.size()) {
+                m_tree.m_chunks.reserve(chunk + 1);
+                m_tree.m_chunks.push_back(NewChunk(chunk == 0 ? m_tree.m_firstChunkCapacity
+                                                              : CXmlTree::kChunkSize));
+            } else if (chunk == 0 && offset == m_tree.m_firstChunkCapacity) {
+                GrowFirstChunk(offset + count);
+            }
+            const std::uint32_t capacity =
+                chunk == 0 ? m_tree.m_firstChunkCapacity : CXmlTree::kChunkSize;
+            const std::uint32_t piece = std::min(count, capacity - offset);
+            std::memcpy(m_tree.m_chunks[chunk] + offset, records,
+                        size_t{piece} * sizeof(SXmlNodeData));
+            records += piece;
+            count -= piece;
+            m_tree.m_recordCount += piece;
+            m_roomEnd = (chunk << CXmlTree::kChunkShift) + capacity;
+        }
+        return first;
+    }
+
+public:
+
+    // Stores the description of a record with more than children, one text or one raw
+    // section; returns its number.
+    std::uint32_t AddExtra(const SXmlNodeExtra& extra) {
+        const auto number = static_cast<std::uint32_t>(m_tree.m_extras.size());
+        m_tree.m_extras.push_back(m_tree.m_arena.Make<SXmlNodeExtra>(extra));
+        return number;
+    }
+
+    CArena& Arena() noexcept { return m_tree.m_arena; }
+
+private:
+    static SXmlNodeData* NewChunk(std::uint32_t capacity) {
+        return static_cast<SXmlNodeData*>(::operator new(size_t{capacity} * sizeof(SXmlNodeData)));
+    }
+
+    // The first chunk is full and shorter than a chunk: doubled, enough for `needed` records,
+    // at most a whole chunk. Only indexes refer to records, so they may move.
+    void GrowFirstChunk(std::uint32_t needed) {
+        const std::uint32_t old = m_tree.m_firstChunkCapacity;
+        const std::uint32_t capacity = std::min(CXmlTree::kChunkSize, std::max(needed, old * 2));
+        SXmlNodeData* chunk = NewChunk(capacity);
+        std::memcpy(chunk, m_tree.m_chunks[0], size_t{old} * sizeof(SXmlNodeData));
+        ::operator delete(m_tree.m_chunks[0]);
+        m_tree.m_chunks[0] = chunk;
+        m_tree.m_firstChunkCapacity = capacity;
+    }
+
+    CXmlTree& m_tree;
+    std::uint32_t m_roomEnd = 0;  // the index after the last one the chunk in use holds
 };
-constexpr SChildrenOnlyOrder kChildrenOnlyOrder;
+
+}  // namespace Detail
+
+namespace {
+
+using Detail::CXmlTree;
+using Detail::CXmlTreeBuilder;
+
+// The offset of a byte of the parser's copy of the text; the text is below 4 GiB.
+inline std::uint32_t Offset(const char* text, const char* p) {
+    return static_cast<std::uint32_t>(p - text);
+}
 
 // The parser works on its own copy of the text: names, texts, attribute values and raw
 // sections stay where they stand in it, each ended by a NUL written over the byte after it.
@@ -501,50 +601,54 @@ constexpr SChildrenOnlyOrder kChildrenOnlyOrder;
 // been read.
 class CParser {
 public:
-    CParser(char* text, size_t length, CXmlTree* tree)
-        : m_text(text), m_textEnd(text + length), m_tree(tree), m_arena(tree->arena) {}
+    CParser(char* text, size_t length, CXmlTreeBuilder& builder)
+        : m_text(text), m_textEnd(text + length), m_builder(builder) {}
 
-    // Builds the tree; returns the top record, or null when the text is malformed.
-    SXmlNodeData* Run();
+    // Builds the tree; false when the text is malformed. `top` receives the index of the
+    // top record.
+    bool Run(std::uint32_t& top);
     // Where a malformed text stopped the parse: offset of the markup or text that failed.
     size_t GetStop() const noexcept { return m_stop; }
 
 private:
-    // While an element is open, its record's counts count the entries gathered so far; the
-    // entries themselves are the top items of the stacks of their kind.
+    // An open element: its record so far (childCount counts the children closed so far) and
+    // the counts of its other entries, which are the top items of the stacks of their kind.
     struct SOpen {
-        SXmlNodeData* node;
-        // An earlier element of the same name, whose children foretell the names of this
-        // element's children (documents repeat their structure); null when none is known.
-        const SXmlNodeData* model;
+        SXmlNodeData node;
+        int textCount = 0;
+        int clearCount = 0;
+        int attributeCount = 0;
+        int orderCount = 0;  // entries of every kind
+        // The children of an earlier element of the same name, which foretell the names of
+        // this element's children (documents repeat their structure); none when 0.
+        std::uint32_t modelFirst = 0;
+        std::uint32_t modelCount = 0;
     };
 
-    SXmlNodeData& Current() { return *m_open.back().node; }
-    const SOpen& CurrentOpen() const { return m_open.back(); }
+    SOpen& Current() { return m_open.back(); }
+    const SOpen& Current() const { return m_open.back(); }
 
-    void Open(SXmlNodeData* node, const SXmlNodeData* model) {
-        m_open.push_back(SOpen{node, model});
-    }
-
-    // Adds an entry of `kind` other than a child to `node`, whose count of that kind is
-    // `count`. While an element holds children only, their order entries are implied: they
-    // are pushed when the first entry of another kind comes.
+    // Adds an entry of `kind` other than a child to the innermost open element, whose count
+    // of that kind is `count`. While an element holds children only, their order entries are
+    // implied: they are pushed when the first entry of another kind comes.
     template <class T>
-    void AddEntry(SXmlNodeData& node, int& count, CScratch<T>& items, const T& item, int kind) {
-        if (node.orderCount == node.childCount) {
-            for (int i = 0; i < node.childCount; ++i) m_order.push_back(ChildEntry(i));
+    void AddEntry(SOpen& open, int& count, CScratch<T>& items, const T& item, int kind) {
+        const auto children = static_cast<int>(open.node.childCount);
+        if (open.orderCount == children) {
+            for (int i = 0; i < children; ++i) m_order.push_back(ChildEntry(i));
         }
         m_order.push_back(static_cast<int>(static_cast<unsigned>(count) * 4 + kind));
         ++count;
-        ++node.orderCount;
+        ++open.orderCount;
         items.push_back(item);
     }
 
     // The last `count` items of `items` moved into the arena; null for none.
     template <class T>
-    T* Take(CScratch<T>& items, int count) {
+    const T* Take(CScratch<T>& items, int count) {
         if (count == 0) return nullptr;
-        return m_arena.Copy(items.PopTop(static_cast<size_t>(count)), static_cast<size_t>(count));
+        return m_builder.Arena().Copy(items.PopTop(static_cast<size_t>(count)),
+                                      static_cast<size_t>(count));
     }
 
     // Decodes [begin, end) in place when it holds an "&"; returns where the decoded text
@@ -555,77 +659,64 @@ private:
         return length < 0 ? nullptr : At(begin) + length;
     }
 
-    // The length of the text [text, end) as a zero-terminated string: a reference "&#0;"
-    // decodes to a NUL inside it; the text itself holds none.
-    static size_t TextLength(const char* text, const char* end, bool decoded) {
-        if (!decoded) return static_cast<size_t>(end - text);
-        const void* nul = std::memchr(text, '\0', static_cast<size_t>(end - text));
-        return static_cast<size_t>((nul != nullptr ? static_cast<const char*>(nul) : end) - text);
-    }
-
-    // Adds the text [text, end), `decoded` from entities; its NUL is written at `end` later.
-    void AddText(const char* text, const char* end, bool decoded) {
-        SXmlNodeData& node = Current();
-        if (node.textCount == 0) node.firstTextLength = TextLength(text, end, decoded);
-        AddEntry(node, node.textCount, m_texts, text, 2);
+    // Adds a text segment; its NUL is written at its end later.
+    void AddText(const char* text) {
+        SOpen& open = Current();
+        AddEntry(open, open.textCount, m_texts, text, 2);
     }
 
     void AddAttribute(const char* name, const char* value) {
-        SXmlNodeData& node = Current();
-        AddEntry(node, node.attributeCount, m_attributes, SXmlAttribute{name, value}, 1);
+        SOpen& open = Current();
+        AddEntry(open, open.attributeCount, m_attributes, SXmlAttribute{name, value}, 1);
     }
 
-    // Makes the innermost open element a child of the one around it and closes it.
-    void AddToParent(SXmlNodeData& node) {
+    // Ends the innermost open element, whose finished record is `node`: it becomes the last
+    // child of the element around it, or, for the top record, the last record of the tree.
+    void Finish(const SXmlNodeData& node) {
         m_open.pop_back();
-        if (!m_open.empty()) {
-            SXmlNodeData& parent = Current();
-            if (parent.orderCount != parent.childCount) {
-                m_order.push_back(ChildEntry(parent.childCount));
-            }
-            ++parent.childCount;
-            ++parent.orderCount;
-            m_children.push_back(&node);
+        if (m_open.empty()) {
+            m_top = m_builder.Append(&node, 1);
+            return;
         }
+        SOpen& parent = Current();
+        const auto children = static_cast<int>(parent.node.childCount);
+        if (parent.orderCount != children) m_order.push_back(ChildEntry(children));
+        ++parent.node.childCount;
+        ++parent.orderCount;
+        m_children.push_back(node);
     }
 
     static int ChildEntry(int index) { return static_cast<int>(static_cast<unsigned>(index) * 4); }
 
-    // The order array of an element of `count` children and nothing else.
-    const int* ChildrenOnlyOrder(int count) {
-        if (count <= kChildrenOnlyLength) return kChildrenOnlyOrder.entries;
-        int* order = m_arena.AllocateArray<int>(static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i) order[i] = ChildEntry(i);
-        return order;
-    }
-
-    // Moves the entries of the innermost open element into the arena and closes it.
+    // Moves the entries of the innermost open element into the tree and closes it.
     void CloseCurrent();
     // The end tag at `tag` (after "</") repeats the innermost element's name exactly and
     // ends right there with ">": what ParseEndTag would read as the end of that element.
     bool IsExactEndTag(const char* tag) const {
-        const size_t length = CurrentOpen().node->nameLength;
+        const SXmlNodeData& node = Current().node;
+        const size_t length = CXmlTree::NameLength(node);
         return length != 0 && static_cast<size_t>(m_textEnd - tag) > length && tag[length] == '>' &&
-               SameBytes(tag, CurrentOpen().node->name, length);
+               SameBytes(tag, m_text + node.name, length);
     }
     // The name of `element` stands at `p`, followed by ">" or white space: the tokenizer would
-    // read the same name there (see SXmlNodeData::nameLength).
+    // read the same name there (see SXmlNodeData::bits).
     bool NameStandsAt(const SXmlNodeData& element, const char* p) const {
-        const size_t length = element.nameLength;
+        const size_t length = CXmlTree::NameLength(element);
         if (length == 0 || static_cast<size_t>(m_textEnd - p) <= length) return false;
         const auto stop = static_cast<unsigned char>(p[length]);
-        return (stop == '>' || IsXmlSpace(stop)) && SameBytes(p, element.name, length);
+        return (stop == '>' || IsXmlSpace(stop)) && SameBytes(p, m_text + element.name, length);
     }
     // The element whose name the start tag at `p` repeats, as foretold by the model of the
     // innermost open element or by that element's last child; null when neither comes true.
+    // Valid until the next record is stored.
     const SXmlNodeData* ForetoldElement(const char* p) const {
-        const SOpen& open = m_open.back();
-        const int index = open.node->childCount;
-        if (open.model != nullptr && index < open.model->childCount) {
-            const SXmlNodeData* model = open.model->children[index];
-            if (NameStandsAt(*model, p)) return model;
+        const SOpen& open = Current();
+        const std::uint32_t index = open.node.childCount;
+        if (index < open.modelCount) {
+            const SXmlNodeData& model = m_builder.Record(open.modelFirst + index);
+            if (NameStandsAt(model, p)) return &model;
         }
-        if (index > 0 && NameStandsAt(*m_children.back(), p)) return m_children.back();
+        if (index > 0 && NameStandsAt(m_children.back(), p)) return &m_children.back();
         return nullptr;
     }
     bool ParseStartTag(const char*& p, bool declaration);
@@ -635,19 +726,19 @@ private:
     char* At(const char* p) const noexcept { return m_text + (p - m_text); }
 
     // A bad entity is reported where it starts, anything else where the parse stood.
-    SXmlNodeData* Fail(const char* p) noexcept {
+    bool Fail(const char* p) noexcept {
         m_stop = static_cast<size_t>((m_badEntity != nullptr ? m_badEntity : p) - m_text);
-        return nullptr;
+        return false;
     }
 
     char* m_text;
     const char* m_textEnd;
     size_t m_stop = 0;
     const char* m_badEntity = nullptr;  // the "&" of an entity that did not decode
-    CXmlTree* m_tree;
-    Detail::CArena& m_arena;
+    CXmlTreeBuilder& m_builder;
+    std::uint32_t m_top = 0;
     CScratch<SOpen> m_open;
-    CScratch<SXmlNodeData*> m_children;
+    CScratch<SXmlNodeData> m_children;  // closed children of the open elements
     CScratch<const char*> m_texts;
     CScratch<SXmlClear> m_clears;
     CScratch<SXmlAttribute> m_attributes;
@@ -655,17 +746,39 @@ private:
 };
 
 void CParser::CloseCurrent() {
-    SXmlNodeData& node = Current();
-    // Most elements hold one kind of entry or two: copy only what is there.
-    if (node.orderCount != 0) {
-        node.children = Take(m_children, node.childCount);
-        node.texts = Take(m_texts, node.textCount);
-        node.clears = Take(m_clears, node.clearCount);
-        node.attributes = Take(m_attributes, node.attributeCount);
-        node.order = node.orderCount == node.childCount ? ChildrenOnlyOrder(node.childCount)
-                                                        : Take(m_order, node.orderCount);
+    const SOpen& open = Current();
+    SXmlNodeData node = open.node;
+    if (node.childCount != 0) {
+        node.firstChild =
+            m_builder.Append(m_children.PopTop(node.childCount), node.childCount);
     }
-    AddToParent(node);
+    // Most elements hold children only, or one text or raw section: those need no more.
+    if (open.orderCount != static_cast<int>(node.childCount)) {
+        const int* order = m_order.PopTop(static_cast<size_t>(open.orderCount));
+        if (open.orderCount == 1 && open.textCount == 1) {
+            node.value = Offset(m_text, *m_texts.PopTop(1));
+            node.bits |= CXmlTree::kText;
+        } else if (open.orderCount == 1 && open.clearCount == 1) {
+            const SXmlClear& clear = *m_clears.PopTop(1);
+            unsigned marker = 0;
+            while (kRawMarkers[marker].open != clear.openMarker) ++marker;
+            node.value = Offset(m_text, clear.value);
+            node.bits |= static_cast<std::uint16_t>(CXmlTree::kRaw + marker);
+        } else {
+            SXmlNodeExtra extra;
+            extra.texts = Take(m_texts, open.textCount);
+            extra.clears = Take(m_clears, open.clearCount);
+            extra.attributes = Take(m_attributes, open.attributeCount);
+            extra.order = m_builder.Arena().Copy(order, static_cast<size_t>(open.orderCount));
+            extra.textCount = open.textCount;
+            extra.clearCount = open.clearCount;
+            extra.attributeCount = open.attributeCount;
+            extra.orderCount = open.orderCount;
+            node.value = m_builder.AddExtra(extra);
+            node.bits |= CXmlTree::kExtra;
+        }
+    }
+    Finish(node);
 }
 
 // `p` stands after "<" or "<?". Reads the name and the attributes; an element closed by
@@ -676,7 +789,7 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     const SXmlNodeData* model = ForetoldElement(p);
     SToken name;
     if (model != nullptr) {
-        name = SToken{ETokenKind::Text, p, p + model->nameLength};
+        name = SToken{ETokenKind::Text, p, p + CXmlTree::NameLength(*model)};
         p = name.end;
     } else {
         name = NextNameToken(p);
@@ -684,28 +797,31 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     }
     if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
 
-    auto* node = m_arena.Make<SXmlNodeData>();
-    node->name = name.begin;
-    node->declaration = declaration;
-    node->parent = &Current();
-    node->tree = m_tree;
+    SOpen open;
+    open.node.name = Offset(m_text, name.begin);
+    if (declaration) open.node.bits = CXmlTree::kDeclarationBit;
     if (model != nullptr) {
-        node->nameLength = model->nameLength;
-        node->nameKey = model->nameKey;
+        open.node.bits |= model->bits & ~CXmlTree::kKindMask & ~CXmlTree::kDeclarationBit;
+        open.node.nameKey = model->nameKey;
+        open.modelFirst = model->firstChild;
+        open.modelCount = model->childCount;
     } else {
         // An end tag that repeats the name and goes on with ">" is read by the tokenizer as
         // that name and ">", unless the name starts with a quote (which the tokenizer may
         // take for a quoted token) or ends with "/" (which would then stand before ">").
         const char first = name.begin[0];
         const auto length = static_cast<size_t>(name.end - name.begin);
-        if (first != '"' && first != '\'' && name.end[-1] != '/' && length <= UINT_MAX)
-            node->nameLength = static_cast<unsigned>(length);
+        if (first != '"' && first != '\'' && name.end[-1] != '/' &&
+            length < (size_t{1} << (16 - CXmlTree::kNameLengthShift)))
+            open.node.bits |= static_cast<std::uint16_t>(length << CXmlTree::kNameLengthShift);
     }
-    Open(node, model);
+    m_open.push_back(open);
 
     SToken token = NextToken(p);
     *At(name.end) = '\0';  // the token after the name has been read
-    if (model == nullptr) node->nameKey = Detail::ElementNameKey(node->name);
+    if (model == nullptr) {
+        Current().node.nameKey = static_cast<std::uint16_t>(Detail::ElementNameKey(name.begin));
+    }
     for (;;) {
         switch (token.kind) {
             case ETokenKind::TagClose: return true;
@@ -761,16 +877,16 @@ bool CParser::ParseEndTag(const char*& p) {
     if (NextToken(p).kind != ETokenKind::TagClose) return false;
     for (;;) {
         if (m_open.size() == 1) return false;  // reached the top record: a stray end tag
-        const bool matches = EndTagMatches(Current().name, name.begin);
+        const bool matches = EndTagMatches(m_text + Current().node.name, name.begin);
         CloseCurrent();  // an element passed over ends with its end tag missing
         if (matches) return true;
     }
 }
 
-SXmlNodeData* CParser::Run() {
-    auto* top = m_arena.Make<SXmlNodeData>();
-    top->tree = m_tree;
-    Open(top, nullptr);
+bool CParser::Run(std::uint32_t& top) {
+    SOpen topRecord;
+    topRecord.node.name = CXmlTree::kNoName;
+    m_open.push_back(topRecord);
 
     const char* p = m_text;
     for (;;) {
@@ -808,7 +924,7 @@ SXmlNodeData* CParser::Run() {
                 char* textEnd = Decode(segmentBegin, segmentEnd, entities);
                 if (textEnd == nullptr) return Fail(p);
                 *textEnd = '\0';
-                AddText(segmentBegin, textEnd, entities);
+                AddText(segmentBegin);
             }
             break;
         }
@@ -817,15 +933,15 @@ SXmlNodeData* CParser::Run() {
         const int raw = p[1] == '/' ? -1 : MatchRawMarker(p);
         if (raw >= 0) {
             // Text before a raw section is kept as it stands.
-            if (hasText) AddText(segmentBegin, segmentEnd, false);
+            if (hasText) AddText(segmentBegin);
             const SRawMarker& marker = kRawMarkers[raw];
             const char* contentBegin = p + marker.openLength;
             const std::string_view rest(contentBegin,
                                         static_cast<size_t>(m_textEnd - contentBegin));
             const size_t close = rest.find(std::string_view(marker.close, marker.closeLength));
             if (close == std::string_view::npos) return Fail(p);
-            SXmlNodeData& node = Current();
-            AddEntry(node, node.clearCount, m_clears,
+            SOpen& open = Current();
+            AddEntry(open, open.clearCount, m_clears,
                      SXmlClear{contentBegin, marker.open, marker.close}, 3);
             p = contentBegin + close + marker.closeLength;
             if (hasText) *At(segmentEnd) = '\0';
@@ -840,26 +956,22 @@ SXmlNodeData* CParser::Run() {
         }
         if (p[1] == '/' && IsExactEndTag(p + 2)) {
             // The usual end tag, read here without the tokenizer.
-            const SOpen& open = CurrentOpen();
-            p += 2 + open.node->nameLength + 1;
-            SXmlNodeData& node = *open.node;
-            if (node.orderCount == 0) {
+            const SOpen& open = Current();
+            p += 2 + CXmlTree::NameLength(open.node) + 1;
+            if (open.orderCount == 0) {
                 // No entries before: the element holds this text at most.
+                SXmlNodeData node = open.node;
                 if (hasText) {
-                    node.firstTextLength = TextLength(segmentBegin, textEnd, entities);
-                    node.singleText = segmentBegin;
-                    node.texts = &node.singleText;
-                    node.textCount = 1;
-                    node.order = kSingleTextOrder;
-                    node.orderCount = 1;
+                    node.value = Offset(m_text, segmentBegin);
+                    node.bits |= CXmlTree::kText;
                 }
-                AddToParent(node);
+                Finish(node);
             } else {
-                if (hasText) AddText(segmentBegin, textEnd, entities);
+                if (hasText) AddText(segmentBegin);
                 CloseCurrent();
             }
         } else {
-            if (hasText) AddText(segmentBegin, textEnd, entities);
+            if (hasText) AddText(segmentBegin);
             if (p[1] == '/') {
                 if (!ParseEndTag(p)) return Fail(p);
             } else {
@@ -874,34 +986,41 @@ SXmlNodeData* CParser::Run() {
 
     // The end of the text closes every open element; their end tags are simply missing.
     while (!m_open.empty()) CloseCurrent();
-    return top;
+    top = m_top;
+    return true;
 }
 
 }  // namespace
 
-CXmlNode::CXmlNode(SXmlNodeData* data) noexcept : m_data(data) {
-    if (m_data != nullptr) ++m_data->tree->references;
+CXmlNode::CXmlNode(Detail::CXmlTree* tree, std::uint32_t index) noexcept
+    : m_tree(tree), m_index(index) {
+    if (m_tree != nullptr) ++m_tree->references;
 }
 
-CXmlNode::CXmlNode(const CXmlNode& other) noexcept : CXmlNode(other.m_data) {}
+CXmlNode::CXmlNode(const CXmlNode& other) noexcept : CXmlNode(other.m_tree, other.m_index) {}
 
-CXmlNode::CXmlNode(CXmlNode&& other) noexcept : m_data(other.m_data) { other.m_data = nullptr; }
+CXmlNode::CXmlNode(CXmlNode&& other) noexcept : m_tree(other.m_tree), m_index(other.m_index) {
+    other.m_tree = nullptr;
+}
 
 // Safe for self-assignment: the reference is taken before the old one is released.
 // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
 CXmlNode& CXmlNode::operator=(const CXmlNode& other) noexcept {
-    SXmlNodeData* data = other.m_data;  // `other` may be this handle
-    if (data != nullptr) ++data->tree->references;
+    CXmlTree* tree = other.m_tree;  // `other` may be this handle
+    const std::uint32_t index = other.m_index;
+    if (tree != nullptr) ++tree->references;
     Release();
-    m_data = data;
+    m_tree = tree;
+    m_index = index;
     return *this;
 }
 
 CXmlNode& CXmlNode::operator=(CXmlNode&& other) noexcept {
     if (this != &other) {
         Release();
-        m_data = other.m_data;
-        other.m_data = nullptr;
+        m_tree = other.m_tree;
+        m_index = other.m_index;
+        other.m_tree = nullptr;
     }
     return *this;
 }
@@ -909,9 +1028,9 @@ CXmlNode& CXmlNode::operator=(CXmlNode&& other) noexcept {
 CXmlNode::~CXmlNode() { Release(); }
 
 void CXmlNode::Release() noexcept {
-    if (m_data != nullptr) {
-        CXmlTree* tree = m_data->tree;
-        m_data = nullptr;
+    if (m_tree != nullptr) {
+        CXmlTree* tree = m_tree;
+        m_tree = nullptr;
         if (--tree->references == 0) delete tree;
     }
 }
@@ -922,78 +1041,120 @@ CXmlNode CXmlNode::Parse(const char* text, size_t* stop) {
     if (stop != nullptr) *stop = 0;
     if (text == nullptr) return CXmlNode();
     const size_t length = std::strlen(text);
-    auto tree = std::make_unique<CXmlTree>(length);
+    // Records hold 32-bit offsets into the text; CXmlTree::kNoName is none of them.
+    if (length >= UINT32_MAX - kTextPadding) return CXmlNode();
+    auto tree = std::make_unique<CXmlTree>();
+    CXmlTreeBuilder builder(*tree);
     // The strings of the tree stay in this copy; the parser ends each with a NUL of its own.
-    auto* copy = static_cast<char*>(tree->arena.Allocate(length + 1 + kTextPadding, 8));
-    std::memcpy(copy, text, length);  // NOLINT(bugprone-not-null-terminated-result): the next line
-    std::memset(copy + length, 0, 1 + kTextPadding);
-    CParser parser(copy, length, tree.get());
-    SXmlNodeData* top = parser.Run();
-    if (top == nullptr) {
+    char* copy = builder.CopyText(text, length);
+    CParser parser(copy, length, builder);
+    std::uint32_t top = 0;
+    if (!parser.Run(top)) {
         if (stop != nullptr) *stop = parser.GetStop();
         return CXmlNode();
     }
-    SXmlNodeData* result = top;
-    if (top->orderCount == 1 && top->childCount == 1) result = top->children[0];
-    CXmlNode node(result);
+    const SXmlNodeData& record = tree->Record(top);
+    std::uint32_t result = top;
+    if (record.childCount == 1 && CXmlTree::Kind(record) == CXmlTree::kChildrenOnly)
+        result = record.firstChild;
+    CXmlNode node(tree.get(), result);
     static_cast<void>(tree.release());  // now owned by the handles
     return node;
 }
 
-const char* CXmlNode::GetName() const noexcept { return m_data ? m_data->name : nullptr; }
+const char* CXmlNode::GetName() const noexcept {
+    return m_tree != nullptr ? m_tree->Name(m_tree->Record(m_index)) : nullptr;
+}
 
-bool CXmlNode::IsDeclaration() const noexcept { return m_data != nullptr && m_data->declaration; }
+bool CXmlNode::IsDeclaration() const noexcept {
+    return m_tree != nullptr && CXmlTree::IsDeclaration(m_tree->Record(m_index));
+}
 
-int CXmlNode::GetChildCount() const noexcept { return m_data ? m_data->childCount : 0; }
+int CXmlNode::GetChildCount() const noexcept {
+    return m_tree != nullptr ? static_cast<int>(m_tree->Record(m_index).childCount) : 0;
+}
 
 CXmlNode CXmlNode::GetChild(int index) const noexcept {
-    if (m_data == nullptr || index < 0 || index >= m_data->childCount) return CXmlNode();
-    return CXmlNode(m_data->children[index]);
+    if (index < 0 || index >= GetChildCount()) return CXmlNode();
+    return CXmlNode(m_tree, m_tree->Record(m_index).firstChild + static_cast<std::uint32_t>(index));
 }
 
 CXmlNode CXmlNode::GetChild(const char* name, int* start) const noexcept {
-    if (m_data == nullptr || name == nullptr) return CXmlNode();
-    const unsigned key = Detail::ElementNameKey(name);
-    for (int i = (start != nullptr && *start > 0) ? *start : 0; i < m_data->childCount; ++i) {
-        const SXmlNodeData& child = *m_data->children[i];
-        if (child.nameKey == key && Detail::SameElementName(child.name, name)) {
+    if (m_tree == nullptr || name == nullptr) return CXmlNode();
+    const SXmlNodeData& node = m_tree->Record(m_index);
+    const std::uint16_t key = Detail::ElementNameKey(name);
+    for (int i = (start != nullptr && *start > 0) ? *start : 0;
+         i < static_cast<int>(node.childCount); ++i) {
+        const std::uint32_t index = node.firstChild + static_cast<std::uint32_t>(i);
+        const SXmlNodeData& child = m_tree->Record(index);
+        if (child.nameKey == key && Detail::SameElementName(m_tree->Name(child), name)) {
             if (start != nullptr) *start = i + 1;
-            return CXmlNode(m_data->children[i]);
+            return CXmlNode(m_tree, index);
         }
     }
     return CXmlNode();
 }
 
 CXmlNode CXmlNode::GetParent() const noexcept {
-    return m_data ? CXmlNode(m_data->parent) : CXmlNode();
+    if (m_tree == nullptr) return CXmlNode();
+    // A record is stored when the element around it ends, and that element's record later.
+    for (std::uint32_t i = m_index + 1; i < m_tree->RecordCount(); ++i) {
+        const SXmlNodeData& record = m_tree->Record(i);
+        if (record.childCount != 0 && record.firstChild <= m_index &&
+            m_index - record.firstChild < record.childCount)
+            return CXmlNode(m_tree, i);
+    }
+    return CXmlNode();
 }
 
-int CXmlNode::GetTextCount() const noexcept { return m_data ? m_data->textCount : 0; }
+int CXmlNode::GetTextCount() const noexcept {
+    return m_tree != nullptr ? m_tree->TextCount(m_tree->Record(m_index)) : 0;
+}
 
 const char* CXmlNode::GetText(int index) const noexcept {
-    if (m_data == nullptr || index < 0 || index >= m_data->textCount) return nullptr;
-    return m_data->texts[index];
+    return m_tree != nullptr ? m_tree->TextAt(m_tree->Record(m_index), index) : nullptr;
 }
 
-int CXmlNode::GetClearCount() const noexcept { return m_data ? m_data->clearCount : 0; }
+int CXmlNode::GetClearCount() const noexcept {
+    return m_tree != nullptr ? m_tree->ClearCount(m_tree->Record(m_index)) : 0;
+}
 
 SXmlClear CXmlNode::GetClear(int index) const noexcept {
-    if (m_data == nullptr || index < 0 || index >= m_data->clearCount) return SXmlClear{};
-    return m_data->clears[index];
+    return m_tree != nullptr ? m_tree->ClearAt(m_tree->Record(m_index), index) : SXmlClear{};
 }
 
-int CXmlNode::GetAttributeCount() const noexcept { return m_data ? m_data->attributeCount : 0; }
+int CXmlNode::GetAttributeCount() const noexcept {
+    const SXmlNodeExtra* extra =
+        m_tree != nullptr ? m_tree->Extra(m_tree->Record(m_index)) : nullptr;
+    return extra != nullptr ? extra->attributeCount : 0;
+}
 
 SXmlAttribute CXmlNode::GetAttribute(int index) const noexcept {
-    if (m_data == nullptr || index < 0 || index >= m_data->attributeCount) return SXmlAttribute{};
-    return m_data->attributes[index];
+    const SXmlNodeExtra* extra =
+        m_tree != nullptr ? m_tree->Extra(m_tree->Record(m_index)) : nullptr;
+    if (extra == nullptr || index < 0 || index >= extra->attributeCount) return SXmlAttribute{};
+    return extra->attributes[index];
 }
 
-int CXmlNode::GetEntryCount() const noexcept { return m_data ? m_data->orderCount : 0; }
+int CXmlNode::GetEntryCount() const noexcept {
+    if (m_tree == nullptr) return 0;
+    const SXmlNodeData& node = m_tree->Record(m_index);
+    switch (CXmlTree::Kind(node)) {
+        case CXmlTree::kChildrenOnly: return static_cast<int>(node.childCount);
+        case CXmlTree::kExtra: return m_tree->Extra(node)->orderCount;
+        default: return 1;  // one text or raw section
+    }
+}
 
 int CXmlNode::GetEntry(int index) const noexcept {
-    if (m_data == nullptr || index < 0 || index >= m_data->orderCount) return -1;
-    return m_data->order[index];
+    if (index < 0 || index >= GetEntryCount()) return -1;
+    const SXmlNodeData& node = m_tree->Record(m_index);
+    switch (CXmlTree::Kind(node)) {
+        case CXmlTree::kChildrenOnly: return index * 4;
+        case CXmlTree::kText: return 2;
+        case CXmlTree::kExtra: return m_tree->Extra(node)->order[index];
+        default: return 3;
+    }
 }
 
 }  // namespace Tavrin

@@ -2,6 +2,7 @@
 // so) and the reader (which looks documents up so), and how names are compared when looked up.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/basepool/chars.h"
@@ -38,10 +39,11 @@ inline bool SameElementName(const char* a, const char* b) noexcept {
 // A key of a zero-terminated name, equal for names that are equal ignoring case: its first
 // two bytes with bit 0x20 set (the bit that tells lower from upper case letters); 0 for the
 // empty name. Names with different keys differ; names with equal keys are compared whole.
-inline unsigned ElementNameKey(const char* name) noexcept {
+inline std::uint16_t ElementNameKey(const char* name) noexcept {
     const auto first = static_cast<unsigned char>(name[0]);
     if (first == 0) return 0;
-    return (first | static_cast<unsigned>(static_cast<unsigned char>(name[1])) << 8) | 0x2020u;
+    return static_cast<std::uint16_t>(
+        (first | static_cast<unsigned>(static_cast<unsigned char>(name[1])) << 8) | 0x2020u);
 }
 
 }  // namespace Tavrin::Detail
