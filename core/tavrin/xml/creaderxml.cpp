@@ -36,17 +36,18 @@ using Detail::CXmlTree;
 
 // The first text segment, else the first raw section (a blob's CDATA), else "": a
 // zero-terminated text, up to its first NUL.
-std::string_view ElementText(const CXmlTree& tree, const SXmlNodeData& node) {
-    switch (CXmlTree::Kind(node)) {
-        case CXmlTree::kChildrenOnly: return "";
-        case CXmlTree::kExtra: {
-            const SXmlNodeExtra& extra = *tree.Extra(node);
-            if (extra.textCount > 0) return extra.texts[0];
-            if (extra.clearCount > 0) return extra.clears[0].value;
-            return "";
-        }
-        default: return tree.Text() + node.value;  // the one text or raw section
-    }
+std::string_view OtherElementText(const CXmlTree& tree, const SXmlNodeData& node) {
+    if (CXmlTree::Kind(node) != CXmlTree::kExtra) return "";
+    const SXmlNodeExtra& extra = *tree.Extra(node);
+    if (extra.textCount > 0) return extra.texts[0];
+    if (extra.clearCount > 0) return extra.clears[0].value;
+    return "";
+}
+
+inline std::string_view ElementText(const CXmlTree& tree, const SXmlNodeData& node) {
+    // Kinds 1 to 6: one text or raw section and nothing else, the usual value element.
+    if (CXmlTree::Kind(node) - 1u < CXmlTree::kExtra - 1u) return tree.OnlyText(node);
+    return OtherElementText(tree, node);
 }
 
 bool BoolText(const char* text, bool& value) {
@@ -70,13 +71,16 @@ class CContainerReaderXml;
 class CDataReaderXml final : public IDataReader {
 public:
     // `node` null (and `tree` then too) for the empty node.
-    CDataReaderXml(const CXmlTree* tree, const SXmlNodeData* node) : m_tree(tree), m_node(node) {}
+    CDataReaderXml(const CXmlTree* tree, const SXmlNodeData* node)
+        : m_tree(tree),
+          m_children(node != nullptr ? tree->Children(*node) : nullptr),
+          m_count(node != nullptr ? node->childCount : 0u) {}
 
-    unsigned int GetNameCount() const override { return m_node ? m_node->childCount : 0u; }
+    unsigned int GetNameCount() const override { return m_count; }
 
     const char* GetName(unsigned int index) const override {
-        if (m_node == nullptr || index >= m_node->childCount) return nullptr;
-        return m_tree->Name(m_tree->Record(m_node->firstChild + index));
+        if (index >= m_count) return nullptr;
+        return m_tree->Name(m_children[index]);
     }
 
     SBlobRange Read(const char* name) override;
@@ -101,11 +105,10 @@ public:
 private:
     // The index of the first child element named `name` ignoring case, or -1.
     int FindIndex(const char* name) const {
-        if (m_node == nullptr || name == nullptr) return -1;
+        if (name == nullptr) return -1;
         const std::uint16_t key = Detail::ElementNameKey(name);
-        const std::uint32_t first = m_node->firstChild;
-        for (std::uint32_t i = 0; i < m_node->childCount; ++i) {
-            const SXmlNodeData& child = m_tree->Record(first + i);
+        for (unsigned int i = 0; i < m_count; ++i) {
+            const SXmlNodeData& child = m_children[i];
             if (child.nameKey == key && Detail::SameElementName(m_tree->Name(child), name))
                 return static_cast<int>(i);
         }
@@ -115,11 +118,7 @@ private:
     // The first child element named `name` ignoring case, or null.
     const SXmlNodeData* Find(const char* name) const {
         const int index = FindIndex(name);
-        return index >= 0 ? &Child(static_cast<unsigned int>(index)) : nullptr;
-    }
-
-    const SXmlNodeData& Child(unsigned int index) const {
-        return m_tree->Record(m_node->firstChild + index);
+        return index >= 0 ? &m_children[index] : nullptr;
     }
 
     std::string_view ValueText(const SXmlNodeData& element) const {
@@ -137,7 +136,8 @@ private:
     }
 
     const CXmlTree* m_tree;
-    const SXmlNodeData* m_node;
+    const SXmlNodeData* m_children;  // the child elements, one after the other
+    unsigned int m_count;
     Detail::CBlobCache m_blobs;  // by child index
 };
 
@@ -148,8 +148,8 @@ public:
     // `node` null (and `tree` then too) for the empty node.
     CContainerReaderXml(const CXmlTree* tree, const SXmlNodeData* node)
         : m_tree(tree),
-          m_first(node ? node->firstChild : 0u),
-          m_count(node ? node->childCount : 0u) {}
+          m_elements(node != nullptr ? tree->Children(*node) : nullptr),
+          m_count(node != nullptr ? node->childCount : 0u) {}
 
     SBlobRange Read(unsigned int index) override;
     bool Read(unsigned int index, ISerializableContainer& value) override;
@@ -181,9 +181,7 @@ private:
         return ElementText(*m_tree, element);
     }
 
-    const SXmlNodeData& Element(unsigned int index) const {
-        return m_tree->Record(m_first + index);
-    }
+    const SXmlNodeData& Element(unsigned int index) const { return m_elements[index]; }
 
     template <typename T>
     bool Convert(unsigned int index, T& value) {
@@ -195,7 +193,7 @@ private:
     }
 
     const CXmlTree* m_tree;
-    std::uint32_t m_first;  // the elements are the records from here on
+    const SXmlNodeData* m_elements;  // one after the other
     unsigned int m_count;
     Detail::CBlobCache m_blobs;
 };
@@ -203,8 +201,8 @@ private:
 SBlobRange CDataReaderXml::Read(const char* name) {
     const int index = FindIndex(name);
     if (index < 0) return SBlobRange{};
-    return m_blobs.Get(static_cast<unsigned int>(index), GetNameCount(), [&] {
-        const std::string_view text = ValueText(Child(static_cast<unsigned int>(index)));
+    return m_blobs.Get(static_cast<unsigned int>(index), m_count, [&] {
+        const std::string_view text = ValueText(m_children[index]);
         return text.empty() ? std::string_view() : text;
     });
 }

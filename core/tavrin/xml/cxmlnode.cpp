@@ -103,8 +103,20 @@ inline __m128i Load16(const char* p) {
 #endif
 
 inline const char* SkipSpaces(const char* p) {
+    if (!IsXmlSpace(static_cast<unsigned char>(*p))) return p;
+#if defined(__SSE2__)
+    // Runs of white space (line breaks and indentation) are usually short: 16 bytes at once.
+    for (++p;; p += 16) {
+        const __m128i v = Load16(p);
+        const unsigned spaces =
+            TopBits(_mm_or_si128(_mm_or_si128(BytesEqual(v, ' '), BytesEqual(v, '\t')),
+                                 _mm_or_si128(BytesEqual(v, '\n'), BytesEqual(v, '\r'))));
+        if (spaces != 0xFFFFu) return p + std::countr_zero(~spaces);
+    }
+#else
     while (IsXmlSpace(static_cast<unsigned char>(*p))) ++p;
     return p;
+#endif
 }
 
 // The first byte from `p` on that ends a run of plain content (kByteContentStop).
@@ -443,6 +455,12 @@ public:
         if (m_end == m_capacityEnd) Grow();
         *m_end++ = item;
     }
+    // A new value-initialised item at the top.
+    T& Emplace() {
+        if (m_end == m_capacityEnd) Grow();
+        *m_end = T{};
+        return *m_end++;
+    }
     void pop_back() noexcept { --m_end; }
     // Drops the last `count` items (at most size()) and returns them; they stay readable until
     // the next push.
@@ -473,7 +491,7 @@ private:
 namespace Detail {
 
 CXmlTree::~CXmlTree() {
-    for (SXmlNodeData* chunk : m_chunks) ::operator delete(chunk);
+    for (SXmlNodeData* block : m_blocks) ::operator delete(block);
     ::operator delete(m_text);
 }
 
@@ -521,31 +539,38 @@ public:
     }
 
 private:
+    // Records go to the chunk in use while they fit there; a run of records that does not fit
+    // goes to new chunks of its own, one allocation for the whole run, so that every run is
+    // consecutive in memory. The records skipped at the end of the chunk in use are zero.
     std::uint32_t AppendSlow(const SXmlNodeData* records, std::uint32_t count) {
-        const std::uint32_t first = m_tree.m_recordCount;
+        constexpr std::uint32_t kChunk = CXmlTree::kChunkSize;
+        std::uint32_t first = m_tree.m_recordCount;
         // Every record stands for at least one byte of a text below 4 GiB.
-        if (count > UINT32_MAX - first) throw std::bad_alloc();
-        while (count != 0) {
-            const std::uint32_t n = m_tree.m_recordCount;
-            const std::uint32_t chunk = n >> CXmlTree::kChunkShift;
-            const std::uint32_t offset = n & (CXmlTree::kChunkSize - 1);
-            if (chunk == m_tree.m_chunks.size()) {
-                m_tree.m_chunks.reserve(chunk + 1);
-                m_tree.m_chunks.push_back(NewChunk(chunk == 0 ? m_tree.m_firstChunkCapacity
-                                                              : CXmlTree::kChunkSize));
-            } else if (chunk == 0 && offset == m_tree.m_firstChunkCapacity) {
-                GrowFirstChunk(offset + count);
+        if (count > UINT32_MAX - 2 * kChunk - first) throw std::bad_alloc();
+        if (first < kChunk && m_tree.m_firstChunkCapacity < kChunk) {
+            // While all records fit into one chunk, the first chunk grows as needed.
+            if (count <= kChunk - first) {
+                GrowFirstChunk(first + count);
+                std::memcpy(m_tree.m_chunks[0] + first, records, size_t{count} * sizeof(SXmlNodeData));
+                m_tree.m_recordCount = first + count;
+                return first;
             }
-            const std::uint32_t capacity =
-                chunk == 0 ? m_tree.m_firstChunkCapacity : CXmlTree::kChunkSize;
-            const std::uint32_t piece = std::min(count, capacity - offset);
-            std::memcpy(m_tree.m_chunks[chunk] + offset, records,
-                        size_t{piece} * sizeof(SXmlNodeData));
-            records += piece;
-            count -= piece;
-            m_tree.m_recordCount += piece;
-            m_roomEnd = (chunk << CXmlTree::kChunkShift) + capacity;
+            GrowFirstChunk(kChunk);
         }
+        if (first < m_roomEnd) {
+            SXmlNodeData* rest = &m_tree.m_chunks.back()[first & (kChunk - 1)];
+            std::memset(static_cast<void*>(rest), 0, size_t{m_roomEnd - first} * sizeof(SXmlNodeData));
+            first = m_roomEnd;
+        }
+        const std::uint32_t chunks = (count + kChunk - 1) / kChunk;
+        m_tree.m_chunks.reserve(m_tree.m_chunks.size() + chunks);
+        m_tree.m_blocks.reserve(m_tree.m_blocks.size() + 1);
+        SXmlNodeData* block = NewChunk(chunks * kChunk);
+        m_tree.m_blocks.push_back(block);
+        for (std::uint32_t k = 0; k < chunks; ++k) m_tree.m_chunks.push_back(block + k * kChunk);
+        std::memcpy(block, records, size_t{count} * sizeof(SXmlNodeData));
+        m_tree.m_recordCount = first + count;
+        m_roomEnd = first + chunks * kChunk;
         return first;
     }
 
@@ -566,16 +591,27 @@ private:
         return static_cast<SXmlNodeData*>(::operator new(size_t{capacity} * sizeof(SXmlNodeData)));
     }
 
-    // The first chunk is full and shorter than a chunk: doubled, enough for `needed` records,
-    // at most a whole chunk. Only indexes refer to records, so they may move.
+    // Makes the first chunk hold at least `needed` records (at most a chunk): at first as
+    // many as the text suggests, then twice as many each time. Only indexes refer to records
+    // while the parse runs, so they may move.
     void GrowFirstChunk(std::uint32_t needed) {
-        const std::uint32_t old = m_tree.m_firstChunkCapacity;
-        const std::uint32_t capacity = std::min(CXmlTree::kChunkSize, std::max(needed, old * 2));
+        const std::uint32_t old = m_tree.m_chunks.empty() ? 0 : m_tree.m_firstChunkCapacity;
+        if (old >= needed) return;
+        const std::uint32_t capacity = std::min(
+            CXmlTree::kChunkSize, std::max({needed, old * 2, m_tree.m_firstChunkCapacity}));
         SXmlNodeData* chunk = NewChunk(capacity);
-        std::memcpy(chunk, m_tree.m_chunks[0], size_t{old} * sizeof(SXmlNodeData));
-        ::operator delete(m_tree.m_chunks[0]);
-        m_tree.m_chunks[0] = chunk;
+        if (old == 0) {
+            m_tree.m_chunks.reserve(1);
+            m_tree.m_blocks.reserve(1);
+            m_tree.m_chunks.push_back(chunk);
+            m_tree.m_blocks.push_back(chunk);
+        } else {
+            std::memcpy(chunk, m_tree.m_chunks[0], size_t{m_tree.m_recordCount} * sizeof(SXmlNodeData));
+            ::operator delete(m_tree.m_chunks[0]);
+            m_tree.m_chunks[0] = m_tree.m_blocks[0] = chunk;
+        }
         m_tree.m_firstChunkCapacity = capacity;
+        m_roomEnd = capacity;
     }
 
     CXmlTree& m_tree;
@@ -623,6 +659,7 @@ private:
         // this element's children (documents repeat their structure); none when 0.
         std::uint32_t modelFirst = 0;
         std::uint32_t modelCount = 0;
+        std::uint32_t firstTextLength = 0;  // once textCount > 0
     };
 
     SOpen& Current() { return m_open.back(); }
@@ -659,9 +696,19 @@ private:
         return length < 0 ? nullptr : At(begin) + length;
     }
 
-    // Adds a text segment; its NUL is written at its end later.
-    void AddText(const char* text) {
+    // The length of the text [text, end) as a zero-terminated string: a reference "&#0;"
+    // decodes to a NUL inside it; the text itself holds none.
+    static std::uint32_t TextLength(const char* text, const char* end, bool decoded) {
+        const void* nul =
+            decoded ? std::memchr(text, '\0', static_cast<size_t>(end - text)) : nullptr;
+        return static_cast<std::uint32_t>((nul != nullptr ? static_cast<const char*>(nul) : end) -
+                                          text);
+    }
+
+    // Adds the text [text, end), `decoded` from entities; its NUL is written at `end` later.
+    void AddText(const char* text, const char* end, bool decoded) {
         SOpen& open = Current();
+        if (open.textCount == 0) open.firstTextLength = TextLength(text, end, decoded);
         AddEntry(open, open.textCount, m_texts, text, 2);
     }
 
@@ -670,8 +717,9 @@ private:
         AddEntry(open, open.attributeCount, m_attributes, SXmlAttribute{name, value}, 1);
     }
 
-    // Ends the innermost open element, whose finished record is `node`: it becomes the last
-    // child of the element around it, or, for the top record, the last record of the tree.
+    // Ends the innermost open element, whose finished record is `node` (its own record, which
+    // stays readable until the next element opens): it becomes the last child of the element
+    // around it, or, for the top record, the last record of the tree.
     void Finish(const SXmlNodeData& node) {
         m_open.pop_back();
         if (m_open.empty()) {
@@ -746,8 +794,8 @@ private:
 };
 
 void CParser::CloseCurrent() {
-    const SOpen& open = Current();
-    SXmlNodeData node = open.node;
+    SOpen& open = Current();
+    SXmlNodeData& node = open.node;
     if (node.childCount != 0) {
         node.firstChild =
             m_builder.Append(m_children.PopTop(node.childCount), node.childCount);
@@ -757,12 +805,14 @@ void CParser::CloseCurrent() {
         const int* order = m_order.PopTop(static_cast<size_t>(open.orderCount));
         if (open.orderCount == 1 && open.textCount == 1) {
             node.value = Offset(m_text, *m_texts.PopTop(1));
+            node.firstChild = open.firstTextLength;
             node.bits |= CXmlTree::kText;
         } else if (open.orderCount == 1 && open.clearCount == 1) {
             const SXmlClear& clear = *m_clears.PopTop(1);
             unsigned marker = 0;
             while (kRawMarkers[marker].open != clear.openMarker) ++marker;
             node.value = Offset(m_text, clear.value);
+            node.firstChild = static_cast<std::uint32_t>(std::strlen(clear.value));
             node.bits |= static_cast<std::uint16_t>(CXmlTree::kRaw + marker);
         } else {
             SXmlNodeExtra extra;
@@ -797,7 +847,7 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
     }
     if (m_open.size() > static_cast<size_t>(kMaxDepth)) return false;  // top record + 1,000
 
-    SOpen open;
+    SOpen& open = m_open.Emplace();
     open.node.name = Offset(m_text, name.begin);
     if (declaration) open.node.bits = CXmlTree::kDeclarationBit;
     if (model != nullptr) {
@@ -815,7 +865,6 @@ bool CParser::ParseStartTag(const char*& p, bool declaration) {
             length < (size_t{1} << (16 - CXmlTree::kNameLengthShift)))
             open.node.bits |= static_cast<std::uint16_t>(length << CXmlTree::kNameLengthShift);
     }
-    m_open.push_back(open);
 
     SToken token = NextToken(p);
     *At(name.end) = '\0';  // the token after the name has been read
@@ -884,9 +933,7 @@ bool CParser::ParseEndTag(const char*& p) {
 }
 
 bool CParser::Run(std::uint32_t& top) {
-    SOpen topRecord;
-    topRecord.node.name = CXmlTree::kNoName;
-    m_open.push_back(topRecord);
+    m_open.Emplace().node.name = CXmlTree::kNoName;
 
     const char* p = m_text;
     for (;;) {
@@ -924,7 +971,7 @@ bool CParser::Run(std::uint32_t& top) {
                 char* textEnd = Decode(segmentBegin, segmentEnd, entities);
                 if (textEnd == nullptr) return Fail(p);
                 *textEnd = '\0';
-                AddText(segmentBegin);
+                AddText(segmentBegin, textEnd, entities);
             }
             break;
         }
@@ -933,7 +980,7 @@ bool CParser::Run(std::uint32_t& top) {
         const int raw = p[1] == '/' ? -1 : MatchRawMarker(p);
         if (raw >= 0) {
             // Text before a raw section is kept as it stands.
-            if (hasText) AddText(segmentBegin);
+            if (hasText) AddText(segmentBegin, segmentEnd, false);
             const SRawMarker& marker = kRawMarkers[raw];
             const char* contentBegin = p + marker.openLength;
             const std::string_view rest(contentBegin,
@@ -960,18 +1007,19 @@ bool CParser::Run(std::uint32_t& top) {
             p += 2 + CXmlTree::NameLength(open.node) + 1;
             if (open.orderCount == 0) {
                 // No entries before: the element holds this text at most.
-                SXmlNodeData node = open.node;
+                SXmlNodeData& node = Current().node;
                 if (hasText) {
                     node.value = Offset(m_text, segmentBegin);
+                    node.firstChild = TextLength(segmentBegin, textEnd, entities);
                     node.bits |= CXmlTree::kText;
                 }
                 Finish(node);
             } else {
-                if (hasText) AddText(segmentBegin);
+                if (hasText) AddText(segmentBegin, textEnd, entities);
                 CloseCurrent();
             }
         } else {
-            if (hasText) AddText(segmentBegin);
+            if (hasText) AddText(segmentBegin, textEnd, entities);
             if (p[1] == '/') {
                 if (!ParseEndTag(p)) return Fail(p);
             } else {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "core/tavrin/common/arena.h"
@@ -36,7 +37,9 @@ struct SXmlAttribute {
 struct SXmlNodeData {
     std::uint32_t name = 0;        // offset of the name; CXmlTree::kNoName for the top record
     std::uint32_t value = 0;       // kind text or raw: offset of the text; kind extra: its index
-    std::uint32_t firstChild = 0;  // index of the first child record
+    // Index of the first child record; for kind text or raw, the length of that text (which
+    // is the length of it as a zero-terminated string).
+    std::uint32_t firstChild = 0;
     std::uint32_t childCount = 0;
     // Detail::ElementNameKey of the name (0 for the top record): names that are equal ignoring
     // case have equal keys, so a lookup compares whole names only where the keys match.
@@ -66,7 +69,8 @@ struct SXmlNodeExtra {
 namespace Detail {
 
 // The storage of one parsed text: its copy of the text, the records (in chunks of a fixed
-// size, so that growing never moves one) and the extra descriptions. Freed when the last
+// size, so that growing never moves one; the children of a record always stand one after the
+// other in memory) and the extra descriptions. Freed when the last
 // CXmlNode handle into it goes away.
 class CXmlTree {
 public:
@@ -91,6 +95,11 @@ public:
     const SXmlNodeData& Record(std::uint32_t index) const noexcept {
         return m_chunks[index >> kChunkShift][index & (kChunkSize - 1)];
     }
+    // The children of `node`, one after the other (null when it has none).
+    const SXmlNodeData* Children(const SXmlNodeData& node) const noexcept {
+        return node.childCount != 0 ? &Record(node.firstChild) : nullptr;
+    }
+    // How many indexes records were given (some unused ones among them are zero).
     std::uint32_t RecordCount() const noexcept { return m_recordCount; }
     const char* Text() const noexcept { return m_text; }
 
@@ -127,23 +136,18 @@ public:
         return kind >= kRaw ? 1 : 0;
     }
     SXmlClear ClearAt(const SXmlNodeData& node, int index) const noexcept;
-    // The value of the first raw section; null when there is none.
-    const char* FirstClearValue(const SXmlNodeData& node) const noexcept {
-        const unsigned kind = Kind(node);
-        if (kind == kExtra) {
-            const SXmlNodeExtra& extra = *m_extras[node.value];
-            return extra.clearCount > 0 ? extra.clears[0].value : nullptr;
-        }
-        return kind >= kRaw ? m_text + node.value : nullptr;
+    // The one text or raw section of kind text or raw.
+    std::string_view OnlyText(const SXmlNodeData& node) const noexcept {
+        return {m_text + node.value, node.firstChild};
     }
-
     int references = 0;  // CXmlNode handles into the tree
 
 private:
     friend class CXmlTreeBuilder;
 
     char* m_text = nullptr;  // the copy of the text, padded
-    std::vector<SXmlNodeData*> m_chunks;
+    std::vector<SXmlNodeData*> m_chunks;  // per kChunkSize indexes: where they are
+    std::vector<SXmlNodeData*> m_blocks;  // the allocations, each one or more chunks
     std::uint32_t m_recordCount = 0;
     std::uint32_t m_firstChunkCapacity = 0;  // the first chunk starts short for short texts
     std::vector<const SXmlNodeExtra*> m_extras;
