@@ -105,12 +105,14 @@ public:
 private:
     // The index of the first child element named `name` ignoring case, or -1.
     int FindIndex(const char* name) const {
-        if (name == nullptr) return -1;
+        if (name == nullptr || m_count == 0) return -1;  // the empty node has no tree
         const std::uint16_t key = Detail::ElementNameKey(name);
-        for (unsigned int i = 0; i < m_count; ++i) {
-            const SXmlNodeData& child = m_children[i];
-            if (child.nameKey == key && Detail::SameElementName(m_tree->Name(child), name))
-                return static_cast<int>(i);
+        const char* text = m_tree->Text();  // a child always has a name
+        const SXmlNodeData* const begin = m_children;
+        const SXmlNodeData* const end = begin + m_count;
+        for (const SXmlNodeData* child = begin; child != end; ++child) {
+            if (child->nameKey == key && Detail::SameElementName(text + child->name, name))
+                return static_cast<int>(child - begin);
         }
         return -1;
     }
