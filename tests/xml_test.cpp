@@ -498,6 +498,40 @@ TEST(XmlReader, NumbersConvertAsTheVariantConvertsTheirText) {
 // Several blobs in one value reader: the first small, a later one too large for the reader's
 // own buffer, each decoded once; a failed decoding keeps nothing, and a decoded NUL ends the
 // Base64 text as the end of the text would.
+// Documents of many thousand elements: the tree keeps them in fixed-size blocks, sized by the
+// text's length at first, and child lists of every length, also ones longer than a block or
+// ones that start near a block's end, must read back whole and in order.
+TEST(XmlReader, LongChildListsReadWhole) {
+    for (const unsigned int count : {3000u, 7000u}) {
+        std::string body;
+        for (unsigned int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(i);
+            body += "<elt><a>" + n + "</a><b/><c>" + n + "c</c></elt>";
+        }
+        ReadElements(body, [count](IContainerReader& r) {
+            for (unsigned int i = 0; i < count; ++i) {
+                CObject item;
+                item.read = [i](IDataReader& element) {
+                    ASSERT_EQ(element.GetNameCount(), 3u);
+                    EXPECT_STREQ(element.GetName(1), "b");
+                    EXPECT_EQ(ReadAs<int>(element, "a"), static_cast<int>(i));
+                    EXPECT_EQ(ReadAs<std::string>(element, "C"), std::to_string(i) + "c");
+                };
+                ASSERT_TRUE(r.Read(i, item)) << i;
+            }
+            std::string past;
+            EXPECT_FALSE(r.Read(count, past));
+        });
+    }
+    // An element name longer than the parser compares byte for byte still ends its element.
+    const std::string name(5000, 'n');
+    ReadNamed("<" + name + ">1</" + name + "><" + name + ">2</" + name + "><v>3</v>",
+              [&](IDataReader& r) {
+                  EXPECT_EQ(ReadAs<int>(r, name.c_str()), 1);
+                  EXPECT_EQ(ReadAs<int>(r, "v"), 3);
+              });
+}
+
 TEST(XmlReader, SeveralBlobsInOneReader) {
     std::string bytes60;
     for (int i = 0; i < 60; ++i) bytes60 += static_cast<char>(i * 7);

@@ -551,7 +551,8 @@ private:
             // While all records fit into one chunk, the first chunk grows as needed.
             if (count <= kChunk - first) {
                 GrowFirstChunk(first + count);
-                std::memcpy(m_tree.m_chunks[0] + first, records, size_t{count} * sizeof(SXmlNodeData));
+                std::memcpy(m_tree.m_chunks[0] + first, records,
+                            size_t{count} * sizeof(SXmlNodeData));
                 m_tree.m_recordCount = first + count;
                 return first;
             }
@@ -559,7 +560,8 @@ private:
         }
         if (first < m_roomEnd) {
             SXmlNodeData* rest = &m_tree.m_chunks.back()[first & (kChunk - 1)];
-            std::memset(static_cast<void*>(rest), 0, size_t{m_roomEnd - first} * sizeof(SXmlNodeData));
+            std::memset(static_cast<void*>(rest), 0,
+                        size_t{m_roomEnd - first} * sizeof(SXmlNodeData));
             first = m_roomEnd;
         }
         const std::uint32_t chunks = (count + kChunk - 1) / kChunk;
@@ -575,7 +577,6 @@ private:
     }
 
 public:
-
     // Stores the description of a record with more than children, one text or one raw
     // section; returns its number.
     std::uint32_t AddExtra(const SXmlNodeExtra& extra) {
@@ -588,7 +589,7 @@ public:
 
 private:
     static SXmlNodeData* NewChunk(std::uint32_t capacity) {
-        return static_cast<SXmlNodeData*>(::operator new(size_t{capacity} * sizeof(SXmlNodeData)));
+        return static_cast<SXmlNodeData*>(::operator new (size_t{capacity} * sizeof(SXmlNodeData)));
     }
 
     // Makes the first chunk hold at least `needed` records (at most a chunk): at first as
@@ -606,7 +607,8 @@ private:
             m_tree.m_chunks.push_back(chunk);
             m_tree.m_blocks.push_back(chunk);
         } else {
-            std::memcpy(chunk, m_tree.m_chunks[0], size_t{m_tree.m_recordCount} * sizeof(SXmlNodeData));
+            std::memcpy(chunk, m_tree.m_chunks[0],
+                        size_t{m_tree.m_recordCount} * sizeof(SXmlNodeData));
             ::operator delete(m_tree.m_chunks[0]);
             m_tree.m_chunks[0] = m_tree.m_blocks[0] = chunk;
         }
@@ -797,8 +799,7 @@ void CParser::CloseCurrent() {
     SOpen& open = Current();
     SXmlNodeData& node = open.node;
     if (node.childCount != 0) {
-        node.firstChild =
-            m_builder.Append(m_children.PopTop(node.childCount), node.childCount);
+        node.firstChild = m_builder.Append(m_children.PopTop(node.childCount), node.childCount);
     }
     // Most elements hold children only, or one text or raw section: those need no more.
     if (open.orderCount != static_cast<int>(node.childCount)) {

@@ -35,8 +35,8 @@ struct SXmlAttribute {
 // element of a document) needs nothing else; any other mix of entries is described by a
 // record of its own (SXmlNodeExtra), which `value` then names. Read it through CXmlTree.
 struct SXmlNodeData {
-    std::uint32_t name = 0;        // offset of the name; CXmlTree::kNoName for the top record
-    std::uint32_t value = 0;       // kind text or raw: offset of the text; kind extra: its index
+    std::uint32_t name = 0;   // offset of the name; CXmlTree::kNoName for the top record
+    std::uint32_t value = 0;  // kind text or raw: offset of the text; kind extra: its index
     // Index of the first child record; for kind text or raw, the length of that text (which
     // is the length of it as a zero-terminated string).
     std::uint32_t firstChild = 0;
@@ -145,7 +145,7 @@ public:
 private:
     friend class CXmlTreeBuilder;
 
-    char* m_text = nullptr;  // the copy of the text, padded
+    char* m_text = nullptr;               // the copy of the text, padded
     std::vector<SXmlNodeData*> m_chunks;  // per kChunkSize indexes: where they are
     std::vector<SXmlNodeData*> m_blocks;  // the allocations, each one or more chunks
     std::uint32_t m_recordCount = 0;
