@@ -569,7 +569,8 @@ private:
         m_tree.m_blocks.reserve(m_tree.m_blocks.size() + 1);
         SXmlNodeData* block = NewChunk(chunks * kChunk);
         m_tree.m_blocks.push_back(block);
-        for (std::uint32_t k = 0; k < chunks; ++k) m_tree.m_chunks.push_back(block + k * kChunk);
+        for (std::uint32_t k = 0; k < chunks; ++k)
+            m_tree.m_chunks.push_back(block + size_t{k} * kChunk);
         std::memcpy(block, records, size_t{count} * sizeof(SXmlNodeData));
         m_tree.m_recordCount = first + count;
         m_roomEnd = first + chunks * kChunk;
