@@ -103,20 +103,8 @@ inline __m128i Load16(const char* p) {
 #endif
 
 inline const char* SkipSpaces(const char* p) {
-    if (!IsXmlSpace(static_cast<unsigned char>(*p))) return p;
-#if defined(__SSE2__)
-    // Runs of white space (line breaks and indentation) are usually short: 16 bytes at once.
-    for (++p;; p += 16) {
-        const __m128i v = Load16(p);
-        const unsigned spaces =
-            TopBits(_mm_or_si128(_mm_or_si128(BytesEqual(v, ' '), BytesEqual(v, '\t')),
-                                 _mm_or_si128(BytesEqual(v, '\n'), BytesEqual(v, '\r'))));
-        if (spaces != 0xFFFFu) return p + std::countr_zero(~spaces);
-    }
-#else
     while (IsXmlSpace(static_cast<unsigned char>(*p))) ++p;
     return p;
-#endif
 }
 
 // The first byte from `p` on that ends a run of plain content (kByteContentStop).
