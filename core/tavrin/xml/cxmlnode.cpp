@@ -1,16 +1,16 @@
 // The tolerant XML parser and its element tree.
 //
-// A tree lives in one arena: a copy of the text and every record and array of a parse are
-// carved out of a few large blocks that are freed together when the last handle into the tree
-// goes away. The strings of the tree are pieces of that copy, decoded in place and ended by
-// NULs written over the byte after each. While the parse runs, the entries of the open
-// elements collect on scratch stacks; when an element ends, its entries are copied into the
-// arena at their exact sizes (an element holding one text and nothing else keeps it in its
-// record). All state belongs to the parse, so parses on different threads do not interfere.
+// A tree is a copy of the text, the element records and, for the few elements that hold more
+// than children or one text, descriptions of their entries; all of it is freed together when
+// the last handle into the tree goes away. The strings of the tree are pieces of the copy,
+// decoded in place and ended by NULs written over the byte after each, and records refer to
+// them by 32-bit offsets. While the parse runs, the open elements and the entries and finished
+// children of each collect on scratch stacks; when an element ends, its children are stored
+// as one run of records. All state belongs to the parse, so parses on different threads do
+// not interfere.
 #include "core/tavrin/xml/cxmlnode.h"
 
 #include <bit>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -70,8 +70,8 @@ namespace Detail {
 
 // The storage of one parsed text: its copy of the text, the records (in chunks of a fixed
 // size, so that growing never moves one; the children of a record always stand one after the
-// other in memory) and the extra descriptions. Freed when the last
-// CXmlNode handle into it goes away.
+// other in memory) and the extra descriptions. Freed when the last CXmlNode handle into it
+// goes away.
 class CXmlTree {
 public:
     static constexpr std::uint32_t kNoName = UINT32_MAX;
@@ -140,6 +140,7 @@ public:
     std::string_view OnlyText(const SXmlNodeData& node) const noexcept {
         return {m_text + node.value, node.firstChild};
     }
+
     int references = 0;  // CXmlNode handles into the tree
 
 private:
