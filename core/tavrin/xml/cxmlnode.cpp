@@ -10,11 +10,13 @@
 // not interfere.
 #include "core/tavrin/xml/cxmlnode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <type_traits>
 
