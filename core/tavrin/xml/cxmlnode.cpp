@@ -555,8 +555,10 @@ private:
             first = m_roomEnd;
         }
         const std::uint32_t chunks = (count + kChunk - 1) / kChunk;
-        m_tree.m_chunks.reserve(m_tree.m_chunks.size() + chunks);
-        m_tree.m_blocks.reserve(m_tree.m_blocks.size() + 1);
+        // Room for the new entries first (growing geometrically), so that nothing can fail
+        // between taking the block and recording it.
+        Reserve(m_tree.m_chunks, chunks);
+        Reserve(m_tree.m_blocks, 1);
         SXmlNodeData* block = NewChunk(chunks * kChunk);
         m_tree.m_blocks.push_back(block);
         for (std::uint32_t k = 0; k < chunks; ++k)
@@ -579,6 +581,11 @@ public:
     CArena& Arena() noexcept { return m_tree.m_arena; }
 
 private:
+    static void Reserve(std::vector<SXmlNodeData*>& items, size_t more) {
+        if (items.capacity() - items.size() < more)
+            items.reserve(std::max(items.size() + more, items.capacity() * 2));
+    }
+
     static SXmlNodeData* NewChunk(std::uint32_t capacity) {
         return static_cast<SXmlNodeData*>(::operator new (size_t{capacity} * sizeof(SXmlNodeData)));
     }
