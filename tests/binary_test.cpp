@@ -788,6 +788,20 @@ TEST(BinaryWriter, GrowsTheBufferOnceToTheByteByByteCapacity) {
     }
 }
 
+TEST(BinaryWriter, DocumentsOfMegabytesReadBackWhole) {
+    // Past 8 MB the writer's element chunks and the reader's records continue in large pages.
+    CList<SKinds> orders = Samples(700);
+    for (SKinds& k : orders.items) k.blob.resize(16000, static_cast<unsigned char>(k.inner.id));
+    QvStreamWriteBinaryBuffer written;
+    Tavrin::CWriterBinary(written).Write(orders);
+    ASSERT_GT(written.GetCount(), 11000000u);
+    EXPECT_EQ(written.GetCapacity(), std::bit_ceil(written.GetCount()));
+    const Bytes doc(written.GetData(), written.GetData() + written.GetCount());
+    CList<SKinds> back;
+    Load(doc)->Read(back);
+    EXPECT_TRUE(back == orders);
+}
+
 // ---- Order of names and entries, against a plain writer --------------------------------------
 
 // A tree of values described as data: it writes itself through the writer, and the plain writer

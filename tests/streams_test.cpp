@@ -193,6 +193,19 @@ TEST(StreamWriteBuffer, CapacityDoublesAndReserveRoundsUp) {
     EXPECT_THROW(reserved.Reserve(0xFFFFFFFFull), std::length_error);
     EXPECT_EQ(reserved.GetCapacity(), 65536u);
     EXPECT_EQ(reserved.GetCount(), 1u);
+    // Megabytes: the same capacities, also when the bytes come from the buffer itself.
+    Bytes large(5u << 20);
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    QvStreamWriteBinaryBuffer big;
+    big.WriteBytes(large.data(), large.size());
+    EXPECT_EQ(big.GetCapacity(), 8u << 20);
+    big.WriteBytes(big.GetData() + 1, 4u << 20);
+    EXPECT_EQ(big.GetCapacity(), 16u << 20);
+    ASSERT_EQ(big.GetCount(), 9u << 20);
+    EXPECT_TRUE(std::equal(large.begin(), large.end(), big.GetData()));
+    EXPECT_TRUE(
+        std::equal(large.begin() + 1, large.begin() + 1 + (4 << 20), big.GetData() + (5 << 20)));
 }
 
 TEST(StreamRead, UnpairedSurrogatesBecomeReplacementCharacters) {

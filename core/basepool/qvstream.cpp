@@ -3,13 +3,16 @@
 #include <tavrin/qvstream.h>
 #include <tavrin/qvstreambuffer.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
 #include "core/basepool/streamvalues.h"
 #include "core/basepool/utf.h"
+#include "core/platform/memory.h"
 
 namespace {
 
@@ -139,15 +142,49 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// Makes room for `needed` bytes with the capacity that doubling reaches, as QvArray::Reserve
+// does. A large new block is advised to take large pages before anything is copied into it,
+// so that filling it costs a page fault per 2 MiB instead of one per 4 KiB.
+void Grow(QvArray<unsigned char>& array, uint64_t needed) {
+    if (needed <= array.GetCapacity()) return;
+    uint64_t target = array.GetCapacity();
+    while (target < needed) target = target ? std::min<uint64_t>(target * 2, UINT32_MAX) : 1;
+    if (target < Tavrin::Platform::kLargePageBlock || array.GetGrowBy() != 0) {
+        array.Reserve(needed);
+        return;
+    }
+    QvArray<unsigned char> grown;
+    grown.SetCapacity(static_cast<unsigned int>(target));
+    Tavrin::Platform::AdviseLargePages(grown.GetData(), target);
+    grown.Append(array.GetData(), array.GetCount());
+    grown.Swap(array);
+}
+
+}  // namespace
+
 void QvStreamWriteBinaryBuffer::Reserve(uint64_t count) {
     if (count > UINT32_MAX - m_array.GetCount()) ThrowTooLarge();
-    m_array.Reserve(m_array.GetCount() + count);
+    Grow(m_array, m_array.GetCount() + count);
 }
 
 IStreamWrite& QvStreamWriteBinaryBuffer::WriteBytes(const void* data, uint64_t count) {
     if (count == 0) return *this;
     if (count > UINT32_MAX - m_array.GetCount()) ThrowTooLarge();
     // One copy; the capacity reached equals that of appending byte by byte (doubling).
-    m_array.Append(static_cast<const unsigned char*>(data), static_cast<unsigned int>(count));
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    const uint64_t needed = m_array.GetCount() + count;
+    if (needed > m_array.GetCapacity()) {
+        const unsigned char* base = m_array.GetData();
+        const std::less<const unsigned char*> before;
+        if (base != nullptr && !before(bytes, base) && before(bytes, base + m_array.GetCount())) {
+            // Bytes from inside the buffer itself: Append keeps them valid while it grows.
+            m_array.Append(bytes, static_cast<unsigned int>(count));
+            return *this;
+        }
+        Grow(m_array, needed);
+    }
+    m_array.Append(bytes, static_cast<unsigned int>(count));
     return *this;
 }

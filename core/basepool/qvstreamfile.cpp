@@ -9,6 +9,7 @@
 
 #include "core/basepool/raise.h"
 #include "core/platform/file.h"
+#include "core/platform/memory.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ void QvStreamReadBinaryFile::ReadRest() {
         // Without that much memory the file is read piece by piece, as through ReadBytes.
         std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[total]);
         if (!block) return;
+        Tavrin::Platform::AdviseLargePages(block.get(), total);
         if (unread) std::memcpy(block.get(), m_buffer.get() + m_begin, unread);
         m_buffer = std::move(block);
         m_capacity = total;

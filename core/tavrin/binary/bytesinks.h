@@ -15,6 +15,7 @@
 #include <tavrin/qvstream.h>
 
 #include "core/tavrin/common/bytes.h"
+#include "core/tavrin/common/largepages.h"
 
 namespace Tavrin::Binary {
 
@@ -110,6 +111,7 @@ private:
         unsigned char* data;
         size_t used;
         size_t capacity;
+        bool largePage;  // a block of Detail::NewLargePage
     };
 
     void AddChunk(size_t needed) {
@@ -123,9 +125,17 @@ private:
         }
         if (capacity < needed) capacity = needed;
         m_chunks.reserve(m_chunks.size() + 1);
-        unsigned char* data = new unsigned char[capacity];
+        // A document of megabytes continues in whole large pages.
+        const bool largePage = Size() >= Detail::kLargePagesFrom && needed <= Detail::kLargePage;
+        unsigned char* data = nullptr;
+        if (largePage) {
+            data = static_cast<unsigned char*>(Detail::NewLargePage());
+            capacity = Detail::kLargePage;
+        } else {
+            data = new unsigned char[capacity];
+        }
         if (!m_chunks.empty()) m_closed += m_chunks.back().used;
-        m_chunks.push_back({data, 0, capacity});
+        m_chunks.push_back({data, 0, capacity, largePage});
         m_cur = data;
         m_end = data + capacity;
         m_nextCapacity = kFirstChunk;
@@ -133,7 +143,11 @@ private:
 
     void FreeChunks(size_t keep) noexcept {
         while (m_chunks.size() > keep) {
-            delete[] m_chunks.back().data;
+            if (m_chunks.back().largePage) {
+                Detail::DeleteLargePage(m_chunks.back().data);
+            } else {
+                delete[] m_chunks.back().data;
+            }
             m_chunks.pop_back();
         }
     }

@@ -11,6 +11,7 @@
 #include "core/platform/codepagedetect.h"
 #include "core/platform/com.h"
 #include "core/platform/file.h"
+#include "core/platform/memory.h"
 #include "core/platform/resources.h"
 
 namespace Tavrin {
@@ -105,6 +106,12 @@ CTextFile& CTextFile::Read(const wchar_t* path) {
         Detail::Raise(Detail::ERaise::TextFileReadBytes);
     }
     const auto n = static_cast<std::size_t>(size);
+    if (m_bytes.capacity() < n + 1) {
+        // A fresh block, advised before anything touches it.
+        std::vector<unsigned char>().swap(m_bytes);
+        m_bytes.reserve(n + 1);
+        Platform::AdviseLargePages(m_bytes.data(), n + 1);
+    }
     m_bytes.resize(n + 1);
     m_bytes[n] = 0;
     std::size_t delivered = 0;
@@ -177,7 +184,13 @@ std::wstring CTextFile::GetText() const { return GetText(GuessCodePage()); }
 
 std::string CTextFile::GetTextRaw() const {
     if (m_bytes.empty()) return std::string();
-    return std::string(reinterpret_cast<const char*>(m_bytes.data()));
+    const char* bytes = reinterpret_cast<const char*>(m_bytes.data());
+    const std::size_t n = std::strlen(bytes);
+    std::string text;
+    text.reserve(n);
+    Platform::AdviseLargePages(text.data(), n);
+    text.append(bytes, n);
+    return text;
 }
 
 unsigned int CTextFile::GuessCodePage() const {

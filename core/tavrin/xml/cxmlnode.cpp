@@ -25,6 +25,7 @@
 #endif
 
 #include "core/basepool/chars.h"
+#include "core/platform/memory.h"
 #include "core/tavrin/common/arena.h"
 #include "core/tavrin/xml/elementname.h"
 
@@ -504,6 +505,7 @@ public:
     // The parser's copy of `length` bytes of `text`, ended by a NUL and kTextPadding more.
     char* CopyText(const char* text, size_t length) {
         auto* copy = static_cast<char*>(::operator new(length + 1 + kTextPadding));
+        Platform::AdviseLargePages(copy, length);
         std::memcpy(copy, text, length);  // NOLINT(bugprone-not-null-terminated-result): below
         std::memset(copy + length, 0, 1 + kTextPadding);
         m_tree.m_text = copy;
