@@ -34,25 +34,11 @@ public:
         return IdSlow(text, slot);
     }
 
-    // Whether `text` (null is the empty name) is the text of identifier `id`. Compares byte by
-    // byte up to and including the terminator: a shorter text differs at its own terminator,
-    // so it is read no further.
+    // Whether `text` (null is the empty name) is the text of identifier `id`. The library's
+    // strcmp reads the caller's text no further than its terminator or first difference, a
+    // word at a time.
     bool Is(uint32_t id, const char* text) const noexcept {
-        if (!text) text = "";
-        const SName& name = m_names[id];
-        const char* own = name.text;  // no zero byte before its terminator
-        const size_t n = name.length + 1;
-        size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            if (text[i] != own[i] || text[i + 1] != own[i + 1] || text[i + 2] != own[i + 2] ||
-                text[i + 3] != own[i + 3]) {
-                return false;
-            }
-        }
-        for (; i < n; ++i) {
-            if (text[i] != own[i]) return false;
-        }
-        return true;
+        return std::strcmp(m_names[id].text, text ? text : "") == 0;
     }
 
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
