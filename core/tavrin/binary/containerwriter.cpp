@@ -37,10 +37,12 @@ void CContainerWriterBinary::Write(const ISerializableContainer& value) {
 void CContainerWriterBinary::Write(const ISerializable& value) {
     Accept(kTagObject, ERaise::BinaryObjectElementKind, ERaise::BinaryTooManyElements);
     const uint32_t classId = m_document.Names().Id(value.GetClassName());
+    // Taken out while in use: an element that writes into this container again gets another.
+    CDataWriterBinary* element = m_element ? m_element : m_document.AcquireData();
+    m_element = nullptr;
     const CChunkBuffer::SMark mark = m_elements.Mark();
     const bool mixed = m_mixed;
     const size_t classCount = m_classIds.size();
-    CLease<CDataWriterBinary> element(m_document, m_document.AcquireData());
     try {
         // The class list is kept once a class differs from the first one's.
         if (m_count == 0) {
@@ -54,17 +56,28 @@ void CContainerWriterBinary::Write(const ISerializable& value) {
         value.Write(*element);
         element->WriteRecord(m_elements);
     } catch (...) {
+        KeepElement(element);
         m_elements.Rollback(mark);
         m_mixed = mixed;
         m_classIds.resize(mixed ? classCount : 0);
         throw;
     }
+    KeepElement(element);
     ++m_count;
+}
+
+void CContainerWriterBinary::KeepElement(CDataWriterBinary* element) noexcept {
+    if (m_element) {
+        m_document.Release(element);
+        return;
+    }
+    element->Reset();
+    m_element = element;
 }
 
 void CContainerWriterBinary::Write(const IDateTime& value) {
     Accept(kTagDateTime, ERaise::BinaryElementKind, ERaise::BinaryTooManyTextElements);
-    const uint64_t count = QvDateTime(value).ToFileTime();
+    const uint64_t count = FileTimeOf(value);
     unsigned char* p = m_elements.Room(12);
     const uint32_t version = 0;
     std::memcpy(p, &version, 4);

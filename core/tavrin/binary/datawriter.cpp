@@ -78,58 +78,75 @@ SValue& CDataWriterBinary::AddSlot(uint8_t tag, uint32_t id) {
     return v;
 }
 
+// Makes the entries of the values written on the shape so far: scalars from the head, the
+// others from where they stand in the store.
 void CDataWriterBinary::LeaveShape() const noexcept {
-    for (uint32_t i = 0; i < m_count; ++i) {
-        SValue& v = m_values[i];
-        if (v.tag >= kTagString) continue;
-        v.bits = 0;
-        std::memcpy(&v.bits, m_head.data() + m_shape[i].offset, kScalarWidth[v.tag]);
+    if (m_stored) {
+        const unsigned char* bytes = m_bytes.Data();
+        for (uint32_t i = 0; i < m_count; ++i) {
+            const SShape& s = m_shape[i];
+            if (s.tag >= kTagObject) continue;  // nested values have their entries
+            SValue& v = m_values[i];
+            v = {0, 0, s.id, 0, s.tag};
+            if (s.tag < kTagString) {
+                std::memcpy(&v.bits, bytes + s.offset, kScalarWidth[s.tag]);
+                continue;
+            }
+            const size_t at = m_starts[i + 1] + s.prefixSize;
+            if (s.tag == kTagDateTime) {
+                std::memcpy(&v.bits, bytes + at, 8);
+                continue;
+            }
+            const size_t end = s.next < m_count ? m_starts[s.next + 1] : m_bytes.Size();
+            v.bits = at;
+            v.size = end - at;
+        }
+        m_stored = false;
     }
     m_shapeLimit = 0;
 }
 
 CDataWriterBinary::SKey CDataWriterBinary::KeyAside(const char* name) {
-    if (m_shapeLimit) LeaveShape();
+    LeaveShape();
     return {m_document.Names().Id(name), false};
 }
 
 // A scalar off the shape.
 void CDataWriterBinary::PutScalarAside(uint8_t tag, const char* name, uint64_t bits) {
-    Slot(tag, Key(tag, name)).bits = bits;
+    AddSlot(tag, KeyAside(name).id).bits = bits;
 }
 
-void CDataWriterBinary::ReleaseChild(const SValue& value) noexcept {
-    if (!value.bits) return;
-    if (value.tag == kTagObject) {
-        m_document.Release(reinterpret_cast<CDataWriterBinary*>(value.bits));
-    } else {
-        m_document.Release(reinterpret_cast<CContainerWriterBinary*>(value.bits));
-    }
+void CDataWriterBinary::PlaceAside(uint8_t tag, uint32_t id, const unsigned char* p, size_t size) {
+    const size_t offset = static_cast<size_t>(p - m_bytes.Data());
+    SValue& slot = AddSlot(tag, id);
+    slot.bits = offset;
+    slot.size = size;
 }
 
 void CDataWriterBinary::Write(const char* name, size_t size, const void* data) {
     const SKey key = Key(kTagBlob, name);
     if (size >= kMaxCount + 1) Raise(ERaise::BinaryValueTooLarge);
     if (size && !data) Raise(ERaise::BinaryBlobWithoutBytes);
-    const size_t offset = m_bytes.Size();
-    unsigned char* p = m_bytes.Extend(4 + size);
+    unsigned char* p = Reserve(key, 4 + size);
     const uint32_t count = static_cast<uint32_t>(size);
     std::memcpy(p, &count, 4);
     if (size) Detail::CopyShort(p + 4, static_cast<const unsigned char*>(data), size);
-    SValue& slot = Slot(kTagBlob, key);
-    slot.bits = offset;
-    slot.size = 4 + size;
+    Place(kTagBlob, key, p, 4 + size);
 }
 
 void CDataWriterBinary::Write(const char* name, const ISerializableContainer& value) {
     const SKey key = Key(kTagContainer, name);
     const uint32_t classId = ClassKey(key, value.GetClassName());
-    CContainerWriterBinary* child = m_document.AcquireContainer();
+    const size_t before = m_bytes.Size();
+    if (key.shaped) Reserve(key, 0);
+    CContainerWriterBinary* child = nullptr;
     SValue* slot = nullptr;
     try {
+        child = m_document.AcquireContainer();
         slot = &Slot(kTagContainer, key);
     } catch (...) {
-        m_document.Release(child);
+        if (child) m_document.Release(child);
+        m_bytes.Shrink(before);
         throw;
     }
     ReleaseChild(*slot);
@@ -142,12 +159,19 @@ void CDataWriterBinary::Write(const char* name, const ISerializableContainer& va
 void CDataWriterBinary::Write(const char* name, const ISerializable& value) {
     const SKey key = Key(kTagObject, name);
     const uint32_t classId = ClassKey(key, value.GetClassName());
-    CDataWriterBinary* child = m_document.AcquireData();
+    const size_t before = m_bytes.Size();
+    if (key.shaped) {
+        // The fixed bytes end with the shape's class; this object's may be another.
+        std::memcpy(Reserve(key, 0) - 4, &classId, 4);
+    }
+    CDataWriterBinary* child = nullptr;
     SValue* slot = nullptr;
     try {
+        child = m_document.AcquireData();
         slot = &Slot(kTagObject, key);
     } catch (...) {
-        m_document.Release(child);
+        if (child) m_document.Release(child);
+        m_bytes.Shrink(before);
         throw;
     }
     ReleaseChild(*slot);
@@ -159,8 +183,13 @@ void CDataWriterBinary::Write(const char* name, const ISerializable& value) {
 
 void CDataWriterBinary::Write(const char* name, const IDateTime& value) {
     const SKey key = Key(kTagDateTime, name);
-    const uint64_t count = QvDateTime(value).ToFileTime();
-    Slot(kTagDateTime, key).bits = count;
+    const uint64_t count = FileTimeOf(value);
+    if (key.shaped) {
+        std::memcpy(Reserve(key, 8), &count, 8);
+        ++m_count;
+        return;
+    }
+    AddSlot(kTagDateTime, key.id).bits = count;
 }
 
 void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
@@ -169,32 +198,26 @@ void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
     bool basic = false;
     const uint64_t units = Utf16Units(value.data(), length, basic);
     const size_t size = WidePrefixSize(units) + 2 * units;
-    const size_t offset = m_bytes.Size();
-    unsigned char* p = m_bytes.Extend(size);
+    unsigned char* p = Reserve(key, size);
     PutUtf16(PutWidePrefix(p, units), value.data(), length, basic);
-    SValue& slot = Slot(kTagWString, key);
-    slot.bits = offset;
-    slot.size = size;
+    Place(kTagWString, key, p, size);
 }
 
 void CDataWriterBinary::Write(const char* name, const std::string& value) {
     const SKey key = Key(kTagString, name);
     const size_t length = NarrowLength(value);
     if (length > kMaxCount) Raise(ERaise::BinaryValueTooLarge);
-    const size_t offset = m_bytes.Size();
-    unsigned char* p = m_bytes.Extend(4 + length);
+    unsigned char* p = Reserve(key, 4 + length);
     const uint32_t count = static_cast<uint32_t>(length);
     std::memcpy(p, &count, 4);
     Detail::CopySmall(p + 4, value.data(), length);
-    SValue& slot = Slot(kTagString, key);
-    slot.bits = offset;
-    slot.size = 4 + length;
+    Place(kTagString, key, p, 4 + length);
 }
 
 // The record plan of the values as they stand, which become the shape: the sections in the
 // fixed tag order, and in each the positions in the keyed table's order.
 void CDataWriterBinary::Plan() const {
-    if (m_shapeLimit) LeaveShape();
+    LeaveShape();
     m_shapeCount = 0;
     m_shapeLimit = 0;
     const uint32_t n = m_count;
@@ -245,12 +268,19 @@ void CDataWriterBinary::Plan() const {
     }
     if (m_shapeCapacity < n) {
         m_shape = std::make_unique<SShape[]>(n);
+        m_starts = std::make_unique<size_t[]>(size_t{n} + 1);
+        m_starts[0] = 0;  // the head
         m_shapeCapacity = n;
     }
     m_shapeChildren.clear();
     for (uint32_t i = 0; i < n; ++i) {
         const SValue& v = m_values[i];
-        m_shape[i] = {v.id, v.tag >= kTagObject ? v.classId : 0, 0, v.tag};  // scalars have none
+        SShape& shape = m_shape[i];
+        shape = {};
+        shape.text = m_document.Names().Text(v.id);
+        shape.id = v.id;
+        shape.classId = v.tag >= kTagObject ? v.classId : 0;  // scalars have none
+        shape.tag = v.tag;
         if (v.tag >= kTagObject) m_shapeChildren.push_back(i);
     }
     // The head, with the values as they stand.
@@ -282,6 +312,56 @@ void CDataWriterBinary::Plan() const {
     }
     m_textSection = sections;
     m_scalars = scalars;
+    // The fixed bytes of the other entries.
+    const uint32_t* entry = m_order.data() + scalars;
+    for (uint32_t s = sections; s < m_sections.size(); ++s) {
+        const SSection& section = m_sections[s];
+        for (uint32_t i = 0; i < section.count; ++i, ++entry) {
+            SShape& shape = m_shape[*entry];
+            unsigned char* q = shape.prefix;
+            if (i == 0) {
+                q[0] = section.tag;
+                std::memcpy(q + 1, &section.count, 4);
+                q += 5;
+            }
+            std::memcpy(q, &shape.id, 4);
+            q += 4;
+            if (section.tag == kTagDateTime) {
+                const uint32_t version = 0;
+                std::memcpy(q, &version, 4);
+                q += 4;
+            } else if (section.tag == kTagObject) {
+                std::memcpy(q, &shape.classId, 4);
+                q += 4;
+            }
+            shape.prefixSize = static_cast<uint8_t>(q - shape.prefix);
+        }
+    }
+    // The runs of the store in record order: the head, then the other entries; entries that
+    // follow one another in both orders share a run, up to a nested record.
+    uint32_t first = kNone;  // the first value stored behind fixed bytes
+    for (uint32_t i = n; i-- > 0;) {
+        m_shape[i].next = first;
+        if (m_values[i].tag >= kTagString) first = i;
+    }
+    const auto start = [](uint32_t k) { return k == kNone ? kNone : k + 1; };
+    m_pieces.clear();
+    m_pieces.push_back({0, start(first), kNone});
+    for (uint32_t r = scalars; r < n; ++r) {
+        const uint32_t k = m_order[r];
+        const uint32_t to = start(m_shape[k].next);
+        const uint32_t child = m_values[k].tag >= kTagObject ? k : kNone;
+        SPiece& last = m_pieces.back();
+        if (last.child == kNone && last.to == k + 1) {
+            last.to = to;
+            last.child = child;
+        } else {
+            m_pieces.push_back({k + 1, to, child});
+        }
+    }
+    m_bytes.Reserve(m_head.size());  // so that Reset can store the head without growing
+    m_stored = false;
+    m_headStored = false;
     m_fixedSize = fixed;
     m_shapeCount = n;
     m_shapeLimit = n;
@@ -289,6 +369,18 @@ void CDataWriterBinary::Plan() const {
 
 uint64_t CDataWriterBinary::RecordSize() const {
     if (!Planned()) Plan();
+    if (m_stored) {
+        uint64_t size = m_bytes.Size();
+        for (const uint32_t i : m_shapeChildren) {
+            const SValue& v = m_values[i];
+            if (v.tag == kTagObject) {
+                size += reinterpret_cast<const CDataWriterBinary*>(v.bits)->RecordSize();
+            } else {
+                size += reinterpret_cast<const CContainerWriterBinary*>(v.bits)->RecordSize();
+            }
+        }
+        return size;
+    }
     uint64_t size = m_fixedSize;
     for (uint32_t i = 0; i < m_count; ++i) {
         const SValue& v = m_values[i];
@@ -337,8 +429,51 @@ inline void CDataWriterBinary::WriteEntry(Sink& sink, uint8_t tag, const SValue&
     }
 }
 
+namespace {
+
+// Appends a run of bytes to the sink; short runs in place.
+template <class Sink>
+inline void PutRun(Sink& sink, const unsigned char* data, size_t n, size_t limit) {
+    if (n > limit) {
+        sink.Append(data, n);
+        return;
+    }
+    unsigned char* p = sink.Room(n);
+    if (n <= 64) {
+        Detail::CopyShort(p, data, n);
+    } else {
+        std::memcpy(p, data, n);
+    }
+    sink.Commit(n);
+}
+
+}  // namespace
+
+// Values written on the shape make their record from runs of the store, with the nested
+// records between them; others go through the plan entry by entry.
 template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
+    if (!m_stored || !Planned()) {
+        WriteListed(sink);
+        return;
+    }
+    const unsigned char* bytes = m_bytes.Data();
+    for (const SPiece& piece : m_pieces) {
+        const size_t from = m_starts[piece.from];
+        const size_t to = piece.to == kNone ? m_bytes.Size() : m_starts[piece.to];
+        PutRun(sink, bytes + from, to - from, kRunLimit);
+        if (piece.child == kNone) continue;
+        const SValue& v = m_values[piece.child];
+        if (v.tag == kTagObject) {
+            reinterpret_cast<const CDataWriterBinary*>(v.bits)->WriteRecord(sink);
+        } else {
+            reinterpret_cast<const CContainerWriterBinary*>(v.bits)->WriteRecord(sink);
+        }
+    }
+}
+
+template <class Sink>
+void CDataWriterBinary::WriteListed(Sink& sink) const {
     if (!Planned()) Plan();
     const SSection* section = m_sections.data() + m_textSection;
     const SSection* const last = m_sections.data() + m_sections.size();
@@ -427,8 +562,17 @@ void CDataWriterBinary::Reset() noexcept {
         m_index.clear();
         m_indexed = 0;
     }
-    m_bytes.Clear();
     m_shapeLimit = m_shapeCount;
+    m_stored = m_shapeCount != 0;
+    if (!m_stored) {
+        m_bytes.Clear();
+    } else if (m_headStored) {
+        m_bytes.Shrink(m_head.size());  // the head of the last object, whose values get replaced
+    } else {
+        m_bytes.Clear();
+        std::memcpy(m_bytes.Extend(m_head.size()), m_head.data(), m_head.size());  // reserved
+        m_headStored = true;
+    }
 }
 
 template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;

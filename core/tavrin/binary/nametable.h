@@ -41,6 +41,9 @@ public:
         return std::strcmp(m_names[id].text, text ? text : "") == 0;
     }
 
+    // The text of identifier `id`, which stays in place as long as the table.
+    const char* Text(uint32_t id) const noexcept { return m_names[id].text; }
+
     uint32_t Count() const noexcept { return static_cast<uint32_t>(m_names.size()); }
 
     // Bytes of the document head: version, root kind, name count and the entries.

@@ -33,6 +33,13 @@ inline size_t NarrowLength(const std::string& text) noexcept {
         }
         std::memcpy(&word, text.data() + n - 8, 8);
         if (!zero && !HasZeroByte(word)) return n;
+    } else if (n >= 4 && n < 8) {  // two overlapping halves
+        uint32_t a = 0;
+        uint32_t b = 0;
+        std::memcpy(&a, text.data(), 4);
+        std::memcpy(&b, text.data() + n - 4, 4);
+        const uint64_t word = (uint64_t{a} << 32) | b;
+        if (!HasZeroByte(word)) return n;
     }
     // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search, nothing is copied
     const void* zero = std::memchr(text.data(), 0, text.size());

@@ -13,9 +13,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <tavrin/interfaces.h>
+#include <tavrin/qvdatetime.h>
 
 #include "core/basepool/raise.h"
 #include "core/tavrin/binary/binaryformat.h"
@@ -67,6 +69,15 @@ private:
     W* m_writer;
 };
 
+// The 100-nanosecond count of a date-time: the library's own class directly, any other type
+// through its getters, which a derived class may answer otherwise.
+inline uint64_t FileTimeOf(const IDateTime& value) {
+    if (typeid(value) == typeid(QvDateTime)) {
+        return static_cast<const QvDateTime&>(value).ToFileTime();
+    }
+    return QvDateTime(value).ToFileTime();
+}
+
 // One stored value of an object: scalars as their bits, texts and blobs as an encoded run of
 // the writer's byte store, nested objects and containers as a child writer.
 struct SValue {
@@ -83,7 +94,10 @@ struct SValue {
 // A writer taken from the pool mostly writes the same kind of object again. It keeps the kinds
 // and names of the last object it wrote (its shape) with that object's record plan: while the
 // new object repeats the shape, a name is checked against the shape's text instead of being
-// looked up, no duplicate can occur, and the plan is reused.
+// looked up, no duplicate can occur, and the plan is reused. On the shape, texts, blobs,
+// date-times and nested values are stored behind their entry's fixed bytes (section head,
+// identifier), so that the record is the head and runs of the byte store, in the plan's
+// order, with the nested records between them.
 class CDataWriterBinary final : public IDataWriter {
 public:
     explicit CDataWriterBinary(CDocument& document) noexcept : m_document(document) {}
@@ -131,6 +145,7 @@ private:
     static constexpr uint32_t kIndexThreshold = 16;
     // Records whose bytes, nested records aside, stay within this are written in one run.
     static constexpr uint64_t kRunLimit = 4096;
+    static constexpr uint32_t kNone = UINT32_MAX;
 
     // A value's name resolved: its identifier, and whether it repeats the shape.
     struct SKey {
@@ -138,12 +153,17 @@ private:
         bool shaped;
     };
 
-    // One kind and name of the shape; a scalar's value stands in the record's head at offset.
+    // One kind and name of the shape. A scalar's value stands in the head at `offset`; other
+    // values are stored behind the `prefixSize` fixed bytes of their entry, `prefix`.
     struct SShape {
+        unsigned char prefix[16];
+        const char* text;  // the name, the name table's copy
         uint32_t id;
         uint32_t classId;
         uint32_t offset;
+        uint32_t next;  // position of the next value stored behind fixed bytes, or kNone
         uint8_t tag;
+        uint8_t prefixSize;
     };
 
     // One section of the plan.
@@ -152,26 +172,37 @@ private:
         uint32_t count;
     };
 
+    // A run of the byte store in the record, from start `from` to start `to` (kNone: the end
+    // of the store), then the record of the value at position `child` (kNone: none).
+    struct SPiece {
+        uint32_t from;
+        uint32_t to;
+        uint32_t child;
+    };
+
+    static bool SameText(const char* own, const char* text) noexcept {
+        return std::strcmp(own, text ? text : "") == 0;
+    }
+
     template <class T>
     void PutScalar(uint8_t tag, const char* name, T value) {
-        uint64_t bits = 0;
-        std::memcpy(&bits, &value, sizeof(T));
         const uint32_t k = m_count;
         if (k < m_shapeLimit) {
             const SShape& s = m_shape[k];
-            if (s.tag == tag && m_document.Names().Is(s.id, name)) {
-                std::memcpy(m_head.data() + s.offset, &value, sizeof(T));
-                SValue& v = m_values[k];
-                v.id = s.id;
-                v.tag = tag;
-                m_count = k + 1;
-                return;
+            if (s.tag == tag) {
+                // Stored before the name is checked, so that little has to outlive the check;
+                // a value of another name leaves the shape, which reads the head below k only.
+                std::memcpy(m_bytes.Data() + s.offset, &value, sizeof(T));
+                if (SameText(s.text, name)) {
+                    ++m_count;
+                    return;
+                }
             }
         }
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof(T));
         PutScalarAside(tag, name, bits);
     }
-    // Scalars written while on the shape stand only in the head; leaving it brings them over.
-    void LeaveShape() const noexcept;
     [[gnu::noinline]] void PutScalarAside(uint8_t tag, const char* name, uint64_t bits);
 
     // The identifier of a value's name; asks the name table only once the shape is left.
@@ -179,11 +210,37 @@ private:
         const uint32_t k = m_count;
         if (k < m_shapeLimit) {
             const SShape& s = m_shape[k];
-            if (s.tag == tag && m_document.Names().Is(s.id, name)) return {s.id, true};
+            if (s.tag == tag && SameText(s.text, name)) return {s.id, true};
         }
         return KeyAside(name);
     }
     SKey KeyAside(const char* name);
+    // Values written on the shape stand only in the byte store; leaving it makes their entries.
+    void LeaveShape() const noexcept;
+
+    // Appends `size` bytes for a value to the byte store, on the shape behind its fixed bytes;
+    // returns where the value goes.
+    unsigned char* Reserve(SKey key, size_t size) {
+        if (!key.shaped) return m_bytes.Extend(size);
+        const size_t at = m_bytes.Size();
+        const SShape& s = m_shape[m_count];
+        unsigned char* p = m_bytes.Extend(sizeof s.prefix + size);
+        std::memcpy(p, s.prefix, sizeof s.prefix);
+        m_bytes.Shrink(at + s.prefixSize + size);
+        m_starts[m_count + 1] = at;
+        return p + s.prefixSize;
+    }
+
+    // Completes a text or blob of `size` bytes stored at `p`: on the shape it stands in the
+    // store alone, else it gets an entry.
+    void Place(uint8_t tag, SKey key, const unsigned char* p, size_t size) {
+        if (key.shaped) {
+            ++m_count;
+            return;
+        }
+        PlaceAside(tag, key.id, p, size);
+    }
+    void PlaceAside(uint8_t tag, uint32_t id, const unsigned char* p, size_t size);
 
     // The identifier of a nested value's class name, the shape's when the text is the same.
     uint32_t ClassKey(SKey key, const char* className) {
@@ -194,7 +251,7 @@ private:
         return m_document.Names().Id(className);
     }
 
-    // The value under the key, added at the end when new.
+    // The entry of a nested value under the key, added at the end when new.
     SValue& Slot(uint8_t tag, SKey key) {
         if (key.shaped) {  // the shape's values fit the capacity
             SValue& v = m_values[m_count++];
@@ -206,23 +263,29 @@ private:
     [[gnu::noinline]] SValue& AddSlot(uint8_t tag, uint32_t id);
     SValue* Find(uint8_t tag, uint32_t id);
     void CatchUpIndex();
-    void ReleaseChild(const SValue& value) noexcept;
+    inline void ReleaseChild(const SValue& value) noexcept;
     bool Planned() const noexcept { return m_shapeLimit && m_count == m_shapeCount; }
     void Plan() const;
 
     template <class Sink>
     void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
+    template <class Sink>
+    [[gnu::noinline]] void WriteListed(Sink& sink) const;
 
     CDocument& m_document;
-    std::unique_ptr<SValue[]> m_values;  // in first-use order
+    // The values in first-use order. On the shape only nested values have theirs; the others
+    // are made when the shape is left.
+    std::unique_ptr<SValue[]> m_values;
     uint32_t m_count = 0;
     uint32_t m_capacity = 0;
     // Open-addressed index of (kind, identifier) to position + 1, once the object holds many
     // values; it covers the first m_indexed of them.
     std::vector<uint32_t> m_index;
     uint32_t m_indexed = 0;
-    bool m_children = false;     // some value is a nested object or container
-    Detail::CByteStack m_bytes;  // the encoded texts and blobs
+    bool m_children = false;  // some value is a nested object or container
+    // The encoded texts, blobs and date-times; on the shape, the head first, then each value
+    // behind its fixed bytes.
+    mutable Detail::CByteStack m_bytes;
     // The shape, with the plan of a record of that shape: the sections and the positions of
     // the values in the order they are written; the values hold at least as many. While the
     // values so far repeat the shape, m_shapeLimit is its count, else 0.
@@ -239,6 +302,12 @@ private:
     mutable std::vector<unsigned char> m_head;
     mutable uint32_t m_textSection = 0;
     mutable uint32_t m_scalars = 0;
+    // The record of values written on the shape, as runs of the store. m_starts[0] is the
+    // head's start, m_starts[k + 1] where the value at position k starts.
+    mutable std::vector<SPiece> m_pieces;
+    mutable std::unique_ptr<size_t[]> m_starts;
+    mutable bool m_stored = false;      // the values so far were written on the shape
+    mutable bool m_headStored = false;  // the store begins with the head of this plan
 };
 
 // The elements of one container, encoded as they arrive.
@@ -285,6 +354,8 @@ private:
         m_tag = tag;
     }
 
+    void KeepElement(CDataWriterBinary* element) noexcept;
+
     template <class T>
     void PutScalar(uint8_t tag, T value) {
         Accept(tag, Detail::ERaise::BinaryElementKind, Detail::ERaise::BinaryTooManyTextElements);
@@ -293,6 +364,8 @@ private:
     }
 
     CDocument& m_document;
+    // The writer of object elements, taken on the first one and kept, reset after each.
+    CDataWriterBinary* m_element = nullptr;
     // Class-name identifiers of object elements: the first one's, and the whole list once
     // another class has come.
     uint32_t m_firstClassId = 0;
@@ -338,6 +411,15 @@ inline CContainerWriterBinary* CDocument::AcquireContainer() {
 inline void CDocument::Release(CContainerWriterBinary* writer) noexcept {
     writer->Reset();
     m_freeContainers.push_back(writer);
+}
+
+inline void CDataWriterBinary::ReleaseChild(const SValue& value) noexcept {
+    if (!value.bits) return;
+    if (value.tag == kTagObject) {
+        m_document.Release(reinterpret_cast<CDataWriterBinary*>(value.bits));
+    } else {
+        m_document.Release(reinterpret_cast<CContainerWriterBinary*>(value.bits));
+    }
 }
 
 // The records for each sink, instantiated in datawriter.cpp and containerwriter.cpp.

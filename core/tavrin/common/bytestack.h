@@ -41,6 +41,11 @@ public:
     size_t Size() const noexcept { return m_size; }
     bool Empty() const noexcept { return m_size == 0; }
 
+    // Makes room for `capacity` bytes in all, so that extending up to that does not throw.
+    void Reserve(size_t capacity) {
+        if (m_capacity < capacity) Grow(capacity - m_size);
+    }
+
     // Drops everything above `size` (at most Size()); the memory stays.
     void Shrink(size_t size) noexcept { m_size = size; }
     void Clear() noexcept { m_size = 0; }
