@@ -195,6 +195,15 @@ void CDataWriterBinary::Write(const char* name, const IDateTime& value) {
 void CDataWriterBinary::Write(const char* name, const std::wstring& value) {
     const SKey key = Key(kTagWString, name);
     const size_t length = WideLength(value);
+    // Mostly of the basic plane: encoded in one pass, and again when it was not.
+    const size_t before = m_bytes.Size();
+    const size_t basicSize = WidePrefixSize(length) + 2 * length;
+    unsigned char* q = Reserve(key, basicSize);
+    if (PutBasicUtf16(PutWidePrefix(q, length), value.data(), length)) {
+        Place(kTagWString, key, q, basicSize);
+        return;
+    }
+    m_bytes.Shrink(before);
     bool basic = false;
     const uint64_t units = Utf16Units(value.data(), length, basic);
     const size_t size = WidePrefixSize(units) + 2 * units;
@@ -359,6 +368,7 @@ void CDataWriterBinary::Plan() const {
             m_pieces.push_back({k + 1, to, child});
         }
     }
+    m_oneRun = m_pieces.size() == 1 && m_pieces[0].child == kNone;
     m_bytes.Reserve(m_head.size());  // so that Reset can store the head without growing
     m_stored = false;
     m_headStored = false;
@@ -455,8 +465,15 @@ template <class Sink>
 void CDataWriterBinary::WriteRecord(Sink& sink) const {
     if (!m_stored || !Planned()) {
         WriteListed(sink);
-        return;
+    } else if (m_oneRun) {
+        PutRun(sink, m_bytes.Data(), m_bytes.Size(), kRunLimit);
+    } else {
+        WritePieces(sink);
     }
+}
+
+template <class Sink>
+void CDataWriterBinary::WritePieces(Sink& sink) const {
     const unsigned char* bytes = m_bytes.Data();
     for (const SPiece& piece : m_pieces) {
         const size_t from = m_starts[piece.from];
@@ -543,36 +560,29 @@ void CDataWriterBinary::WriteListed(Sink& sink) const {
     sink.Commit(static_cast<size_t>(p - start));
 }
 
-void CDataWriterBinary::Reset() noexcept {
-    if (m_children) {
-        if (m_shapeLimit) {  // the values follow the shape, which knows where its children are
-            for (const uint32_t i : m_shapeChildren) {
-                if (i < m_count) ReleaseChild(m_values[i]);
-            }
-        } else {
-            for (uint32_t i = 0; i < m_count; ++i) {
-                const SValue& v = m_values[i];
-                if (v.tag >= kTagObject) ReleaseChild(v);
-            }
+void CDataWriterBinary::ReleaseChildren() noexcept {
+    if (m_shapeLimit) {  // the values follow the shape, which knows where its children are
+        for (const uint32_t i : m_shapeChildren) {
+            if (i < m_count) ReleaseChild(m_values[i]);
         }
-        m_children = false;
-    }
-    m_count = 0;
-    if (m_indexed) {
-        m_index.clear();
-        m_indexed = 0;
-    }
-    m_shapeLimit = m_shapeCount;
-    m_stored = m_shapeCount != 0;
-    if (!m_stored) {
-        m_bytes.Clear();
-    } else if (m_headStored) {
-        m_bytes.Shrink(m_head.size());  // the head of the last object, whose values get replaced
     } else {
-        m_bytes.Clear();
-        std::memcpy(m_bytes.Extend(m_head.size()), m_head.data(), m_head.size());  // reserved
-        m_headStored = true;
+        for (uint32_t i = 0; i < m_count; ++i) {
+            const SValue& v = m_values[i];
+            if (v.tag >= kTagObject) ReleaseChild(v);
+        }
     }
+    m_children = false;
+}
+
+void CDataWriterBinary::ClearIndex() noexcept {
+    m_index.clear();
+    m_indexed = 0;
+}
+
+void CDataWriterBinary::StoreHead() noexcept {
+    m_bytes.Clear();
+    std::memcpy(m_bytes.Extend(m_head.size()), m_head.data(), m_head.size());  // reserved
+    m_headStored = true;
 }
 
 template void CDataWriterBinary::WriteRecord(CChunkBuffer&) const;

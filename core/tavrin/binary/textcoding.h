@@ -99,6 +99,19 @@ inline unsigned char* PutWidePrefix(unsigned char* p, uint64_t units) noexcept {
     return p + 12;
 }
 
+// Writes `length` wide characters at `p` as one UTF-16 unit each (2 * length bytes), as they
+// stand when all of them are of the basic plane; tells whether they were.
+inline bool PutBasicUtf16(unsigned char* p, const wchar_t* text, size_t length) noexcept {
+    uint32_t high = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const uint32_t c = static_cast<uint32_t>(text[i]);
+        high |= c >> 16;
+        const uint16_t unit = static_cast<uint16_t>(c);
+        std::memcpy(p + 2 * i, &unit, 2);
+    }
+    return high == 0;
+}
+
 // Writes `length` wide characters as UTF-16 units at `p` (2 * Utf16Units bytes); returns the
 // position behind them. `basic` as Utf16Units found it.
 inline unsigned char* PutUtf16(unsigned char* p, const wchar_t* text, size_t length,

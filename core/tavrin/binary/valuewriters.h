@@ -139,7 +139,20 @@ public:
     uint64_t RecordSize() const;
 
     // Empties the writer for reuse; nested writers go back to the document.
-    void Reset() noexcept;
+    void Reset() noexcept {
+        if (m_children) ReleaseChildren();
+        m_count = 0;
+        if (m_indexed) ClearIndex();
+        m_shapeLimit = m_shapeCount;
+        m_stored = m_shapeCount != 0;
+        if (!m_stored) {
+            m_bytes.Clear();
+        } else if (m_headStored) {
+            m_bytes.Shrink(m_head.size());  // the last object's head, whose values get replaced
+        } else {
+            StoreHead();
+        }
+    }
 
 private:
     static constexpr uint32_t kIndexThreshold = 16;
@@ -271,6 +284,11 @@ private:
     void WriteEntry(Sink& sink, uint8_t tag, const SValue& value) const;
     template <class Sink>
     [[gnu::noinline]] void WriteListed(Sink& sink) const;
+    template <class Sink>
+    [[gnu::noinline]] void WritePieces(Sink& sink) const;
+    void ReleaseChildren() noexcept;
+    void ClearIndex() noexcept;
+    void StoreHead() noexcept;
 
     CDocument& m_document;
     // The values in first-use order. On the shape only nested values have theirs; the others
@@ -308,6 +326,7 @@ private:
     mutable std::unique_ptr<size_t[]> m_starts;
     mutable bool m_stored = false;      // the values so far were written on the shape
     mutable bool m_headStored = false;  // the store begins with the head of this plan
+    mutable bool m_oneRun = false;      // the plan's record is the whole store
 };
 
 // The elements of one container, encoded as they arrive.
