@@ -45,7 +45,7 @@ public:
             n -= room;
             AddChunk(n);
         }
-        Detail::CopySmall(m_cur, p, n);
+        Detail::CopyShort(m_cur, p, n);
         m_cur += n;
     }
 

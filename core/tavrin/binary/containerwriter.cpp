@@ -41,38 +41,34 @@ void CContainerWriterBinary::Write(const ISerializable& value) {
     CDataWriterBinary* element = m_element ? m_element : m_document.AcquireData();
     m_element = nullptr;
     const CChunkBuffer::SMark mark = m_elements.Mark();
-    const bool mixed = m_mixed;
-    const size_t classCount = m_classIds.size();
     try {
-        // The class list is kept once a class differs from the first one's.
-        if (m_count == 0) {
-            m_firstClassId = classId;
-        } else if (!m_mixed && classId != m_firstClassId) {
-            m_classIds.assign(m_count, m_firstClassId);
-            m_mixed = true;
-        }
-        if (m_mixed) m_classIds.push_back(classId);
         Put(m_elements, classId);
         value.Write(*element);
         element->WriteRecord(m_elements);
+        if (m_count == 0) {
+            m_firstClassId = classId;
+        } else if (m_mixed || classId != m_firstClassId) {
+            NoteClass(classId);
+        }
     } catch (...) {
         KeepElement(element);
         m_elements.Rollback(mark);
-        m_mixed = mixed;
-        m_classIds.resize(mixed ? classCount : 0);
         throw;
     }
     KeepElement(element);
     ++m_count;
 }
 
-void CContainerWriterBinary::KeepElement(CDataWriterBinary* element) noexcept {
-    if (m_element) {
-        m_document.Release(element);
+// The class list is kept once a class differs from the first one's. A failure leaves it as it
+// was.
+void CContainerWriterBinary::NoteClass(uint32_t classId) {
+    if (!m_mixed) {
+        m_classIds.assign(m_count, m_firstClassId);
+        m_classIds.push_back(classId);
+        m_mixed = true;
         return;
     }
-    element->Reset();
-    m_element = element;
+    m_classIds.push_back(classId);
 }
 
 void CContainerWriterBinary::Write(const IDateTime& value) {

@@ -373,7 +373,9 @@ private:
         m_tag = tag;
     }
 
-    void KeepElement(CDataWriterBinary* element) noexcept;
+    // Keeps the element writer, reset, unless another is kept already.
+    inline void KeepElement(CDataWriterBinary* element) noexcept;
+    void NoteClass(uint32_t classId);
 
     template <class T>
     void PutScalar(uint8_t tag, T value) {
@@ -439,6 +441,15 @@ inline void CDataWriterBinary::ReleaseChild(const SValue& value) noexcept {
     } else {
         m_document.Release(reinterpret_cast<CContainerWriterBinary*>(value.bits));
     }
+}
+
+inline void CContainerWriterBinary::KeepElement(CDataWriterBinary* element) noexcept {
+    if (m_element) {
+        m_document.Release(element);
+        return;
+    }
+    element->Reset();
+    m_element = element;
 }
 
 // The records for each sink, instantiated in datawriter.cpp and containerwriter.cpp.
