@@ -1022,7 +1022,8 @@ TEST(BinaryOrder, TreesMatchThePlainWriter) {
 
 // A pooled object writer repeats the kinds and names of the object it wrote before; elements
 // that repeat, shorten, extend or leave that sequence (a kind, a name one letter shorter or
-// longer, a nested class, a repeated name, a large object left halfway) follow one another here.
+// longer, a nested class, a repeated name, a large object left halfway, the last value) follow
+// one another here, with values of every kind before and after the point where they leave it.
 TEST(BinaryOrder, ElementsLeavingTheLastOnesPatternMatchThePlainWriter) {
     auto value = [](std::string name, uint8_t tag, uint64_t bits) {
         STree v;
@@ -1036,9 +1037,14 @@ TEST(BinaryOrder, ElementsLeavingTheLastOnesPatternMatchThePlainWriter) {
     STree base;
     base.tag = 16;
     base.className = "E";
-    base.children = {value("ab", 7, 1), value("c", 11, 2), value("", 2, 3),
-                     value("s", 12, 4), value("n", 16, 5), value("d", 7, 6)};
+    base.children = {value("ab", 7, 1),   value("c", 11, 2),  value("", 2, 3),
+                     value("s", 12, 4),   value("n", 16, 5),  value("d", 7, 6),
+                     value("w", 13, 7),   value("t", 14, 8),  value("b", 15, 9),
+                     value("s2", 12, 10), value("k", 17, 11), value("r", 12, 12)};
     base.children[4].children = {value("x", 7, 9)};
+    base.children[6].wide = L"w\u00E9\U0001F600";  // beyond the basic plane
+    base.children[7].fileTime = 131000000000000000;
+    base.children[10].children = {value("", 12, 13), value("", 12, 14)};
     std::vector<STree> variants(9, base);
     variants[1].children.resize(3);
     variants[2].children.push_back(value("e", 1, 7));
@@ -1052,6 +1058,12 @@ TEST(BinaryOrder, ElementsLeavingTheLastOnesPatternMatchThePlainWriter) {
     large.children[26].name = "w";
     large.children.push_back(value("v3", 7, 10));
     variants.push_back(large);
+    variants.push_back(base);  // leaves it at the last value
+    variants.back().children.back().name = "q";
+    variants.push_back(base);  // after the wide text
+    variants.back().children[7].tag = 7;
+    variants.push_back(base);  // with a wide text of the basic plane
+    variants.back().children[6].wide = L"w\u00E9";
     STree root;
     root.tag = 17;
     for (const STree& first : variants) {
