@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -40,7 +41,7 @@ public:
 private:
     static constexpr uint32_t kUnknown = 0xFFFFFFFFu;
 
-    uint32_t Resolve(uint32_t id, Detail::ERaise unknown) const {
+    [[gnu::noinline]] uint32_t Resolve(uint32_t id, Detail::ERaise unknown) const {
         uint32_t name = kUnknown;
         if (id < m_dense.size()) {
             name = m_dense[id];
@@ -52,6 +53,35 @@ private:
         return name;
     }
 
+    struct Ids {
+        const uint32_t* dense;
+        size_t size;
+    };
+
+    // The name of a value's identifier; an unknown one fails the document.
+    uint32_t NameOf(Ids ids, uint32_t id) const {
+        if (id < ids.size && ids.dense[id] != kUnknown) return ids.dense[id];
+        return Resolve(id, Detail::ERaise::BinaryUnknownName);
+    }
+    // A class name only has to be known.
+    void CheckName(uint32_t id, Detail::ERaise unknown) const {
+        if (id >= m_dense.size() || m_dense[id] == kUnknown) Resolve(id, unknown);
+    }
+
+    static constexpr size_t kRoom = 64 * sizeof(SEntry);  // room made at a time
+
+    // An entry as SEntry lays it out, padding zeroed.
+    static_assert(offsetof(SEntry, tag) == 4 && offsetof(SEntry, value) == 8);
+    static void Put(unsigned char* at, uint32_t name, uint8_t tag, uint64_t value) noexcept {
+        const uint64_t head = name | uint64_t(tag) << 32;
+        std::memcpy(at, &head, 8);
+        std::memcpy(at + 8, &value, 8);
+    }
+
+    void SectionHead(Cursor& c, uint8_t& tag, uint32_t& count);
+    bool InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned char* at);
+    // One entry the source's own way, from the parked cursor, pushed onto the stack.
+    [[gnu::noinline]] void ReadEntry(uint8_t tag, unsigned int depth);
     const SObject* NewObject(const SEntry* entries, uint32_t count, uint32_t kinds);
 
     Source& m_source;
@@ -118,61 +148,147 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
     }
     const size_t base = m_entries.Size();
     // The dense table in locals: the stores of the entries may alias any member, locals not.
-    const uint32_t* const dense = m_dense.data();
-    const size_t denseSize = m_dense.size();
+    const Ids ids{m_dense.data(), m_dense.size()};
+    // Entries are written through `at` up to `room`; the source's own way and nested records
+    // meet the stack's end set from it.
+    unsigned char* at = m_entries.Room(kRoom);
+    unsigned char* room = m_entries.Limit();
     uint32_t kinds = 0;
-    for (unsigned int s = 0; s < sections; ++s) {
-        const uint8_t tag = m_source.U8(c);
-        if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinarySectionTag);
-        const uint32_t count = m_source.U32(c);
-        if (count) kinds |= 1u << tag;
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t id = m_source.U32(c);
-            const uint32_t name = id < denseSize && dense[id] != kUnknown
-                                      ? dense[id]
-                                      : Resolve(id, Detail::ERaise::BinaryUnknownName);
-            SEntry e{name, tag, 0};
-            if (tag < kTagString) {
-                e.value = m_source.Scalar(c, tag);
-            } else {
-                switch (tag) {
-                    case kTagString:
-                        e.value = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
-                        break;
-                    case kTagWString:
-                        e.value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
-                        break;
-                    case kTagDateTime: e.value = m_source.DateTime(c); break;
-                    case kTagBlob: {
-                        const uint32_t size = m_source.U32(c);
-                        bool exact = true;
-                        const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
-                        if (!exact) Detail::Raise(Detail::ERaise::BinaryShortBlob);
-                        e.value = reinterpret_cast<uintptr_t>(record);
-                        break;
-                    }
-                    case kTagObject:
-                        Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownName);  // class name
-                        m_source.Park(c);
-                        e.value = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
-                        c = m_source.Resume();
-                        break;
-                    default:  // kTagContainer
-                        m_source.Park(c);
-                        e.value = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
-                        c = m_source.Resume();
-                        break;
-                }
-            }
-            m_entries.Push(e);
+    // One loop over the entries of all sections: most sections hold one value.
+    uint8_t tag = 0;
+    uint32_t pending = 0;  // entries left in the current section
+    for (unsigned int s = 0;;) {
+        if (pending == 0) {
+            if (s == sections) break;
+            ++s;
+            SectionHead(c, tag, pending);
+            if (pending) kinds |= 1u << tag;
+            continue;
         }
+        --pending;
+        if constexpr (Source::kInMemory) {
+            if (at != room && InMemory(c, ids, tag, at)) {
+                at += sizeof(SEntry);
+                continue;
+            }
+        }
+        m_source.Park(c);
+        m_entries.SetEnd(at);
+        ReadEntry(tag, depth);
+        at = m_entries.Room(kRoom);
+        room = m_entries.Limit();
+        c = m_source.Resume();
     }
     m_source.Park(c);
+    m_entries.SetEnd(at);
     const uint32_t n = static_cast<uint32_t>((m_entries.Size() - base) / sizeof(SEntry));
     const SObject* object =
         NewObject(reinterpret_cast<const SEntry*>(m_entries.Data() + base), n, kinds);
     m_entries.Shrink(base);
     return object;
+}
+
+template <class Source>
+inline void CLoader<Source>::SectionHead(Cursor& c, uint8_t& tag, uint32_t& count) {
+    if constexpr (Source::kInMemory) {
+        if (m_source.Left(c) >= 5) {
+            tag = c[0];
+            if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinarySectionTag);
+            std::memcpy(&count, c + 1, 4);
+            c += 5;
+            return;
+        }
+    }
+    tag = m_source.U8(c);
+    if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinarySectionTag);
+    count = m_source.U32(c);
+}
+
+// The bits of a value of each scalar kind in a word loaded at its first byte.
+inline constexpr uint64_t kScalarMask[kTagString] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~0ull, ~0ull, 0xFFFFFFFF, ~0ull};
+
+// An entry of a plain kind whose bytes are all in memory, decoded there; false leaves the
+// cursor where it was, for the source's own way (the same checks in the same order, so the
+// same exceptions).
+template <class Source>
+inline bool CLoader<Source>::InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned char* at) {
+    const size_t left = m_source.Left(c);
+    uint32_t id = 0;
+    if (tag < kTagString) {
+        if (left < 12) return false;
+        uint64_t bits = 0;
+        std::memcpy(&id, c, 4);
+        std::memcpy(&bits, c + 4, 8);  // little-endian: the low bytes are the value
+        bits &= kScalarMask[tag];
+        c += 4 + kScalarWidth[tag];
+        if (tag == kTagBool) bits = bits != 0 ? 1 : 0;
+        Put(at, NameOf(ids, id), tag, bits);
+        return true;
+    }
+    if (left < 8) return false;
+    uint32_t word = 0;  // a byte count, or a date-time's version
+    std::memcpy(&id, c, 4);
+    std::memcpy(&word, c + 4, 4);
+    if (tag == kTagString || tag == kTagBlob) {
+        if (left - 8 < word) return false;
+        const uint32_t name = NameOf(ids, id);
+        const unsigned char* record = NewBytes(m_arena, c + 8, word, tag == kTagString);
+        c += 8 + size_t(word);
+        Put(at, name, tag, reinterpret_cast<uintptr_t>(record));
+        return true;
+    }
+    if (tag == kTagDateTime && left >= 16 && word == 0) {  // version 0, the only one that passes
+        uint64_t ticks = 0;
+        std::memcpy(&ticks, c + 8, 8);
+        c += 16;
+        // As stored after a round through the seven fields: whole milliseconds.
+        Put(at, NameOf(ids, id), tag, ticks - ticks % 10000);
+        return true;
+    }
+    return false;
+}
+
+template <class Source>
+void CLoader<Source>::ReadEntry(uint8_t tag, unsigned int depth) {
+    Cursor c = m_source.Resume();
+    const uint32_t name = NameOf({m_dense.data(), m_dense.size()}, m_source.U32(c));
+    uint64_t value = 0;
+    if (tag < kTagString) {
+        value = m_source.Scalar(c, tag);
+    } else {
+        switch (tag) {
+            case kTagString:
+                value = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
+                break;
+            case kTagWString:
+                value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
+                break;
+            case kTagDateTime: value = m_source.DateTime(c); break;
+            case kTagBlob: {
+                const uint32_t size = m_source.U32(c);
+                bool exact = true;
+                const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
+                if (!exact) Detail::Raise(Detail::ERaise::BinaryShortBlob);
+                value = reinterpret_cast<uintptr_t>(record);
+                break;
+            }
+            case kTagObject:
+                CheckName(m_source.U32(c), Detail::ERaise::BinaryUnknownName);  // class name
+                m_source.Park(c);
+                value = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
+                c = m_source.Resume();
+                break;
+            default:  // kTagContainer
+                m_source.Park(c);
+                value = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
+                c = m_source.Resume();
+                break;
+        }
+    }
+    m_source.Park(c);
+    unsigned char* at = m_entries.Extend(sizeof(SEntry));
+    Put(at, name, tag, value);
 }
 
 template <class Source>
@@ -216,7 +332,7 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
     if (tag == kTagObject) {
         const uint32_t listed = m_source.Bool(c) ? 1 : count;
         for (uint32_t i = 0; i < listed; ++i) {
-            Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
+            CheckName(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
         }
     }
     if (tag >= kTagCount) Detail::Raise(Detail::ERaise::BinaryElementTag);
@@ -234,42 +350,53 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
         }
     }
     const size_t base = m_elements.Size();
-    for (uint32_t i = 0; i < count; ++i) {
-        uint64_t element = 0;
-        switch (tag) {
-            case kTagString:
-                element = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
-                break;
-            case kTagWString:
-                element = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
-                break;
-            case kTagDateTime: element = m_source.DateTime(c); break;
-            case kTagBlob: {
+    // One loop per kind: nested records push onto this stack themselves, so only those
+    // elements are pushed one by one after their record is read.
+    switch (tag) {
+        case kTagString:
+            for (uint32_t i = 0; i < count; ++i) {
+                m_elements.Push(uint64_t(reinterpret_cast<uintptr_t>(m_source.String(c, m_arena))));
+            }
+            break;
+        case kTagObject:
+            for (uint32_t i = 0; i < count; ++i) {
+                CheckName(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
+                m_source.Park(c);
+                const SObject* object = ReadObject(depth + 1);
+                c = m_source.Resume();
+                m_elements.Push(uint64_t(reinterpret_cast<uintptr_t>(object)));
+            }
+            break;
+        case kTagContainer:
+            for (uint32_t i = 0; i < count; ++i) {
+                m_source.Park(c);
+                const SContainer* container = ReadContainer(depth + 1);
+                c = m_source.Resume();
+                m_elements.Push(uint64_t(reinterpret_cast<uintptr_t>(container)));
+            }
+            break;
+        case kTagBlob:
+            for (uint32_t i = 0; i < count; ++i) {
                 const uint32_t bytes = m_source.U32(c);
                 bool exact = true;  // not checked for elements: what arrived is kept
-                element = reinterpret_cast<uintptr_t>(m_source.Blob(c, m_arena, bytes, exact));
-                break;
+                m_elements.Push(
+                    uint64_t(reinterpret_cast<uintptr_t>(m_source.Blob(c, m_arena, bytes, exact))));
             }
-            case kTagObject:
-                Resolve(m_source.U32(c), Detail::ERaise::BinaryUnknownClassName);
-                m_source.Park(c);
-                element = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
-                c = m_source.Resume();
-                break;
-            case kTagContainer:
-                m_source.Park(c);
-                element = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
-                c = m_source.Resume();
-                break;
-            default:  // scalars not all in memory
-                element = m_source.Scalar(c, tag);
-                break;
-        }
-        if (tag < kTagString) {
-            std::memcpy(m_elements.Extend(width), &element, width);  // little-endian: low bytes
-        } else {
-            m_elements.Push(element);  // addresses and counts: eight bytes
-        }
+            break;
+        case kTagWString:
+            for (uint32_t i = 0; i < count; ++i) {
+                m_elements.Push(uint64_t(reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena))));
+            }
+            break;
+        case kTagDateTime:
+            for (uint32_t i = 0; i < count; ++i) m_elements.Push(m_source.DateTime(c));
+            break;
+        default:  // scalars not all in memory: stored in their widths (little-endian: low bytes)
+            for (uint32_t i = 0; i < count; ++i) {
+                const uint64_t element = m_source.Scalar(c, tag);
+                std::memcpy(m_elements.Extend(width), &element, width);
+            }
+            break;
     }
     m_source.Park(c);
     const size_t stored = m_elements.Size() - base;

@@ -30,6 +30,8 @@ class CStreamSource {
 public:
     struct SNoCursor {};
     using Cursor = SNoCursor;
+    // The loader's raw fast paths need a cursor into memory.
+    static constexpr bool kInMemory = false;
 
     explicit CStreamSource(QvStreamReadBinary& stream) noexcept : m_stream(stream) {}
 
@@ -103,6 +105,8 @@ class CMemorySource {
 public:
     // The next byte to decode.
     using Cursor = const unsigned char*;
+    // The loader may decode values straight at the cursor once Left says they are all there.
+    static constexpr bool kInMemory = true;
 
     CMemorySource(QvStreamReadBinary& stream, const unsigned char* data,
                   uint64_t available) noexcept
@@ -233,8 +237,10 @@ public:
     // to the end of the buffer, also after a value read the stream's own way).
     uint64_t Remaining(const Cursor& c) const noexcept { return Left(c); }
 
-private:
+    // Bytes of the memory offered from the cursor on.
     size_t Left(Cursor c) const noexcept { return static_cast<size_t>(m_end - c); }
+
+private:
 
     void Sync() {
         m_stream.Consume(static_cast<uint64_t>(m_at - m_begin));

@@ -36,6 +36,17 @@ public:
         std::memcpy(Extend(size), &item, size);
     }
 
+    // Room for at least `n` more bytes behind Size(): returns where they start. Writers fill
+    // it through a pointer of their own up to Limit() and then say where they ended (SetEnd).
+    unsigned char* Room(size_t n) {
+        if (m_capacity - m_size < n) Grow(n);
+        return m_data.get() + m_size;
+    }
+    unsigned char* Limit() noexcept { return m_data.get() + m_capacity; }
+    void SetEnd(const unsigned char* end) noexcept {
+        m_size = static_cast<size_t>(end - m_data.get());
+    }
+
     const unsigned char* Data() const noexcept { return m_data.get(); }
     unsigned char* Data() noexcept { return m_data.get(); }
     size_t Size() const noexcept { return m_size; }
