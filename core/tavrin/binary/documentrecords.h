@@ -79,7 +79,15 @@ static_assert(sizeof(SEntry) == 16);
 // open addressing over IndexSlots(count) slots).
 struct alignas(8) SObject {
     uint32_t count;
-    uint32_t kinds;  // bit per tag that has entries
+    uint32_t kinds;  // bit per tag that has entries, kDirect and the kind of several entries
+
+    // The usual shape: one section per kind, each of one entry but at most one. In section
+    // order (as written) the entry of a kind then stands at the number of kinds whose sections
+    // come before its own (kKindsBefore), after those of the section of several entries if
+    // that comes before. The kind of that section is kept at kSeveralShift (kNoSeveral: none).
+    static constexpr uint32_t kDirect = 1u << 31;
+    static constexpr unsigned int kSeveralShift = 18;
+    static constexpr uint8_t kNoSeveral = 31;
 
     const SEntry* Entries() const noexcept { return reinterpret_cast<const SEntry*>(this + 1); }
     const uint32_t* Index() const noexcept {
@@ -87,6 +95,32 @@ struct alignas(8) SObject {
     }
 };
 static_assert(sizeof(SObject) == 8 && alignof(SEntry) == 8);
+
+// Number of kinds in `bits` (a bit per tag; higher bits are ignored).
+inline unsigned int KindCount(uint32_t bits) noexcept {
+    static_assert(kTagCount <= 18);
+    static constexpr auto kCounts = [] {
+        struct STable {
+            uint8_t count[512];
+        } t{};
+        for (unsigned int i = 0; i < 512; ++i) t.count[i] = static_cast<uint8_t>(std::popcount(i));
+        return t;
+    }();
+    return kCounts.count[bits & 511] + kCounts.count[(bits >> 9) & 511];
+}
+
+// By tag: the tags whose sections stand before its section.
+inline constexpr auto kKindsBefore = [] {
+    struct STable {
+        uint32_t bits[kTagCount];
+    } t{};
+    for (unsigned int tag = 0; tag < kTagCount; ++tag) {
+        for (unsigned int other = 0; other < kTagCount; ++other) {
+            if (kSectionRank[other] < kSectionRank[tag]) t.bits[tag] |= 1u << other;
+        }
+    }
+    return t;
+}();
 
 inline uint32_t IndexSlots(uint32_t count) noexcept { return std::bit_ceil(count * 2u); }
 

@@ -154,6 +154,9 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
     unsigned char* at = m_entries.Room(kRoom);
     unsigned char* room = m_entries.Limit();
     uint32_t kinds = 0;
+    unsigned int used = 0;     // sections with entries
+    unsigned int several = 0;  // sections of more than one entry
+    uint8_t severalTag = 0;
     // One loop over the entries of all sections: most sections hold one value.
     uint8_t tag = 0;
     uint32_t pending = 0;  // entries left in the current section
@@ -162,7 +165,14 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
             if (s == sections) break;
             ++s;
             SectionHead(c, tag, pending);
-            if (pending) kinds |= 1u << tag;
+            if (pending) {
+                kinds |= 1u << tag;
+                ++used;
+                if (pending > 1) {
+                    ++several;
+                    severalTag = tag;
+                }
+            }
             continue;
         }
         --pending;
@@ -182,6 +192,11 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
     m_source.Park(c);
     m_entries.SetEnd(at);
     const uint32_t n = static_cast<uint32_t>((m_entries.Size() - base) / sizeof(SEntry));
+    // No kind in two sections, and at most one section of several entries.
+    if (used == KindCount(kinds) && several <= 1) {
+        kinds |= SObject::kDirect | uint32_t(several ? severalTag : SObject::kNoSeveral)
+                                        << SObject::kSeveralShift;
+    }
     const SObject* object =
         NewObject(reinterpret_cast<const SEntry*>(m_entries.Data() + base), n, kinds);
     m_entries.Shrink(base);

@@ -47,11 +47,29 @@ void AssignNarrow(std::string& target, const unsigned char* record) {
 
 // ---- CDataReader -----------------------------------------------------------------------------
 
-// The last value of this kind stored under this name (the last one wins), or null.
+// The last value of this kind stored under this name (the last one wins), or null. The usual
+// case, the one value of its kind in an object of the usual shape, is settled here with few
+// registers; the rest is left to Scan.
 inline const SEntry* CDataReader::Find(uint8_t tag, const char* name) const noexcept {
     const SObject& object = *m_object;
-    if (!(object.kinds >> tag & 1u)) return nullptr;
-    if (!name) name = "";
+    const uint32_t kinds = object.kinds;
+    if (!(kinds >> tag & 1u)) return nullptr;
+    const uint32_t several = kinds >> SObject::kSeveralShift & 31u;
+    if ((kinds & SObject::kDirect) && tag != several) {
+        // Where section order puts the kind's entry; an object in another order is scanned.
+        const uint32_t before = kKindsBefore.bits[tag];
+        uint32_t at = KindCount(kinds & before);
+        if (several != SObject::kNoSeveral && (before >> several & 1u)) {
+            at += object.count - KindCount(kinds);
+        }
+        const SEntry* e = object.Entries() + at;
+        if (e->tag == tag) return SameName(m_names[e->name], name ? name : "") ? e : nullptr;
+    }
+    return Scan(tag, name ? name : "");
+}
+
+[[gnu::noinline]] const SEntry* CDataReader::Scan(uint8_t tag, const char* name) const noexcept {
+    const SObject& object = *m_object;
     if (object.count > kIndexThreshold) return FindIndexed(tag, name);
     // Few values: a scan from the end (the last value of a name wins) comparing the kind first
     // and the text only for values of that kind.

@@ -41,6 +41,7 @@ public:
 
 private:
     const SEntry* Find(uint8_t tag, const char* name) const noexcept;
+    const SEntry* Scan(uint8_t tag, const char* name) const noexcept;
     const SEntry* FindIndexed(uint8_t tag, const char* name) const noexcept;
     template <class T>
     bool Get(uint8_t tag, const char* name, T& value) const noexcept;
