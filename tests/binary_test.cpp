@@ -769,6 +769,39 @@ TEST(BinaryReadPaths, HandMadeValuesOutsideTheWritersHabits) {
     EXPECT_EQ(ReadAll(stream), "{t:t1601-1-1 1 0:0:0.1;} @40");
 }
 
+TEST(BinaryReadPaths, ValuesFoundInAnySectionOrder) {
+    // Names "a" (0) and "b" (1), then the root object's sections.
+    auto object = [](const std::string& sections) {
+        return Hex(("00 00 00 00 10 02 00 00 00 01 00 00 00 61 00 00 00 00 "
+                    "01 00 00 00 62 01 00 00 00 " + sections).c_str());
+    };
+    const std::pair<Bytes, std::string> docs[] = {
+        // One section per kind, against section order: int a = 3, then bool b.
+        {object("02 07 01 00 00 00 00 00 00 00 03 00 00 00 00 01 00 00 00 01 00 00 00 01"),
+         "{a:i3;b:b1;}"},
+        // int a = 1 and b = 2, double a = 0.5, int a = 9: a kind in two sections.
+        {object("03 07 02 00 00 00 00 00 00 00 01 00 00 00 01 00 00 00 02 00 00 00 "
+                "0b 01 00 00 00 00 00 00 00 00 00 00 00 00 00 e0 3f "
+                "07 01 00 00 00 00 00 00 00 09 00 00 00"),
+         "{a:i9;d0.500000;b:i2;a:i9;d0.500000;a:i9;d0.500000;}"},
+    };
+    for (const auto& [doc, values] : docs) {
+        EXPECT_EQ(ExpectSameOutcomes(doc, values), values + " @" + std::to_string(doc.size()));
+    }
+    // As written, with the section of several entries before others.
+    const Bytes written = Document(CObject([](IDataWriter& w) {
+        w.Write("z", true), w.Write("a", 1), w.Write("b", 2), w.Write("d", 0.5);
+        w.Write("t", std::string("x"));
+    }));
+    ReadRoot<CObject>(written, [](IDataReader& r) {
+        EXPECT_TRUE(ReadAs<bool>(r, "z") && ReadAs<int>(r, "a") == 1 && ReadAs<int>(r, "b") == 2);
+        EXPECT_TRUE(ReadAs<double>(r, "d") == 0.5 && ReadAs<std::string>(r, "t") == "x");
+        int i = 0;
+        double d = 0;
+        EXPECT_FALSE(r.Read("d", i) || r.Read("t", i) || r.Read("a", d) || r.Read("x", d));
+    });
+}
+
 TEST(BinaryWriter, GrowsTheBufferOnceToTheByteByByteCapacity) {
     // Whatever the buffer held before, including documents ending on a capacity or one past it.
     for (unsigned count : {0u, 1u, 7u, 60u, 2000u}) {
