@@ -20,6 +20,7 @@
 #include "core/tavrin/binary/binaryformat.h"
 #include "core/tavrin/binary/documentrecords.h"
 #include "core/tavrin/common/arena.h"
+#include "core/tavrin/common/bytes.h"
 #include "core/tavrin/common/bytestack.h"
 #include "core/tavrin/common/namehash.h"
 
@@ -82,7 +83,8 @@ private:
     bool InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned char* at);
     // One entry the source's own way, from the parked cursor, pushed onto the stack.
     [[gnu::noinline]] void ReadEntry(uint8_t tag, unsigned int depth);
-    const SObject* NewObject(const SEntry* entries, uint32_t count, uint32_t kinds);
+    [[gnu::noinline]] const SObject* NewObject(const SEntry* entries, uint32_t count,
+                                               uint32_t kinds);
 
     Source& m_source;
     Detail::SBinaryDocument& m_document;
@@ -197,8 +199,21 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
         kinds |= SObject::kDirect | uint32_t(several ? severalTag : SObject::kNoSeveral)
                                         << SObject::kSeveralShift;
     }
-    const SObject* object =
-        NewObject(reinterpret_cast<const SEntry*>(m_entries.Data() + base), n, kinds);
+    const unsigned char* entries = m_entries.Data() + base;
+    const SObject* object = nullptr;
+    if (n - 1 < kIndexThreshold) {  // the usual small object, without an index
+        const size_t bytes = size_t(n) * sizeof(SEntry);
+        unsigned char* block = static_cast<unsigned char*>(
+            m_arena.Allocate(sizeof(SObject) + bytes, alignof(SObject)));
+        object = new (block) SObject{n, kinds};
+        if (bytes <= 64) {
+            Detail::CopyShort(block + sizeof(SObject), entries, bytes);
+        } else {
+            std::memcpy(block + sizeof(SObject), entries, bytes);
+        }
+    } else {
+        object = NewObject(reinterpret_cast<const SEntry*>(entries), n, kinds);
+    }
     m_entries.Shrink(base);
     return object;
 }
