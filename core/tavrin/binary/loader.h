@@ -432,7 +432,11 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
     const size_t stored = m_elements.Size() - base;
     unsigned char* block = static_cast<unsigned char*>(
         m_arena.Allocate(sizeof(SContainer) + stored, alignof(SContainer)));
-    std::memcpy(block + sizeof(SContainer), m_elements.Data() + base, stored);
+    if (stored <= 64) {
+        Detail::CopyShort(block + sizeof(SContainer), m_elements.Data() + base, stored);
+    } else {
+        std::memcpy(block + sizeof(SContainer), m_elements.Data() + base, stored);
+    }
     m_elements.Shrink(base);
     return new (block) SContainer{count, tag};
 }
