@@ -772,8 +772,10 @@ TEST(BinaryReadPaths, HandMadeValuesOutsideTheWritersHabits) {
 TEST(BinaryReadPaths, ValuesFoundInAnySectionOrder) {
     // Names "a" (0) and "b" (1), then the root object's sections.
     auto object = [](const std::string& sections) {
-        return Hex(("00 00 00 00 10 02 00 00 00 01 00 00 00 61 00 00 00 00 "
-                    "01 00 00 00 62 01 00 00 00 " + sections).c_str());
+        const std::string names =
+            "00 00 00 00 10 02 00 00 00 01 00 00 00 61 00 00 00 00 "
+            "01 00 00 00 62 01 00 00 00 ";
+        return Hex((names + sections).c_str());
     };
     const std::pair<Bytes, std::string> docs[] = {
         // One section per kind, against section order: int a = 3, then bool b.

@@ -54,13 +54,14 @@ private:
         return name;
     }
 
-    struct Ids {
+    // The dense table of identifiers, as the hot loop keeps it in locals.
+    struct SIds {
         const uint32_t* dense;
         size_t size;
     };
 
     // The name of a value's identifier; an unknown one fails the document.
-    uint32_t NameOf(Ids ids, uint32_t id) const {
+    uint32_t NameOf(SIds ids, uint32_t id) const {
         if (id < ids.size && ids.dense[id] != kUnknown) return ids.dense[id];
         return Resolve(id, Detail::ERaise::BinaryUnknownName);
     }
@@ -80,7 +81,7 @@ private:
     }
 
     void SectionHead(Cursor& c, uint8_t& tag, uint32_t& count);
-    bool InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned char* at);
+    bool InMemory(Cursor& c, SIds ids, uint8_t tag, unsigned char* at);
     // One entry the source's own way, from the parked cursor, pushed onto the stack.
     [[gnu::noinline]] void ReadEntry(uint8_t tag, unsigned int depth);
     [[gnu::noinline]] const SObject* NewObject(const SEntry* entries, uint32_t count,
@@ -150,7 +151,7 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
     }
     const size_t base = m_entries.Size();
     // The dense table in locals: the stores of the entries may alias any member, locals not.
-    const Ids ids{m_dense.data(), m_dense.size()};
+    const SIds ids{m_dense.data(), m_dense.size()};
     // Entries are written through `at` up to `room`; the source's own way and nested records
     // meet the stack's end set from it.
     unsigned char* at = m_entries.Room(kRoom);
@@ -235,14 +236,22 @@ inline void CLoader<Source>::SectionHead(Cursor& c, uint8_t& tag, uint32_t& coun
 }
 
 // The bits of a value of each scalar kind in a word loaded at its first byte.
-inline constexpr uint64_t kScalarMask[kTagString] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~0ull, ~0ull, 0xFFFFFFFF, ~0ull};
+inline constexpr auto kScalarMask = [] {
+    struct STable {
+        uint64_t bits[kTagString];
+    } t{};
+    for (unsigned int tag = 0; tag < kTagString; ++tag) {
+        const unsigned int width = kScalarWidth[tag];
+        t.bits[tag] = width == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * width)) - 1;
+    }
+    return t;
+}();
 
 // An entry of a plain kind whose bytes are all in memory, decoded there; false leaves the
 // cursor where it was, for the source's own way (the same checks in the same order, so the
 // same exceptions).
 template <class Source>
-inline bool CLoader<Source>::InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned char* at) {
+inline bool CLoader<Source>::InMemory(Cursor& c, SIds ids, uint8_t tag, unsigned char* at) {
     const size_t left = m_source.Left(c);
     uint32_t id = 0;
     if (tag < kTagString) {
@@ -250,7 +259,7 @@ inline bool CLoader<Source>::InMemory(Cursor& c, Ids ids, uint8_t tag, unsigned 
         uint64_t bits = 0;
         std::memcpy(&id, c, 4);
         std::memcpy(&bits, c + 4, 8);  // little-endian: the low bytes are the value
-        bits &= kScalarMask[tag];
+        bits &= kScalarMask.bits[tag];
         c += 4 + kScalarWidth[tag];
         if (tag == kTagBool) bits = bits != 0 ? 1 : 0;
         Put(at, NameOf(ids, id), tag, bits);
@@ -415,7 +424,8 @@ const SContainer* CLoader<Source>::ReadContainer(unsigned int depth) {
             break;
         case kTagWString:
             for (uint32_t i = 0; i < count; ++i) {
-                m_elements.Push(uint64_t(reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena))));
+                m_elements.Push(
+                    uint64_t(reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena))));
             }
             break;
         case kTagDateTime:

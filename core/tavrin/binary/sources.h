@@ -241,7 +241,6 @@ public:
     size_t Left(Cursor c) const noexcept { return static_cast<size_t>(m_end - c); }
 
 private:
-
     void Sync() {
         m_stream.Consume(static_cast<uint64_t>(m_at - m_begin));
         m_begin = m_at;
