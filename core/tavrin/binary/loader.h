@@ -82,8 +82,9 @@ private:
 
     void SectionHead(Cursor& c, uint8_t& tag, uint32_t& count);
     bool InMemory(Cursor& c, SIds ids, uint8_t tag, unsigned char* at);
-    // One entry the source's own way, from the parked cursor, pushed onto the stack.
-    [[gnu::noinline]] void ReadEntry(uint8_t tag, unsigned int depth);
+    // One value of a plain kind the source's own way, from the parked cursor, pushed onto the
+    // stack.
+    [[gnu::noinline]] void ReadEntry(uint8_t tag);
     [[gnu::noinline]] const SObject* NewObject(const SEntry* entries, uint32_t count,
                                                uint32_t kinds);
 
@@ -187,7 +188,19 @@ const SObject* CLoader<Source>::ReadObject(unsigned int depth) {
         }
         m_source.Park(c);
         m_entries.SetEnd(at);
-        ReadEntry(tag, depth);
+        if (tag >= kTagObject) {  // a nested record, which pushes onto the same stack
+            const uint32_t name = NameOf(ids, m_source.U32(c));
+            if (tag == kTagObject) {
+                CheckName(m_source.U32(c), Detail::ERaise::BinaryUnknownName);  // class name
+            }
+            m_source.Park(c);
+            const void* record = tag == kTagObject
+                                     ? static_cast<const void*>(ReadObject(depth + 1))
+                                     : static_cast<const void*>(ReadContainer(depth + 1));
+            Put(m_entries.Extend(sizeof(SEntry)), name, tag, reinterpret_cast<uintptr_t>(record));
+        } else {
+            ReadEntry(tag);
+        }
         at = m_entries.Room(kRoom);
         room = m_entries.Limit();
         c = m_source.Resume();
@@ -289,45 +302,27 @@ inline bool CLoader<Source>::InMemory(Cursor& c, SIds ids, uint8_t tag, unsigned
 }
 
 template <class Source>
-void CLoader<Source>::ReadEntry(uint8_t tag, unsigned int depth) {
+void CLoader<Source>::ReadEntry(uint8_t tag) {
     Cursor c = m_source.Resume();
     const uint32_t name = NameOf({m_dense.data(), m_dense.size()}, m_source.U32(c));
     uint64_t value = 0;
     if (tag < kTagString) {
         value = m_source.Scalar(c, tag);
-    } else {
-        switch (tag) {
-            case kTagString:
-                value = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
-                break;
-            case kTagWString:
-                value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
-                break;
-            case kTagDateTime: value = m_source.DateTime(c); break;
-            case kTagBlob: {
-                const uint32_t size = m_source.U32(c);
-                bool exact = true;
-                const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
-                if (!exact) Detail::Raise(Detail::ERaise::BinaryShortBlob);
-                value = reinterpret_cast<uintptr_t>(record);
-                break;
-            }
-            case kTagObject:
-                CheckName(m_source.U32(c), Detail::ERaise::BinaryUnknownName);  // class name
-                m_source.Park(c);
-                value = reinterpret_cast<uintptr_t>(ReadObject(depth + 1));
-                c = m_source.Resume();
-                break;
-            default:  // kTagContainer
-                m_source.Park(c);
-                value = reinterpret_cast<uintptr_t>(ReadContainer(depth + 1));
-                c = m_source.Resume();
-                break;
-        }
+    } else if (tag == kTagString) {
+        value = reinterpret_cast<uintptr_t>(m_source.String(c, m_arena));
+    } else if (tag == kTagWString) {
+        value = reinterpret_cast<uintptr_t>(m_source.WString(c, m_arena));
+    } else if (tag == kTagDateTime) {
+        value = m_source.DateTime(c);
+    } else {  // kTagBlob
+        const uint32_t size = m_source.U32(c);
+        bool exact = true;
+        const unsigned char* record = m_source.Blob(c, m_arena, size, exact);
+        if (!exact) Detail::Raise(Detail::ERaise::BinaryShortBlob);
+        value = reinterpret_cast<uintptr_t>(record);
     }
     m_source.Park(c);
-    unsigned char* at = m_entries.Extend(sizeof(SEntry));
-    Put(at, name, tag, value);
+    Put(m_entries.Extend(sizeof(SEntry)), name, tag, value);
 }
 
 template <class Source>
