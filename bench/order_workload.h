@@ -69,11 +69,13 @@ struct Lines : Tavrin::ISerializableContainer {
         for (const Line& line : items) w.Write(line);
     }
     void Read(Tavrin::IContainerReader& r) override {
+        // Each element read in place, as the peers read theirs; the one past the end goes.
         items.clear();
         for (unsigned i = 0;; ++i) {
-            Line line;
-            if (!r.Read(i, line)) break;
-            items.push_back(std::move(line));
+            if (!r.Read(i, items.emplace_back())) {
+                items.pop_back();
+                break;
+            }
         }
     }
 };
@@ -87,8 +89,12 @@ struct Tags : Tavrin::ISerializableContainer {
     }
     void Read(Tavrin::IContainerReader& r) override {
         items.clear();
-        std::string tag;
-        for (unsigned i = 0; r.Read(i, tag); ++i) items.push_back(tag);
+        for (unsigned i = 0;; ++i) {
+            if (!r.Read(i, items.emplace_back())) {
+                items.pop_back();
+                break;
+            }
+        }
     }
 };
 
@@ -188,9 +194,10 @@ struct Orders : Tavrin::ISerializableContainer {
     void Read(Tavrin::IContainerReader& r) override {
         items.clear();
         for (unsigned i = 0;; ++i) {
-            Order order;
-            if (!r.Read(i, order)) break;
-            items.push_back(std::move(order));
+            if (!r.Read(i, items.emplace_back())) {
+                items.pop_back();
+                break;
+            }
         }
     }
 };
