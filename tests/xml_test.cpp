@@ -1,8 +1,6 @@
 // XML writer and reader: document text, value texts, text sources, failures and threads (the
 // per-thread locale: textwriters_test.cpp). Round trips and damaged documents: contract_test.cpp.
-#include <array>
 #include <atomic>
-#include <bit>
 #include <climits>
 #include <functional>
 #include <sstream>
@@ -11,7 +9,6 @@
 #include <string_view>
 #include <thread>
 #include <type_traits>
-#include <typeinfo>
 #include <vector>
 
 #include <tavrin/base64.h>
@@ -156,9 +153,6 @@ TEST(XmlWriter, ValueTextsOfEveryKind) {
               Document("Geo-Shapes-Circle", "\t<c><</c>\n\t<w>ab</w>\n\t<c>&</c>\n"));
 }
 
-// Nesting indents one TAB per level; container elements that are objects or containers take
-// their class names. Class names are asked once for the root and for each container element,
-// never for named values.
 // Long texts are scanned in blocks: a byte to replace anywhere, block edges included, is still
 // found.
 TEST(XmlWriter, ReplacementsAtEveryPositionOfLongTexts) {
@@ -179,6 +173,9 @@ TEST(XmlWriter, ReplacementsAtEveryPositionOfLongTexts) {
     }
 }
 
+// Nesting indents one TAB per level; container elements that are objects or containers take
+// their class names. Class names are asked once for the root and for each container element,
+// never for named values.
 TEST(XmlWriter, NestingElementNamesAndClassNameQueries) {
     EXPECT_EQ(WriteXml(CObject()), Document("Obj", ""));
     EXPECT_EQ(WriteXml(CContainer()), Document("List", "", false));
@@ -415,89 +412,33 @@ TEST(XmlReader, BlobRanges) {
 // Number texts near the readers' shortcuts for plain integers and decimals give what the
 // variant gives for the text the reader holds (as a string read shows it), value or exception.
 TEST(XmlReader, NumbersConvertAsTheVariantConvertsTheirText) {
-    const std::vector<std::string> texts = {"0",
-                                            "-0",
-                                            "00",
-                                            "012",
-                                            "-012",
-                                            "0x1F",
-                                            "+1",
-                                            "-",
-                                            ".5",
-                                            "5.",
-                                            "1.5.2",
-                                            "1e5",
-                                            " 7 ",
-                                            "7x",
-                                            "2.5",
-                                            "-1234.75",
-                                            "0.1",
-                                            "123456789.12345678",
-                                            "9007199254740993",
-                                            "18446744073709551615",
-                                            "18446744073709551616",
-                                            "-9223372036854775808",
-                                            "12345678901234567890123",
-                                            "4294967296",
-                                            "-2147483649",
-                                            "65536.5"};
+    const std::vector<std::string> texts = Split(
+        "0|-0|00|012|-012|0x1F|+1|-|.5|5.|1.5.2|1e5| 7 |7x|2.5|-1234.75|0.1|123456789.12345678|"
+        "9007199254740993|18446744073709551615|18446744073709551616|-9223372036854775808|"
+        "12345678901234567890123|4294967296|-2147483649|65536.5");
     std::string named, elements;
     for (size_t i = 0; i < texts.size(); ++i) {
         named += "\t<v" + std::to_string(i) + ">" + texts[i] + "</v" + std::to_string(i) + ">\n";
         elements += "\t<elt>" + texts[i] + "</elt>\n";
     }
-    const auto expect = [&](auto read, const std::string& text) {
-        using T = decltype(read());
-        T expected{}, got{};
-        bool expectedThrows = false, readThrows = false;
-        try {
-            QvVariant::ConvertText(text, QvVariant::ETextForm::Narrow, expected);
-        } catch (const QvExceptionConversion&) {
-            expectedThrows = true;
-        }
-        try {
-            got = read();
-        } catch (const QvExceptionConversion&) {
-            readThrows = true;
-        }
-        EXPECT_EQ(readThrows, expectedThrows) << text;
-        if (!expectedThrows) {
-            using Bytes = std::array<char, sizeof(T)>;
-            EXPECT_EQ(std::bit_cast<Bytes>(got), std::bit_cast<Bytes>(expected))
-                << text << " " << typeid(T).name();
-        }
-    };
-    const auto each = [&](auto readAs) {
-        for (size_t i = 0; i < texts.size(); ++i) {
-            readAs(i, double{});
-            readAs(i, float{});
-            readAs(i, int{});
-            readAs(i, 0u);
-            readAs(i, 0ll);
-            readAs(i, 0ull);
-            readAs(i, short{});
-            readAs(i, static_cast<unsigned char>(0));
-        }
+    // Each text as the reader holds it (as a string read shows it), read as every number type.
+    const auto each = [&](auto& r, auto key) {
+        const std::string text = ReadAs<std::string>(r, key);
+        const auto as = [&](auto target) {
+            ExpectConvertsLikeVariant<decltype(target)>(
+                text, QvVariant::ETextForm::Narrow, [&](auto& v) { EXPECT_TRUE(r.Read(key, v)); });
+        };
+        as(double{}), as(float{}), as(int{}), as(0u), as(0ll), as(0ull), as(short{});
+        as(static_cast<unsigned char>(0));
     };
     ReadNamed(named, [&](IDataReader& r) {
-        each([&](size_t i, auto target) {
-            const std::string name = "v" + std::to_string(i);
-            expect([&] { return ReadAs<decltype(target)>(r, name.c_str()); },
-                   ReadAs<std::string>(r, name.c_str()));
-        });
+        for (size_t i = 0; i < texts.size(); ++i) each(r, ("v" + std::to_string(i)).c_str());
     });
     ReadElements(elements, [&](IContainerReader& r) {
-        each([&](size_t i, auto target) {
-            const auto index = static_cast<unsigned int>(i);
-            expect([&] { return ReadAs<decltype(target)>(r, index); },
-                   ReadAs<std::string>(r, index));
-        });
+        for (unsigned int i = 0; i < texts.size(); ++i) each(r, i);
     });
 }
 
-// Several blobs in one value reader: the first small, a later one too large for the reader's
-// own buffer, each decoded once; a failed decoding keeps nothing, and a decoded NUL ends the
-// Base64 text as the end of the text would.
 // Documents of many thousand elements: the tree keeps them in fixed-size blocks, sized by the
 // text's length at first, and child lists of every length, also ones longer than a block or
 // ones that start near a block's end, must read back whole and in order.
@@ -532,6 +473,9 @@ TEST(XmlReader, LongChildListsReadWhole) {
               });
 }
 
+// Several blobs in one value reader: the first small, a later one too large for the reader's
+// own buffer, each decoded once; a failed decoding keeps nothing, and a decoded NUL ends the
+// Base64 text as the end of the text would.
 TEST(XmlReader, SeveralBlobsInOneReader) {
     std::string bytes60;
     for (int i = 0; i < 60; ++i) bytes60 += static_cast<char>(i * 7);

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,29 @@ T ReadAs(Reader& r, Key key) {
     T value{};
     EXPECT_TRUE(r.Read(key, value)) << key;
     return value;
+}
+
+// A reader's number read of `text` (`read` fills a T) gives what the variant's conversion of the
+// same text gives: the same bits, or the same conversion failure.
+template <class T, class Read>
+void ExpectConvertsLikeVariant(const std::string& text, QvVariant::ETextForm form,
+                               const Read& read) {
+    T expected{}, got{};
+    bool expectedThrows = false, readThrows = false;
+    try {
+        QvVariant::ConvertText(text, form, expected);
+    } catch (const QvExceptionConversion&) {
+        expectedThrows = true;
+    }
+    try {
+        read(got);
+    } catch (const QvExceptionConversion&) {
+        readThrows = true;
+    }
+    EXPECT_EQ(readThrows, expectedThrows) << text;
+    if (!expectedThrows) {
+        EXPECT_EQ(std::memcmp(&got, &expected, sizeof(T)), 0) << text << " " << typeid(T).name();
+    }
 }
 
 // Reads `doc` as an object document, or as a container document, with `read`.
