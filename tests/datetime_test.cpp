@@ -89,10 +89,7 @@ TEST(DateTimeParse, NearlyWrittenShapesReadAsFormattedInput) {
     ExpectFields(QvDateTime(" 024-01-05T10:20:30"), {24, 1, 5, 10, 20, 30, 0});
     ExpectFields(QvDateTime(std::string_view("-024-01-05T10:20:30"), false),
                  {65512, 1, 5, 10, 20, 30, 0});
-    ExpectFields(QvDateTime(std::string_view("2024-01-05T10:20:30\0"
-                                             "5",
-                                             21),
-                            false),
+    ExpectFields(QvDateTime(std::string_view("2024-01-05T10:20:30\0005", 21), false),
                  {2024, 1, 5, 10, 20, 30, 0});
     ExpectConversionAt([] { QvDateTime("2024-01-05 1a:20:30"); }, 225);
     ExpectConversionAt([] { QvDateTime(L"2024-0\x0661-05 10:20:30", false); }, 299);
@@ -110,14 +107,8 @@ TEST(DateTimeParse, RejectsMalformedTextWithTheConstructorsLine) {
     ExpectConversionAt([] { QvDateTime(L"2024-01-05 10:2x:30", false); }, 299);
     ExpectConversionAt([] { QvDateTime("2024-01-05t10:20:30"); }, 225);
     // A counted text ends at its first NUL.
-    ExpectConversionAt(
-        [] {
-            QvDateTime(std::string_view("2024-01-05\0"
-                                        "10:20:30",
-                                        19),
-                       false);
-        },
-        248);
+    ExpectConversionAt([] { QvDateTime(std::string_view("2024-01-05\00010:20:30", 19), false); },
+                       248);
     ExpectConversionAt([] { QvDateTime(std::wstring_view(L"2024-01-05 10:20:3"), false); }, 299);
 }
 

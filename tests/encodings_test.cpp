@@ -136,16 +136,12 @@ TEST(Utf8, InvalidSequencesAreReplacedPerMaximalSubpart) {
         {"\xC0\x80", Wide({R, R})},
         {"\xC1\xBF", Wide({R, R})},
         {"\xC2", Wide({R})},
-        {"\xC2"
-         "A",
-         Wide({R, 'A'})},
+        {"\xC2\x41", Wide({R, 'A'})},
         {"\xC2\xC3\xA9", Wide({R, 0xE9})},
         {"\xE0\x80\x80", Wide({R, R, R})},
         {"\xE0\x9F\xBF", Wide({R, R, R})},
         {"\xE0\xA0", Wide({R})},
-        {"\xE0\xA0"
-         "A",
-         Wide({R, 'A'})},
+        {"\xE0\xA0\x41", Wide({R, 'A'})},
         {"\xE1\x80", Wide({R})},
         // Encoded surrogates, alone and as a pair.
         {"\xED\xA0\x80", Wide({R, R, R})},
@@ -155,9 +151,7 @@ TEST(Utf8, InvalidSequencesAreReplacedPerMaximalSubpart) {
         {"\xF0\x80\x80\x80", Wide({R, R, R, R})},
         {"\xF0\x8F\xBF\xBF", Wide({R, R, R, R})},
         {"\xF0\x90\x80", Wide({R})},
-        {"\xF0\x90\x80"
-         "A",
-         Wide({R, 'A'})},
+        {"\xF0\x90\x80\x41", Wide({R, 'A'})},
         {"\xF0\x90", Wide({R})},
         {"\xF4\x90\x80\x80", Wide({R, R, R, R})},
         {"\xF5\x80\x80\x80", Wide({R, R, R, R})},
@@ -165,10 +159,7 @@ TEST(Utf8, InvalidSequencesAreReplacedPerMaximalSubpart) {
         {"\xFE\xFF", Wide({R, R})},
         // The example of the Unicode standard's chapter on conversion: a, F1 80 80, E1 80,
         // C2, b, 80, c, 80 BF, d.
-        {"a\xF1\x80\x80\xE1\x80\xC2"
-         "b\x80"
-         "c\x80\xBF"
-         "d",
+        {"a\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
          Wide({'a', R, R, R, 'b', R, 'c', R, R, 'd'})},
     };
     for (const auto& [bytes, expected] : cases) {
@@ -203,10 +194,8 @@ TEST(Utf8, SurrogatesAndOutOfRangeWideCharactersBecomeReplacement) {
                                   L"xyz" + Wide({0xDE00}) + L"12345678" + Wide({0xD800}) + L"1";
         EXPECT_EQ(Encode(text), std::string(before, 'a') + "\xF0\x9F\x98\x80" +
                                     std::string(before % 5, 'b') + "\xF4\x8F\xBF\xBF" +
-                                    std::string(20, 'c') + r +
-                                    "bc\xC2\x80"
-                                    "xyz" +
-                                    r + "12345678" + r + "1")
+                                    std::string(20, 'c') + r + "bc\xC2\x80xyz" + r + "12345678" +
+                                    r + "1")
             << before;
     }
 }
@@ -345,10 +334,7 @@ const SCodePageSample kSamples[] = {
     {51932, L"\u65E5\u672C\u8A9E", L"\u3042", "\xA4\xA2"},
     {51949, L"\uD55C\uAD6D\uC5B4", L"\uD55C", "\xC7\xD1"},
     {52936, L"\u4E2D\u6587", L"\u4E2D", "~{VP~}"},
-    {54936, L"\u4E2D\u6587 \U0001F600 \u00E9", L"\U0001F600",
-     "\x94"
-     "9\xFC"
-     "6"},
+    {54936, L"\u4E2D\u6587 \U0001F600 \u00E9", L"\U0001F600", "\x94\x39\xFC\x36"},
     {65000, L"Hello, \u4E16\u754C \U0001F600 1+1", L"\u00E9", "+AOk-"},
 };
 
