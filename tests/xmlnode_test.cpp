@@ -12,6 +12,7 @@
 #include <tavrin/tavrin.h>
 
 #include "core/tavrin/xml/cxmlnode.h"
+#include "support/bytes.h"
 
 using Tavrin::CXmlNode;
 using Tavrin::SXmlClear;
@@ -176,43 +177,18 @@ TEST(XmlNodeParse, ManyEntriesAndDeepNestingKeepEveryRecord) {
 }
 
 TEST(XmlNodeErrors, MalformedTextsGiveTheEmptyNode) {
-    const std::string bad[] = {
+    std::vector<std::string> bad = TestSupport::Split(
         // entities and character references
-        "<a>x & y</a>",
-        "<a>&nbsp;</a>",
-        "<a>&#12a;</a>",
-        "<a>&#x;</a>",
-        "<a>&#65</a>",
-        "<a>&amp</a>",
-        "<a b=\"&x;\"/>",
-        "<r>&</r>",
+        "<a>x & y</a>|<a>&nbsp;</a>|<a>&#12a;</a>|<a>&#x;</a>|<a>&#65</a>|<a>&amp</a>|"
+        "<a b=\"&x;\"/>|<r>&</r>|"
         // raw sections without their exact-case close marker, or where a name is expected
-        "<r><pre>x</pre></r>",
-        "<r><![CDATA[ open",
-        "<!-- x --",
-        "<a <!-- x -->/>",
+        "<r><pre>x</pre></r>|<r><![CDATA[ open|<!-- x --|<a <!-- x -->/>|"
         // start tags and end tags
-        "<>",
-        "< ",
-        "<a \"x\">",
-        "<a b=>",
-        "<a b=/>",
-        "<a =1>",
-        "<a b",
-        "</>",
-        "<a></a x>",
-        "<a></a",
-        "<'q'>",
-        "<a>x < y</a>",
+        "<>|< |<a \"x\">|<a b=>|<a b=/>|<a =1>|<a b|</>|<a></a x>|<a></a|<'q'>|<a>x < y</a>|"
         // end-tag names neither longer nor shorter; stray end tags
-        "<r><a>1</ab></r>",
-        "<r><ab>1</a></r>",
-        "<a></a></b>",
-        "<?xml version=\"1.0\"?><R></R></X>",
-        // nesting deeper than the parser follows
-        Nested(1001),
-        Repeat("<a>", 100000),
-    };
+        "<r><a>1</ab></r>|<r><ab>1</a></r>|<a></a></b>|<?xml version=\"1.0\"?><R></R></X>");
+    // nesting deeper than the parser follows
+    bad.insert(bad.end(), {Nested(1001), Repeat("<a>", 100000)});
     for (const std::string& text : bad) EXPECT_TRUE(Parse(text).IsEmpty()) << text.substr(0, 40);
     EXPECT_TRUE(CXmlNode::Parse(nullptr).IsEmpty());
     EXPECT_FALSE(Parse(Nested(1000)).IsEmpty());
