@@ -3,6 +3,7 @@
 // character and a few beyond, code page by code page.
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -56,21 +57,14 @@ std::string Encode(unsigned int codePage, const std::wstring& wide) {
     return out;
 }
 
-std::string Hex(const std::string& bytes) {
-    std::string s;
-    char buf[4];
-    for (unsigned char b : bytes) {
-        std::snprintf(buf, sizeof buf, "%02X ", b);
-        s += buf;
-    }
-    return s;
-}
-
-std::string Hex(const std::wstring& wide) {
+// Bytes as two hexadecimal digits each, wide units as four.
+template <class Char>
+std::string Hex(const std::basic_string<Char>& text) {
     std::string s;
     char buf[12];
-    for (wchar_t c : wide) {
-        std::snprintf(buf, sizeof buf, "%04X ", static_cast<unsigned>(c));
+    for (const Char c : text) {
+        std::snprintf(buf, sizeof buf, "%0*X ", sizeof(Char) == 1 ? 2 : 4,
+                      static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c)));
         s += buf;
     }
     return s;
