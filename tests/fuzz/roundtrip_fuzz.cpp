@@ -166,12 +166,7 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
             }
             case Object:
             case Container: {
-                SNode copy;
-                copy.container = e.child->container;
-                copy.entries.resize(e.child->entries.size());
-                for (size_t i = 0; i < copy.entries.size(); ++i) {
-                    copy.entries[i] = e.child->Shape(i);
-                }
+                SNode copy = e.child->ShapeCopy();
                 return e.kind == Object
                            ? r.Read(key, static_cast<Tavrin::ISerializable&>(copy))
                            : r.Read(key, static_cast<Tavrin::ISerializableContainer&>(copy));
@@ -203,25 +198,18 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
         }
     }
 
-    // The entry's name and kind, and for a nested node its whole shape; the values are left to
-    // the read. The expected values stay with the original, which ReadOne compares against; the
-    // shape carries them too so that nested reads can compare.
-    SEntry Shape(size_t i) const {
-        const SEntry& e = entries[i];
-        SEntry s;
-        s.kind = e.kind;
-        s.name = e.name;
-        s.bits = e.bits;
-        s.text = e.text;
-        s.wide = e.wide;
-        if (e.child) {
-            s.child = std::make_unique<SNode>();
-            s.child->container = e.child->container;
-            for (size_t k = 0; k < e.child->entries.size(); ++k) {
-                s.child->entries.push_back(e.child->Shape(k));
-            }
+    // The entries' names and kinds, and for nested nodes their whole shape; the values are left
+    // to the read. The expected values stay with the original, which ReadOne compares against;
+    // the shape carries them too so that nested reads can compare.
+    SNode ShapeCopy() const {
+        SNode copy;
+        copy.container = container;
+        for (const SEntry& e : entries) {
+            SEntry& s = copy.entries.emplace_back();
+            s.kind = e.kind, s.name = e.name, s.bits = e.bits, s.text = e.text, s.wide = e.wide;
+            if (e.child) s.child = std::make_unique<SNode>(e.child->ShapeCopy());
         }
-        return s;
+        return copy;
     }
 };
 
@@ -317,40 +305,25 @@ std::unique_ptr<SNode> Build(CInput& in, bool container, bool exactText, int dep
     return node;
 }
 
-template <class Root>
-SNode ShapeOf(const Root& root) {
-    SNode copy;
-    copy.container = root.container;
-    for (size_t i = 0; i < root.entries.size(); ++i) {
-        copy.entries.push_back(root.Shape(i));
-    }
-    return copy;
-}
-
 template <class Base>
 void RoundTrip(const SNode& root, int format) {
     const Base& asRoot = root;
-    SNode copy = ShapeOf(root);
+    SNode copy = root.ShapeCopy();
     Base& target = copy;
     if (format == 0) {
         QvStreamWriteBinaryBuffer buffer;
         Tavrin::CWriterBinary(buffer).Write(asRoot);
         QvStreamReadBinaryBuffer stream(buffer.GetData(), buffer.GetCount());
         Tavrin::CReaderBinary(stream).Read(target);
-    } else if (format == 1) {
-        std::ostringstream out;
-        Tavrin::CWriterJson(out).Write(asRoot);
-        if (std::getenv("FUZZ_SHOW") != nullptr) {
-            std::fputs(out.str().c_str(), stderr);
-        }
-        Tavrin::CReaderJson(out.str()).Read(target);
     } else {
         std::ostringstream out;
-        Tavrin::CWriterXml(out).Write(asRoot);
+        format == 1 ? Tavrin::CWriterJson(out).Write(asRoot)
+                    : Tavrin::CWriterXml(out).Write(asRoot);
         if (std::getenv("FUZZ_SHOW") != nullptr) {
             std::fputs(out.str().c_str(), stderr);
         }
-        Tavrin::CReaderXml(out.str()).Read(target);
+        format == 1 ? Tavrin::CReaderJson(out.str()).Read(target)
+                    : Tavrin::CReaderXml(out.str()).Read(target);
     }
 }
 
