@@ -22,9 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
     } catch (const IException&) {
-        if (decodedSize != 0) {
-            std::abort();
-        }
+        if (decodedSize != 0) std::abort();
     }
     if (decodedSize > 0) {
         std::vector<unsigned char> small(decodedSize - 1, 0x5A);
@@ -33,24 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         } catch (const IException&) {
             for (const unsigned char b : small) {
-                if (b != 0x5A) {
-                    std::abort();
-                }
+                if (b != 0x5A) std::abort();
             }
         }
     }
 
     // Any bytes survive encoding and decoding, with and without line breaks.
     for (const bool lines : {false, true}) {
-        if (size == 0) {
-            break;
-        }
+        if (size == 0) break;
         const std::string encoded = Tavrin::Base64::Encode(data, size, lines);
         std::vector<unsigned char> back(Tavrin::Base64::GetDecodedSize(encoded.c_str()));
         const size_t got = Tavrin::Base64::Decode(encoded.c_str(), back.data(), back.size());
-        if (got != size || std::memcmp(back.data(), data, size) != 0) {
-            std::abort();
-        }
+        if (got != size || std::memcmp(back.data(), data, size) != 0) std::abort();
     }
     return 0;
 }

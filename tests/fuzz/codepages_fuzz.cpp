@@ -20,9 +20,7 @@ constexpr unsigned int kPages[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) {
-        return 0;
-    }
+    if (size < 2) return 0;
     const unsigned int pick = data[0] | (data[1] << 8u);
     const unsigned int codePage = pick < 0x8000 ? kPages[pick % std::size(kPages)] : pick & 0x7FFF;
     const std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
@@ -34,17 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::wstring units;
     for (size_t i = 2; i + 1 < size; i += 2) {
         const wchar_t unit = static_cast<wchar_t>(data[i] | (data[i + 1] << 8u));
-        if (unit != 0) {
-            units.push_back(unit);
-        }
+        if (unit != 0) units.push_back(unit);
     }
     (void)Tavrin::Encodings::ToCodePage(units.c_str(), codePage);
 
     // UTF-8 is its own fast path: decoding what it encoded gives the same wide text back.
     const std::string utf8 = Tavrin::Encodings::ToUTF8(wide.c_str());
-    if (Tavrin::Encodings::FromUTF8(utf8.c_str()) != wide && codePage == 65001) {
-        std::abort();
-    }
+    if (Tavrin::Encodings::FromUTF8(utf8.c_str()) != wide && codePage == 65001) std::abort();
     std::wstring appended;
     Tavrin::Encodings::AppendFromUTF8(appended, bytes);
     if (appended != Tavrin::Encodings::FromUTF8(bytes.c_str()) &&

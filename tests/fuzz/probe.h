@@ -45,9 +45,7 @@ public:
         const unsigned int count = reader.GetNameCount();
         for (unsigned int i = 0; i < count; ++i) {
             const char* name = reader.GetName(i);
-            if (name == nullptr) {
-                std::abort();
-            }
+            if (name == nullptr) std::abort();
             absent = absent && std::string_view(name) != kAbsent;
             if (m_budget.Take()) {
                 const std::string copy(name);  // the name must stay readable as a C string
@@ -56,9 +54,7 @@ public:
         }
         // An absent name reads as absent, without failing.
         int unused = 0;
-        if (absent && reader.Read(kAbsent, unused)) {
-            std::abort();
-        }
+        if (absent && reader.Read(kAbsent, unused)) std::abort();
     }
 
 private:
@@ -91,9 +87,7 @@ public:
                     present = true;
                 }
             }
-            if (!present) {
-                return;
-            }
+            if (!present) return;
             ReadEveryKind(reader, index, m_budget, m_depth);
         }
     }
@@ -136,9 +130,7 @@ void ReadEveryKind(Reader& reader, Key key, CBudget& budget, int depth) {
             sink = static_cast<unsigned char>(sink ^ *p);  // every byte of the range readable
         }
     } catch (const IException&) {}
-    if (depth >= 64) {
-        return;
-    }
+    if (depth >= 64) return;
     try {
         CProbeObject child(budget, depth + 1);
         reader.Read(key, static_cast<Tavrin::ISerializable&>(child));

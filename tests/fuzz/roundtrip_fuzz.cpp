@@ -47,9 +47,7 @@ public:
     uint8_t Byte() { return m_p == m_end ? 0 : *m_p++; }
     uint64_t Bits(int bytes) {
         uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i) {
-            v = v << 8u | Byte();
-        }
+        for (int i = 0; i < bytes; ++i) v = v << 8u | Byte();
         return v;
     }
 
@@ -80,14 +78,10 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
 
     const char* GetClassName() const override { return container ? "Fuzz::List" : "Fuzz::Node"; }
     void Write(Tavrin::IDataWriter& w) const override {
-        for (const SEntry& e : entries) {
-            WriteOne(w, e, e.name.c_str());
-        }
+        for (const SEntry& e : entries) WriteOne(w, e, e.name.c_str());
     }
     void Write(Tavrin::IContainerWriter& w) const override {
-        for (const SEntry& e : entries) {
-            WriteOne(w, e);
-        }
+        for (const SEntry& e : entries) WriteOne(w, e);
     }
     void Read(Tavrin::IDataReader& r) override {
         for (SEntry& e : entries) {
@@ -98,9 +92,7 @@ struct SNode : Tavrin::ISerializable, Tavrin::ISerializableContainer {
     }
     void Read(Tavrin::IContainerReader& r) override {
         for (unsigned int i = 0; i < entries.size(); ++i) {
-            if (!ReadOne(r, entries[i], i)) {
-                Fail(entries[i]);
-            }
+            if (!ReadOne(r, entries[i], i)) Fail(entries[i]);
         }
     }
 
@@ -291,9 +283,7 @@ std::unique_ptr<SNode> Build(CInput& in, bool container, bool exactText, int dep
     for (size_t i = 0; i < count && !in.Empty(); ++i) {
         SEntry e;
         e.kind = container ? elementKind : static_cast<EKind>(in.Byte() % KindCount);
-        if ((e.kind == Object || e.kind == Container) && depth >= 6) {
-            e.kind = Int32;
-        }
+        if ((e.kind == Object || e.kind == Container) && depth >= 6) e.kind = Int32;
         e.name = "v" + std::to_string(i);
         if (e.kind == Object || e.kind == Container) {
             e.child = Build(in, e.kind == Container, exactText, depth + 1);
@@ -319,9 +309,7 @@ void RoundTrip(const SNode& root, int format) {
         std::ostringstream out;
         format == 1 ? Tavrin::CWriterJson(out).Write(asRoot)
                     : Tavrin::CWriterXml(out).Write(asRoot);
-        if (std::getenv("FUZZ_SHOW") != nullptr) {
-            std::fputs(out.str().c_str(), stderr);
-        }
+        if (std::getenv("FUZZ_SHOW") != nullptr) std::fputs(out.str().c_str(), stderr);
         format == 1 ? Tavrin::CReaderJson(out.str()).Read(target)
                     : Tavrin::CReaderXml(out.str()).Read(target);
     }

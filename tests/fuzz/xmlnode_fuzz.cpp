@@ -15,22 +15,16 @@ void Touch(const char* text) {
 }
 
 void Visit(const Tavrin::CXmlNode& node, int depth) {
-    if (node.IsEmpty() || depth > 1100) {
-        return;
-    }
+    if (node.IsEmpty() || depth > 1100) return;
     Touch(node.GetName());
     (void)node.IsDeclaration();
-    for (int i = 0; i < node.GetTextCount(); ++i) {
-        Touch(node.GetText(i));
-    }
+    for (int i = 0; i < node.GetTextCount(); ++i) Touch(node.GetText(i));
     for (int i = 0; i < node.GetAttributeCount(); ++i) {
         const Tavrin::SXmlAttribute attribute = node.GetAttribute(i);
         Touch(attribute.name);
         Touch(attribute.value);
     }
-    for (int i = 0; i < node.GetClearCount(); ++i) {
-        (void)node.GetClear(i);
-    }
+    for (int i = 0; i < node.GetClearCount(); ++i) (void)node.GetClear(i);
     const int entries = node.GetEntryCount();
     for (int i = 0; i < entries; ++i) {
         if (node.GetEntry(i) < 0) {
