@@ -9,6 +9,7 @@
 
 #include <tavrin/tavrin.h>
 
+#include "support/formats.h"
 #include "support/objects.h"
 
 namespace {
@@ -18,11 +19,7 @@ using Tavrin::CBinaryDocument;
 using Tavrin::EValueKind;
 using Tavrin::SBinaryNode;
 
-Bytes BinaryOf(const Tavrin::ISerializableContainer& c) {
-    QvStreamWriteBinaryBuffer buffer;
-    Tavrin::CWriterBinary(buffer).Write(c);
-    return Bytes(buffer.GetData(), buffer.GetData() + buffer.GetCount());
-}
+constexpr auto BinaryOf = [](const auto& root) { return SBinaryFormat::Write(root); };
 
 // Where an attempt failed: "" when it did not, else the raising function and line.
 template <class F>
