@@ -5,6 +5,11 @@ each peer, to the best peer of the format, to the limit anchors and to memcpy, a
 from a file to reading from memory. The six figures that count (write and read of binary, JSON
 and XML against the best peer) close the output.
 
+All rows run in one process with the C library's allocator as it comes. At 100,000 orders and
+more the figures then depend on page faults and on how the allocator's adaptive thresholds stand
+after the rows before (see the README): --isolate runs each library, format and N in a process
+of its own, --heap-only keeps every block in a heap that is never trimmed.
+
 Rates are per CPU second (Google Benchmark's default), which holds up better than wall time on a
 shared machine. MB = 10^6 bytes of document. A ratio above 1 means Tavrin is faster (or, for the
 size, larger). Peak heap is the highest growth of heap bytes in use during one write or read;
@@ -24,6 +29,8 @@ import subprocess
 import sys
 
 FORMATS = ("binary", "json", "xml")
+# A trim threshold that the heap never reaches.
+TRIM_NEVER = 1 << 62
 TAVRIN = "tavrin"
 LIMIT = "memcpy"
 # Reported beside the peers in ratios of their own, never the best peer.
@@ -78,27 +85,64 @@ def run(args):
     command = [args.bench, "--benchmark_format=json", "--benchmark_context=cpu_model=" + model]
     libraries = "/(%s)" % "|".join(args.library) if args.library else "/[^/]*"
     if args.n:
-        command.append("--benchmark_filter=%s/(%s)$" % (libraries, "|".join(str(n) for n in args.n)))
+        pattern = "%s/(%s)$" % (libraries, "|".join(str(n) for n in args.n))
         if any(n >= 1000000 for n in args.n):
             command.append("--with-million")
-    elif args.library:
-        command.append("--benchmark_filter=%s/[0-9]+$" % libraries)
+    else:
+        pattern = "%s/[0-9]+$" % libraries
     if args.min_time:
         command.append("--benchmark_min_time=%s" % args.min_time)
     if args.repetitions > 1:
         command += ["--benchmark_repetitions=%d" % args.repetitions,
                     "--benchmark_report_aggregates_only=true"]
-    print("running: " + " ".join(command), file=sys.stderr)
-    done = subprocess.run(command, stdout=subprocess.PIPE, text=True)
-    try:
-        data = json.loads(done.stdout)
-    except json.JSONDecodeError:
-        sys.exit("the benchmark printed no JSON (exit status %d)" % done.returncode)
+    if not args.isolate:
+        groups = [pattern]
+    else:
+        # One process per library, format and N: the C library's allocator adapts its
+        # thresholds to the blocks a process has freed (when it maps memory afresh and when it
+        # gives memory back), so in one process each row runs on what the rows before it left
+        # behind.
+        listed = subprocess.run(command[:1] + [a for a in command[1:] if a == "--with-million"] +
+                                ["--benchmark_list_tests", "--benchmark_filter=" + pattern],
+                                stdout=subprocess.PIPE, text=True, check=True).stdout.split()
+        groups = []
+        for name in listed:
+            fmt, _, library, n = name.split("/")
+            group = "^%s/[^/]*/%s/%s$" % (fmt, library, n)
+            if group not in groups:
+                groups.append(group)
+    print("running: %s, %d process(es), the first with --benchmark_filter=%s" % (
+        " ".join(command), len(groups), groups[0] if groups else pattern), file=sys.stderr)
+    env = dict(os.environ)
+    if args.heap_only:
+        # Every block from the heap, and the heap never given back: after the first
+        # iteration each library runs on memory it has used before. Left to itself the
+        # allocator maps large blocks afresh and trims the heap, at thresholds it adapts to
+        # what the process has freed so far; the page faults that follow then cost more than
+        # the work on this machine, and depend on which rows ran before.
+        env["GLIBC_TUNABLES"] = ":".join(filter(None, [
+            env.get("GLIBC_TUNABLES", ""), "glibc.malloc.mmap_max=0",
+            "glibc.malloc.trim_threshold=%d" % TRIM_NEVER]))
+    data, status = {}, 0
+    for group in groups:
+        done = subprocess.run(command + ["--benchmark_filter=" + group], stdout=subprocess.PIPE,
+                              text=True, env=env)
+        try:
+            part = json.loads(done.stdout)
+        except json.JSONDecodeError:
+            sys.exit("the benchmark printed no JSON for %s (exit status %d)" % (group, done.returncode))
+        status = status or done.returncode
+        if not data:
+            data = part
+        else:
+            data.setdefault("benchmarks", []).extend(part.get("benchmarks", []))
     data.setdefault("context", {})["load_avg_end"] = list(os.getloadavg())
+    data["context"]["processes"] = len(groups)
+    data["context"]["malloc"] = "heap only, never trimmed" if args.heap_only else "default"
     if args.save:
         with open(args.save, "w") as out:
             json.dump(data, out, indent=1)
-    return data, done.returncode
+    return data, status
 
 
 def collect(data):
@@ -281,6 +325,8 @@ def machine(context):
     date = (context.get("date") or "")[:10] or datetime.date.today().isoformat()
     load = context.get("load_avg") or []
     text = "%s, %s cores, %s" % (model, context.get("num_cpus", "?"), date)
+    if context.get("processes", 1) > 1 or context.get("malloc", "default") != "default":
+        text += "; %d processes, malloc %s" % (context["processes"], context.get("malloc", "default"))
     return text, ", ".join("%.2f" % x for x in load) or "-"
 
 
@@ -344,6 +390,13 @@ def main():
                              "msgpack, cereal, rapidjson, pugixml, ...); the large N of a few "
                              "libraries takes far less time than of all")
     parser.add_argument("--min-time", help="passed as --benchmark_min_time")
+    parser.add_argument("--isolate", action="store_true",
+                        help="one process per library, format and N instead of one for all rows "
+                             "(no row then runs on the heap that other libraries' rows left)")
+    parser.add_argument("--heap-only", action="store_true",
+                        help="the C library's allocator takes every block from its heap and "
+                             "never trims it (GLIBC_TUNABLES), so that after the first iteration "
+                             "each library reuses its own memory: no page faults in the figures")
     parser.add_argument("--repetitions", type=int, default=1, help="report the median of this many runs")
     parser.add_argument("--save", help="also write the raw JSON here")
     parser.add_argument("--from-json", help="tabulate a saved run instead of running")
