@@ -824,7 +824,7 @@ TEST(BinaryWriter, GrowsTheBufferOnceToTheByteByByteCapacity) {
 }
 
 TEST(BinaryWriter, DocumentsOfMegabytesReadBackWhole) {
-    // Past 8 MB the writer's element chunks and the reader's records continue in large pages.
+    // Past 8 MB the writer's element chunks, and past 4 MB the buffer, take large pages.
     CList<SKinds> orders = Samples(700);
     for (SKinds& k : orders.items) k.blob.resize(16000, static_cast<unsigned char>(k.inner.id));
     QvStreamWriteBinaryBuffer written;

@@ -14,8 +14,8 @@
 
 #include <tavrin/qvstream.h>
 
+#include "core/platform/memory.h"
 #include "core/tavrin/common/bytes.h"
-#include "core/tavrin/common/largepages.h"
 
 namespace Tavrin::Binary {
 
@@ -106,12 +106,15 @@ private:
     static constexpr size_t kFirstChunk = 256;
     static constexpr size_t kLargestChunk = size_t(64) << 10;
     static constexpr size_t kReuseLimit = size_t(64) << 10;
+    // From kLargeFrom bytes on, chunks of kLargeChunk, advised to take large pages: filling
+    // fresh memory a 4 KiB page at a time costs more than the encoding.
+    static constexpr size_t kLargeFrom = size_t(8) << 20;
+    static constexpr size_t kLargeChunk = size_t(4) << 20;
 
     struct SChunk {
         unsigned char* data;
         size_t used;
         size_t capacity;
-        bool largePage;  // a block of Detail::NewLargePage
     };
 
     void AddChunk(size_t needed) {
@@ -125,17 +128,12 @@ private:
         }
         if (capacity < needed) capacity = needed;
         m_chunks.reserve(m_chunks.size() + 1);
-        // A document of megabytes continues in whole large pages.
-        const bool largePage = Size() >= Detail::kLargePagesFrom && needed <= Detail::kLargePage;
-        unsigned char* data = nullptr;
-        if (largePage) {
-            data = static_cast<unsigned char*>(Detail::NewLargePage());
-            capacity = Detail::kLargePage;
-        } else {
-            data = new unsigned char[capacity];
-        }
+        // A document of megabytes continues in chunks that take large pages.
+        if (Size() >= kLargeFrom) capacity = std::max(capacity, kLargeChunk);
+        unsigned char* data = new unsigned char[capacity];
+        if (capacity >= kLargeChunk) Platform::AdviseLargePages(data, capacity);
         if (!m_chunks.empty()) m_closed += m_chunks.back().used;
-        m_chunks.push_back({data, 0, capacity, largePage});
+        m_chunks.push_back({data, 0, capacity});
         m_cur = data;
         m_end = data + capacity;
         m_nextCapacity = kFirstChunk;
@@ -143,11 +141,7 @@ private:
 
     void FreeChunks(size_t keep) noexcept {
         while (m_chunks.size() > keep) {
-            if (m_chunks.back().largePage) {
-                Detail::DeleteLargePage(m_chunks.back().data);
-            } else {
-                delete[] m_chunks.back().data;
-            }
+            delete[] m_chunks.back().data;
             m_chunks.pop_back();
         }
     }
