@@ -69,13 +69,11 @@ struct Lines : Tavrin::ISerializableContainer {
         for (const Line& line : items) w.Write(line);
     }
     void Read(Tavrin::IContainerReader& r) override {
-        // Each element read in place, as the peers read theirs; the one past the end goes.
         items.clear();
         for (unsigned i = 0;; ++i) {
-            if (!r.Read(i, items.emplace_back())) {
-                items.pop_back();
-                break;
-            }
+            Line line;
+            if (!r.Read(i, line)) break;
+            items.push_back(std::move(line));
         }
     }
 };
@@ -89,12 +87,8 @@ struct Tags : Tavrin::ISerializableContainer {
     }
     void Read(Tavrin::IContainerReader& r) override {
         items.clear();
-        for (unsigned i = 0;; ++i) {
-            if (!r.Read(i, items.emplace_back())) {
-                items.pop_back();
-                break;
-            }
-        }
+        std::string tag;
+        for (unsigned i = 0; r.Read(i, tag); ++i) items.push_back(tag);
     }
 };
 
@@ -194,10 +188,9 @@ struct Orders : Tavrin::ISerializableContainer {
     void Read(Tavrin::IContainerReader& r) override {
         items.clear();
         for (unsigned i = 0;; ++i) {
-            if (!r.Read(i, items.emplace_back())) {
-                items.pop_back();
-                break;
-            }
+            Order order;
+            if (!r.Read(i, order)) break;
+            items.push_back(std::move(order));
         }
     }
 };
