@@ -140,10 +140,6 @@ namespace {
     throw std::length_error("QvStreamWriteBinaryBuffer: more than 0xFFFFFFFF bytes");
 }
 
-}  // namespace
-
-namespace {
-
 // Makes room for `needed` bytes with the capacity that doubling reaches, as QvArray::Reserve
 // does. A large new block is advised to take large pages before anything is copied into it,
 // so that filling it costs a page fault per 2 MiB instead of one per 4 KiB.

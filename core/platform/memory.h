@@ -5,7 +5,7 @@
 
 namespace Tavrin::Platform {
 
-// The size of a large page, and of a block aligned to one.
+// The size of a large page.
 constexpr size_t kLargePage = size_t(2) << 20;
 
 // Unaligned blocks from this size on are worth the advice below: they hold at least one whole
