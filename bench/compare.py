@@ -5,6 +5,11 @@ each peer, to the best peer of the format, to the limit anchors and to memcpy, a
 from a file to reading from memory. The six figures that count (write and read of binary, JSON
 and XML against the best peer) close the output.
 
+The row "Tavrin's objects alone (floor)" builds the workload's objects from values already in
+memory, the way their Read functions build them, without any document: no reader that fills
+those objects can be faster. Its ratio to the best peer's read is the most any Tavrin reader
+could reach on this workload (the peers read into plain structs of their own).
+
 All rows run in one process with the C library's allocator as it comes. At 100,000 orders and
 more the figures then depend on page faults and on how the allocator's adaptive thresholds stand
 after the rows before (see the README): --isolate runs each library, format and N in a process
@@ -33,6 +38,8 @@ FORMATS = ("binary", "json", "xml")
 TRIM_NEVER = 1 << 62
 TAVRIN = "tavrin"
 LIMIT = "memcpy"
+# The application's objects built without a document: the floor of any reader that fills them.
+FLOOR = "objects"
 # Reported beside the peers in ratios of their own, never the best peer.
 ANCHORS = ("simdjson", "rapidxml")
 # Shown in the table, in no ratio: Boost's text archive is not JSON.
@@ -52,6 +59,7 @@ LABELS = {
     "simdjson": "simdjson",
     "rapidxml": "RapidXML",
     "memcpy": "memcpy",
+    "objects": "objects alone",
 }
 FORMAT_LABELS = {"binary": "binary", "json": "JSON", "xml": "XML"}
 
@@ -83,7 +91,10 @@ def run(args):
     # The CPU model goes into the results, so that a saved run still names its machine.
     model = cpu_model().replace(",", " ").replace("=", " ")
     command = [args.bench, "--benchmark_format=json", "--benchmark_context=cpu_model=" + model]
-    libraries = "/(%s)" % "|".join(args.library) if args.library else "/[^/]*"
+    chosen = list(args.library or [])
+    if TAVRIN in chosen and FLOOR not in chosen:
+        chosen.append(FLOOR)  # the floor of Tavrin's reads goes with its rows
+    libraries = "/(%s)" % "|".join(chosen) if chosen else "/[^/]*"
     if args.n:
         pattern = "%s/(%s)$" % (libraries, "|".join(str(n) for n in args.n))
         if any(n >= 1000000 for n in args.n):
@@ -195,7 +206,7 @@ def peak_per_byte(libraries, library, op):
 
 
 def peers_of(libraries):
-    return sorted(l for l in libraries if l not in (TAVRIN, LIMIT) + ANCHORS + SHOWN_ONLY)
+    return sorted(l for l in libraries if l not in (TAVRIN, LIMIT, FLOOR) + ANCHORS + SHOWN_ONLY)
 
 
 def best(libraries, candidates, op):
@@ -266,6 +277,12 @@ def print_format(out, fmt, n, libraries):
             add(p, label(p) + " (anchor)", ops)
     if LIMIT in libraries:
         add(LIMIT, "memcpy (limit)", ("memcpy", None))
+    if FLOOR in libraries:
+        floor_peak = value(libraries, FLOOR, FLOOR, "peak_bytes")
+        size = value(libraries, TAVRIN, "read", "bytes")
+        rows.append(["Tavrin's objects alone (floor)", "", "",
+                     fmt_num(objects(libraries, FLOOR, FLOOR)), "", "", "",
+                     "%.1f" % (floor_peak / size) if floor_peak and size else "-"])
     out.table(header, rows)
 
     if TAVRIN not in libraries:
@@ -298,6 +315,12 @@ def print_format(out, fmt, n, libraries):
         out.line("Tavrin / memcpy of the same bytes: write %s, read %s" % (
             fmt_ratio(objects(libraries, TAVRIN, "write"), copy),
             fmt_ratio(objects(libraries, TAVRIN, "read"), copy)))
+    if FLOOR in libraries:
+        floor = objects(libraries, FLOOR, FLOOR)
+        top, rate = best(libraries, peers, "read")
+        out.line("Tavrin's objects alone (no document) / best peer read: %s (%s); "
+                 "Tavrin read / objects alone: %s" % (
+                     fmt_ratio(floor, rate), label(top), fmt_ratio(objects(libraries, TAVRIN, "read"), floor)))
     if "readfile" in libraries[TAVRIN]:
         out.line("Tavrin read from a file / from memory: %s" % fmt_ratio(
             objects(libraries, TAVRIN, "readfile"), objects(libraries, TAVRIN, "read")))

@@ -5,6 +5,7 @@
 // iteration opens and reads it the way an application does, the binary document through
 // QvStreamReadBinaryFile, the text documents through CTextFile. The file stays in the page
 // cache, so these rows measure the cost of the file interface, not of the disk.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -167,10 +168,68 @@ void BM_Memcpy(benchmark::State& state) {
     SetCounters(state, doc.size(), count, -1);
 }
 
+// The floor of any reader that fills the workload's objects through the reading interface: the
+// same objects built from values already in memory, in the order and the way the objects' Read
+// functions build them (each order, line and tag made and then appended, the vectors growing
+// as they go, since a container reader gives no count), without any document.
+TavrinBench::Orders BuildObjects(const TavrinBench::Orders& source) {
+    TavrinBench::Orders built;
+    for (const TavrinBench::Order& s : source.items) {
+        TavrinBench::Order o;
+        o.id = s.id;
+        o.customer = s.customer;
+        o.note = s.note;
+        o.amount = s.amount;
+        o.quantity = s.quantity;
+        o.flags = s.flags;
+        o.active = s.active;
+        o.created = s.created;
+        std::memcpy(o.payload, s.payload, sizeof(o.payload));
+        o.shipTo.street = s.shipTo.street;
+        o.shipTo.city = s.shipTo.city;
+        o.shipTo.zip = s.shipTo.zip;
+        for (const TavrinBench::Line& l : s.lines.items) {
+            TavrinBench::Line line;
+            line.sku = l.sku;
+            line.price = l.price;
+            line.count = l.count;
+            o.lines.items.push_back(std::move(line));
+        }
+        std::string tag;
+        for (const std::string& t : s.tags.items) {
+            tag = t;
+            o.tags.items.push_back(tag);
+        }
+        built.items.push_back(std::move(o));
+    }
+    return built;
+}
+
+void BM_Objects(benchmark::State& state) {
+    const unsigned count = static_cast<unsigned>(state.range(0));
+    const SWorkload& w = Workload(count);
+    if (Mismatches(w, BuildObjects(w.orders)) != 0) {
+        Fail(state, "the objects built differ from the workload");
+        return;
+    }
+    Heap::Start();
+    {
+        auto built = BuildObjects(w.orders);
+        benchmark::DoNotOptimize(built);
+    }
+    const int64_t peak = Heap::Stop();
+    for (auto _ : state) {
+        auto built = BuildObjects(w.orders);
+        benchmark::DoNotOptimize(built);
+    }
+    SetCounters(state, 0, count, peak);
+}
+
 template <class Lib>
 void RegisterFormat(EFormat format, unsigned count) {
     RegisterWriteRead<Lib>(format, "tavrin", count);
     RegisterOne(format, "readfile", "tavrin", count, BM_ReadFile<Lib>);
+    RegisterOne(format, "objects", "objects", count, BM_Objects);
 }
 
 }  // namespace
